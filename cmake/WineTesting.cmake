@@ -1,0 +1,38 @@
+# Tests run under the build's own Wine prefix, one at a time, with the port
+# pairs of scripts/test-env.sh started before the first and stopped after the
+# last, whatever the outcome.
+set(VK_WINEPREFIX ${VK_BUILD_ROOT}/wineprefix)
+set(VK_PORTS_DIR ${VK_BUILD_ROOT}/ports)
+set(VK_TEST_ENV ${CMAKE_SOURCE_DIR}/scripts/test-env.sh)
+
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_test(NAME env.start COMMAND ${VK_TEST_ENV} start ${VK_BUILD_ROOT})
+add_test(NAME env.stop COMMAND ${VK_TEST_ENV} stop ${VK_BUILD_ROOT})
+set_tests_properties(env.start PROPERTIES FIXTURES_SETUP vkenv)
+set_tests_properties(env.stop PROPERTIES FIXTURES_CLEANUP vkenv)
+
+set(VK_TEST_ENVIRONMENT
+    "WINEPREFIX=${VK_WINEPREFIX}"
+    "WINEDEBUG=-all"
+    "VKTEST_PORTS_DIR=${VK_PORTS_DIR}"
+    "VKTEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    "VKTEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+
+# vk_add_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s])
+# One GoogleTest executable, registered as one test run through Wine.
+function(vk_add_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES
+        FIXTURES_REQUIRED vkenv
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "${VK_TEST_ENVIRONMENT}")
+endfunction()

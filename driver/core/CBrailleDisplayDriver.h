@@ -1,0 +1,100 @@
+// The driver object: the one implementation of the screen reader's braille
+// driver interface. A single static instance lives in VK.JLB.
+#pragma once
+
+#include "IBrailleDriver.h"
+#include "../link/CCellivantaDisplay.h"
+
+#include <string>
+
+// Instance handle of the module that holds the driver (set when VK.JLB loads).
+extern HINSTANCE g_hDriverInstance;
+
+class CBrailleDisplayDriver : public IBrailleDriver {
+public:
+    // Braille thread commands, posted as WM_USER + 2 + code.
+    enum BrailleThreadCommand {
+        BTEndThread = 0,
+        BTINIT = 2,
+        BTTERMINATE = 3,
+        BTSLEEP = 4,
+        BTShowText = 5,
+        BTShowStatus = 6,
+        BTClear = 7,
+        BTPoll = 8,
+    };
+    static const UINT WM_BT_FIRST = WM_USER + 2;
+    static const UINT WM_BT_LAST = WM_USER + 2 + BTPoll;
+    static const UINT WM_DEVICE_BYTE = WM_USER + 12;
+    static const UINT WM_PROCESS_KEY_QUEUE = WM_USER + 13;
+    static const DWORD MAX_WAIT_TIMEOUT = 5000;
+
+    static const GUID s_manufacturerGuid;
+
+    CBrailleDisplayDriver();
+    ~CBrailleDisplayDriver();
+    CBrailleDisplayDriver(const CBrailleDisplayDriver&) = delete;
+    CBrailleDisplayDriver& operator=(const CBrailleDisplayDriver&) = delete;
+
+    BOOL Open(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks, const char* lpszDisplayName,
+              const char* lpszDriverName) override;
+    void Close() override;
+    IBrailleDriverCallbacks* SetCallbacks(IBrailleDriverCallbacks* pCallbacks) override;
+    int GetDisplayName(char* lpszName, int cbMaxLength) override;
+    int GetDriverName(char* lpszName, int cbMaxLength) override;
+    int GetDisplayKeyMapName(char* lpszName, int cbMaxLength) override;
+    int GetInterfaceVersion() override { return 0x300; }
+    int GetDriverVersion() override { return 1070; }
+    int GetDisplayVersion() override { return 0; }
+    BOOL HasIntegratedSpeech() override { return FALSE; }
+    int Reserved10(int) override { return 0; }
+    BOOL ShowText(const char* cells, int count) override;
+    BOOL ShowStatus(const char* cells, int count) override;
+    BOOL Clear() override;
+    int Reserved14(int) override { return 0; }
+    int Reserved15(int) override { return 0; }
+    BOOL Sleep(BOOL bSleep) override;
+    void Reserved17(int) override {}
+    int GetTextCellCount() override { return m_nTextCells; }
+    int Reserved19(int) override { return 0; }
+    int GetStatusCellCount() override { return m_nStatusCells; }
+    int GetTotalCellCount() override { return m_nStatusCells + m_nTextCells; }
+    BOOL SupportsCustomLayout() override { return FALSE; }
+    BOOL SetCustomLayout(int, int, int, int) override { return FALSE; }
+    int Reserved24(int) override { return 0; }
+    int Reserved25(int) override { return 0; }
+    int Reserved26(int) override { return 0; }
+    BOOL SupportsFirmnessSetting(int* pnLevels) override;
+    BOOL SetFirmness(int nFirmness) override;
+    BOOL IsKeyWaiting() override { return FALSE; }
+    void SetOneHandedMode(int) override {}
+    int GetTypeKeysMode() override { return 0; }
+    void SetTypeKeysMode(int) override {}
+    BOOL SupportsTypeKeysMode() override { return FALSE; }
+    BOOL GetManufacturerInfo(char* lpszName, int cbMaxNameLen, GUID* lpguidUnique) override;
+    void SetTriKeyProcessingMode(int) override {}
+    void SetControlKeyProcessingMode(int) override {}
+    int EncodedTypeKey(BYTE byKey) override;
+    void ProcessKeyCombinationQueue() override;
+
+private:
+    static int CopyName(const char* name, char* lpszName, int cbMaxLength);
+
+    BOOL m_bOpened = 0;
+    BOOL m_bSleeping = 0;
+    char m_szDisplayName[256] = {};
+    char m_szDriverName[256] = {};
+    char m_szKeyMapName[256] = "Cellivanta VK";
+    IBrailleDriverCallbacks* m_pCallbacks = nullptr;
+    int m_nTextCells = 0;
+    int m_nStatusCells = 0;
+    HANDLE m_hBrailleThread = nullptr;
+    HANDLE m_hEventCommandComplete = nullptr;
+    DWORD m_dwBrailleThreadId = 0;
+    HWND m_hWnd = nullptr;
+    char m_szWndClassName[80] = "BrailleDisplayDrvClass";
+    CCellivantaDisplay m_display;
+    std::string m_sTypingIniFile;
+    BYTE* m_pSavedCells = nullptr;
+    std::string m_sPortName;
+};

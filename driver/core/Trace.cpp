@@ -1,0 +1,29 @@
+#include "Trace.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+std::atomic<TraceSink> g_sink{nullptr};
+}
+
+void Trace(const char* format, ...)
+{
+    TraceSink sink = g_sink.load();
+    if (!sink)
+        return;
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    sink(line);
+}
+
+// The trace file is named but never written.
+void TraceInit(const char* /*fileName*/) {}
+
+TraceSink SetTraceSink(TraceSink sink)
+{
+    return g_sink.exchange(sink);
+}

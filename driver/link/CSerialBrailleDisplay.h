@@ -1,0 +1,54 @@
+// Base class of a braille display on a COM port: the transport, the line
+// settings, the geometry, the 128-cell image and the queue of captured key
+// combinations. The device protocol comes from the derived class.
+#pragma once
+
+#include "CSerialCommHelper.h"
+#include "../keys/CKeyCombination.h"
+
+#include <windows.h>
+#include <deque>
+#include <memory>
+
+class CSerialBrailleDisplay {
+public:
+    static const int MAX_CELLS = 128;
+
+    CSerialBrailleDisplay();
+    CSerialBrailleDisplay(const CSerialBrailleDisplay&) = delete;
+    CSerialBrailleDisplay& operator=(const CSerialBrailleDisplay&) = delete;
+
+    /*  0 */ virtual bool ConnectTo(const char* portName);
+    /*  1 */ virtual bool Disconnect();
+    /*  2 */ virtual bool IsConnected();
+    /*  3 */ virtual bool SendInitRequest() = 0;
+    /*  4 */ virtual bool GetDisplayInfos(int& nTextCells, int& nStatusCells);
+    /*  5 */ virtual bool DisplayBraille(const BYTE* cells, int count);
+    /*  6 */ virtual bool GetCells(BYTE* buffer, int size);
+    /*  7 */ virtual bool HasKeyCombination();
+    /*  8 */ virtual bool TranslateKeyCombinationForJaws(const char* szIniFileName, char* szKeyComb,
+                                                          int& nKeyCombLen, int& nRoutingIndex,
+                                                          WORD& woBrailleDots);
+    /*  9 */ virtual bool TranslateKeyCombinationForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
+                                                                DWORD& doubleRoutingKey,
+                                                                BYTE& routingOverStatusCell);
+    /* 10 */ virtual bool ProcessReceivedData();
+    /* 11 */ virtual bool ProcessReceivedData(HWND hWnd, UINT uMsg);
+    /* 12 */ virtual void ProcessReceivedByte(BYTE byte) = 0;
+    /* 13 */ virtual bool Refresh() = 0;
+
+protected:
+    ~CSerialBrailleDisplay();
+
+    CSerialCommHelper m_serial;
+    DWORD m_dwBaudRate = 0;
+    BYTE m_byParity = 0;
+    BYTE m_byStopBits = 0;
+    BYTE m_byByteSize = 0;
+    int m_nCellCount = 0;
+    int m_nStatusCellCount = 0;
+    BYTE m_cells[MAX_CELLS] = {};
+    BYTE m_lastCells[MAX_CELLS] = {};
+    // Captured combinations, oldest first; the queue owns them until translated.
+    std::deque<std::unique_ptr<CKeyCombination>> m_keyCombinationQueue;
+};

@@ -1,0 +1,124 @@
+#include "TestEnv.h"
+#include "core/Trace.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace testenv {
+
+namespace {
+
+std::string Env(const char* name)
+{
+    const char* value = getenv(name);
+    return value ? value : "";
+}
+
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Asks the port manager of scripts/test-env.sh to run one request and waits for it.
+void PortRequest(const std::string& request)
+{
+    const std::string ctl = WinPath(Env("VKTEST_PORTS_DIR") + "/ctl/");
+    const std::string done = ctl + request + ".done";
+    DeleteFileA(done.c_str());
+    HANDLE h = CreateFileA((ctl + request + ".req").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot reach the port manager";
+    CloseHandle(h);
+    for (int i = 0; i < 500 && !FileExists(done); ++i)
+        ::Sleep(10);
+    ASSERT_TRUE(FileExists(done)) << request << " was not served";
+    DeleteFileA(done.c_str());
+}
+
+std::mutex g_traceMutex;
+std::vector<std::string> g_traceLines;
+
+void CollectTrace(const char* line)
+{
+    std::lock_guard<std::mutex> lock(g_traceMutex);
+    g_traceLines.emplace_back(line);
+}
+
+}  // namespace
+
+std::string DriverPort(int n) { return "COM1" + std::to_string(n); }
+std::string DisplayPort(int n) { return "COM2" + std::to_string(n); }
+
+void UnplugPair(int n) { PortRequest("unplug-" + std::to_string(n)); }
+void ReplugPair(int n) { PortRequest("replug-" + std::to_string(n)); }
+
+std::string WinPath(const std::string& unixPath)
+{
+    std::string path = "Z:" + unixPath;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return path;
+}
+
+std::string BinDir()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path);
+    return dir.substr(0, dir.find_last_of('\\'));
+}
+
+std::string TempDir(const std::string& name)
+{
+    char base[MAX_PATH];
+    GetTempPathA(MAX_PATH, base);
+    std::string dir = std::string(base) + "vktest-" + name + "-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
+IBrailleDriver* LoadDriver()
+{
+    HMODULE module = LoadLibraryA("VK.JLB");
+    if (!module)
+        return nullptr;
+    auto getInterface =
+        reinterpret_cast<PFN_GetBrailleInterface>(reinterpret_cast<void*>(GetProcAddress(module, "GetBrailleInterface")));
+    if (!getInterface)
+        return nullptr;
+    IBrailleDriver* driver = nullptr;
+    getInterface(&driver);
+    return driver;
+}
+
+TraceCapture::TraceCapture()
+{
+    std::lock_guard<std::mutex> lock(g_traceMutex);
+    g_traceLines.clear();
+    SetTraceSink(CollectTrace);
+}
+
+TraceCapture::~TraceCapture()
+{
+    SetTraceSink(nullptr);
+}
+
+std::vector<std::string> TraceCapture::Lines() const
+{
+    std::lock_guard<std::mutex> lock(g_traceMutex);
+    return g_traceLines;
+}
+
+bool TraceCapture::Contains(const std::string& text) const
+{
+    for (const std::string& line : Lines())
+        if (line.find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+}  // namespace testenv

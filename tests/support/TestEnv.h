@@ -1,0 +1,41 @@
+// What the tests know of their environment: the port pairs of the test
+// prefix, unplugging and replugging a pair, loading the built driver.
+#pragma once
+
+#include "core/IBrailleDriver.h"
+
+#include <string>
+#include <vector>
+
+namespace testenv {
+
+const int kPairCount = 4;
+
+// COM port of the driver's end of pair n (1..4) and of the display's end.
+std::string DriverPort(int n);
+std::string DisplayPort(int n);
+
+// Stops pair n's pseudo-terminals (a pulled cable) / starts them again.
+void UnplugPair(int n);
+void ReplugPair(int n);
+
+// A Unix path of the host as Wine sees it (Z:\...).
+std::string WinPath(const std::string& unixPath);
+// Folder of the test binaries (and of VK.JLB).
+std::string BinDir();
+// A fresh empty folder for one test's files.
+std::string TempDir(const std::string& name);
+
+// The driver as the screen reader gets it: VK.JLB loaded by name.
+IBrailleDriver* LoadDriver();
+
+// Collects the driver's trace lines while alive (for code linked into the test).
+class TraceCapture {
+public:
+    TraceCapture();
+    ~TraceCapture();
+    std::vector<std::string> Lines() const;
+    bool Contains(const std::string& text) const;
+};
+
+}  // namespace testenv
