@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <deque>
 #include <memory>
+#include <string>
 
 class CSerialBrailleDisplay {
 public:
@@ -40,6 +41,11 @@ public:
 protected:
     ~CSerialBrailleDisplay();
 
+    // The geometry bounded by the 128-cell image: whatever a display reports,
+    // no copy reaches past the image.
+    int StatusCellsInImage() const;
+    int TextCellsInImage() const;
+
     CSerialCommHelper m_serial;
     DWORD m_dwBaudRate = 0;
     BYTE m_byParity = 0;
@@ -51,4 +57,7 @@ protected:
     BYTE m_lastCells[MAX_CELLS] = {};
     // Captured combinations, oldest first; the queue owns them until translated.
     std::deque<std::unique_ptr<CKeyCombination>> m_keyCombinationQueue;
+
+private:
+    bool ReadReceived(std::string& received);
 };
