@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cctype>
 
 namespace {
 
@@ -48,7 +48,7 @@ protected:
         for (const std::string& port : kPrefixPorts)
             EXPECT_EQ(Contains(entries, port), port != szUsbPort) << port << " in " << list.Text();
         for (const std::string& entry : entries)
-            EXPECT_TRUE(entry.size() >= 4 && entry.compare(0, 3, "COM") == 0 && isdigit(entry[3])) << entry;
+            EXPECT_TRUE(entry.size() >= 4 && entry.compare(0, 3, "COM") == 0 && std::isdigit(static_cast<unsigned char>(entry[3]))) << entry;
         EXPECT_TRUE(list.GuardsIntact());
         EXPECT_TRUE(usbPort.GuardsIntact());
     }
