@@ -331,6 +331,7 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port)
     if (!m_display.ConnectTo(port.c_str()))
         return false;
     ::Sleep(kSettleMs);
+    m_display.ForgetDisplayInfos();
     if (!m_display.SendInitRequest())
         return false;
     for (int attempt = 0; attempt < kAnswerTries; ++attempt) {

@@ -38,6 +38,10 @@ public:
     /* 12 */ virtual void ProcessReceivedByte(BYTE byte) = 0;
     /* 13 */ virtual bool Refresh() = 0;
 
+    // Forgets the geometry, so that only a fresh answer to the init request
+    // can report a display (a handshake must not succeed on an earlier answer).
+    void ForgetDisplayInfos() { m_nCellCount = 0; m_nStatusCellCount = 0; }
+
 protected:
     ~CSerialBrailleDisplay();
 
