@@ -20,8 +20,8 @@ public:
         MsgKeyDown = 0x05,
         MsgKeyUp = 0x06,
     };
-    static const BYTE FRAME_START = 0x1B;
-    static const int PAYLOAD_BUFFER_SIZE = 500;
+    static constexpr BYTE FRAME_START = 0x1B;
+    static constexpr int PAYLOAD_BUFFER_SIZE = 500;
 
     CCellivantaDisplay();
     ~CCellivantaDisplay();

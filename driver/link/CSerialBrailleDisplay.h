@@ -13,7 +13,7 @@
 
 class CSerialBrailleDisplay {
 public:
-    static const int MAX_CELLS = 128;
+    static constexpr int MAX_CELLS = 128;
 
     CSerialBrailleDisplay();
     CSerialBrailleDisplay(const CSerialBrailleDisplay&) = delete;

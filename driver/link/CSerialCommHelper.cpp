@@ -227,7 +227,9 @@ HRESULT CSerialCommHelper::Write(const char* data, DWORD count)
 
 HRESULT CSerialCommHelper::WriteAndWait(OVERLAPPED& overlapped, const char* data, DWORD count)
 {
-    if (!WriteFile(m_hPort, data, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
+    // The port is closed when a later Init failed after ending the earlier opening.
+    if (m_hPort == INVALID_HANDLE_VALUE ||
+        (!WriteFile(m_hPort, data, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING)) {
         Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
         return E_FAIL;
     }

@@ -42,9 +42,9 @@ public:
     using OpenPortFn = HANDLE (*)(const char* devicePath);
     static OpenPortFn SetOpenPortFn(OpenPortFn fn);
 
-    static const int kMaxOpenRetries = 3;
-    static const DWORD kOpenRetryDelayMs = 1000;
-    static const DWORD kWriteTimeoutMs = 100;
+    static constexpr int kMaxOpenRetries = 3;
+    static constexpr DWORD kOpenRetryDelayMs = 1000;
+    static constexpr DWORD kWriteTimeoutMs = 100;
 
 private:
     static unsigned __stdcall ThreadFn(void* pvParam);

@@ -29,6 +29,8 @@ DisplaySimulator::DisplaySimulator(int pair) : m_pair(pair)
 DisplaySimulator::~DisplaySimulator()
 {
     Close();
+    if (m_vanished)
+        testenv::ReplugPair(m_pair);  // later tests expect every pair plugged
     CloseHandle(m_hStop);
 }
 
@@ -83,12 +85,14 @@ void DisplaySimulator::Vanish()
 {
     Close();
     testenv::UnplugPair(m_pair);
+    m_vanished = true;
 }
 
 void DisplaySimulator::Return()
 {
     Close();
     testenv::ReplugPair(m_pair);
+    m_vanished = false;
     Open();
 }
 

@@ -79,6 +79,7 @@ private:
     const int m_pair;
     HANDLE m_hPort = INVALID_HANDLE_VALUE;
     HANDLE m_hStop = nullptr;
+    bool m_vanished = false;
     std::thread m_reader;
     std::mutex m_writeMutex;
 
