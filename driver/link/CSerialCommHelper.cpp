@@ -10,6 +10,9 @@ const DWORD kReadBlockSize = 10;
 // A read is only made for bytes the port reports waiting, so it completes at
 // once; the bound only guards against a read that goes pending regardless.
 const DWORD kReadWaitMs = 50;
+// Some serial drivers (Wine's among them) report comm events with nothing
+// behind them in a tight loop; after such an event the worker rests this long.
+const DWORD kEmptyEventRestMs = 20;
 
 HANDLE OpenPortDefault(const char* devicePath)
 {
@@ -297,8 +300,11 @@ void CSerialCommHelper::WorkerLoop()
                 EndCommWait(overlapped);
             break;
         }
-        keepRunning = DrainPass();
+        DWORD total = 0;
+        keepRunning = DrainPass(total);
         ResetEvent(overlapped.hEvent);
+        if (keepRunning && total == 0 && !(eventMask & EV_RXCHAR))
+            keepRunning = IdleAfterEmptyEvent();
     }
     CloseAndCleanHandle(overlapped.hEvent);
     Trace("CSerialCommHelper::ThreadFn -> ended");
@@ -323,13 +329,24 @@ void CSerialCommHelper::EndCommWait(OVERLAPPED& overlapped)
     GetOverlappedResult(m_hPort, &overlapped, &transferred, TRUE);
 }
 
+// Rests after an event that brought nothing, then drains once more, since
+// bytes that arrive while no wait is armed raise no event of their own.
+// False when the transport is being stopped or a read failed.
+bool CSerialCommHelper::IdleAfterEmptyEvent()
+{
+    if (WaitForSingleObject(m_hStopEvent, kEmptyEventRestMs) != WAIT_TIMEOUT)
+        return false;
+    DWORD total = 0;
+    return DrainPass(total);
+}
+
 // Every comm event leads here: a character arrived or the output ran empty.
-bool CSerialCommHelper::DrainPass()
+bool CSerialCommHelper::DrainPass(DWORD& total)
 {
     m_rxBuffer.Lock();
     OVERLAPPED overlapped{};
     overlapped.hEvent = NewEvent(true);
-    DWORD total = 0;
+    total = 0;
     bool keepRunning = true;
     try {
         keepRunning = DrainPort(overlapped, total);

@@ -64,7 +64,8 @@ private:
     void WorkerLoop();
     bool StartCommWait(OVERLAPPED& overlapped, DWORD& eventMask);
     void EndCommWait(OVERLAPPED& overlapped);
-    bool DrainPass();
+    bool DrainPass(DWORD& total);
+    bool IdleAfterEmptyEvent();
     bool DrainPort(OVERLAPPED& overlapped, DWORD& total);
     bool BytesWaiting(DWORD& count);
     bool ReadBlock(OVERLAPPED& overlapped, char* block, DWORD size, DWORD& got);

@@ -2,7 +2,6 @@
 #include "ComputerBraille.h"
 #include "KeyScript.h"
 
-#include <conio.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -23,10 +22,22 @@ DisplayEmulator::~DisplayEmulator()
     m_watcher.join();
 }
 
+// UTF-8 text; a console is given it as UTF-16 so that the braille shows.
 void DisplayEmulator::Note(const std::string& text)
 {
-    printf("display | %s\n", text.c_str());
-    fflush(stdout);
+    const std::string line = "display | " + text + "\n";
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(out, &mode)) {
+        fwrite(line.data(), 1, line.size(), stdout);
+        fflush(stdout);
+        return;
+    }
+    std::wstring wide(line.size(), L'\0');
+    const int length = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &wide[0],
+                                           static_cast<int>(wide.size()));
+    DWORD written = 0;
+    WriteConsoleW(out, wide.data(), static_cast<DWORD>(length), &written, nullptr);
 }
 
 // Prints every new line of cells the driver writes, as braille and as text.
@@ -148,45 +159,68 @@ bool DisplayEmulator::RunScript(const std::string& path)
 // F12 holds every key pressed until F12 again releases the chord; Esc quits.
 void DisplayEmulator::RunKeyboard()
 {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (!GetConsoleMode(input, &mode)) {
+        Note("no console to read keys from: give a key script with --script");
+        return;
+    }
+    SetConsoleMode(input, 0);
     Note("keyboard: letters type braille, space = D9, F1-F4 = T1-T4, F5-F10 = C1-C6,");
     Note("          F11 <cell> Enter = routing key, F12 ... F12 = hold a chord, Esc = quit");
     std::vector<BYTE> held;
     bool holding = false;
-    auto act = [&](const std::vector<BYTE>& chord) {
-        if (!holding)
-            return PressChord(chord);
+    std::string routing;
+    bool readingRouting = false;
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD count = 0;
+        if (!ReadConsoleInputA(input, &record, 1, &count) || count == 0)
+            return;
+        if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown)
+            continue;
+        const WORD key = record.Event.KeyEvent.wVirtualKeyCode;
+        const char c = record.Event.KeyEvent.uChar.AsciiChar;
+        std::vector<BYTE> chord;
+        if (key == VK_ESCAPE)
+            return;
+        if (readingRouting) {
+            if (c >= '0' && c <= '9') {
+                routing += c;
+                continue;
+            }
+            readingRouting = false;
+            chord = {KeyScript::CodeOfKeyName("R" + routing)};
+            Note("routing key " + routing);
+        } else if (key >= VK_F1 && key <= VK_F4) {
+            chord = {static_cast<BYTE>(17 + key - VK_F1)};
+        } else if (key >= VK_F5 && key <= VK_F10) {
+            chord = {static_cast<BYTE>(11 + key - VK_F5)};
+        } else if (key == VK_F11) {
+            readingRouting = true;
+            routing.clear();
+            continue;
+        } else if (key == VK_F12) {
+            holding = !holding;
+            if (!holding) {
+                for (BYTE code : held)
+                    m_display.KeyUp(code);
+                held.clear();
+            }
+            Note(holding ? "holding keys" : "chord released");
+            continue;
+        } else if (c >= 0x20 && c < 0x7F) {
+            chord = KeyScript::ChordOfCharacter(c);
+        }
+        if (chord.empty() || chord[0] == 0)
+            continue;
+        if (!holding) {
+            PressChord(chord);
+            continue;
+        }
         for (BYTE code : chord) {
             m_display.KeyDown(code);
             held.push_back(code);
         }
-    };
-    for (;;) {
-        const int c = _getch();
-        if (c == 27)
-            return;
-        if (c == 0 || c == 0xE0) {
-            const int key = _getch();  // F1 = 59 ... F10 = 68, F11 = 133, F12 = 134
-            if (key >= 59 && key <= 62)
-                act({static_cast<BYTE>(17 + key - 59)});
-            else if (key >= 63 && key <= 68)
-                act({static_cast<BYTE>(11 + key - 63)});
-            else if (key == 133) {
-                std::string number;
-                for (int d = _getch(); d != '\r' && d != '\n'; d = _getch())
-                    number += static_cast<char>(d);
-                if (BYTE code = KeyScript::CodeOfKeyName("R" + number))
-                    act({code});
-            } else if (key == 134) {
-                holding = !holding;
-                if (!holding) {
-                    for (BYTE code : held)
-                        m_display.KeyUp(code);
-                    held.clear();
-                }
-                Note(holding ? "holding keys" : "chord released");
-            }
-            continue;
-        }
-        act(KeyScript::ChordOfCharacter(static_cast<char>(c)));
     }
 }

@@ -7,12 +7,15 @@
 // the display's keys.
 #include "DisplayEmulator.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 int main(int argc, char** argv)
 {
+    SetConsoleOutputCP(CP_UTF8);  // the braille cells are shown as Unicode
     int pair = 1;
     int cells = 40;
     std::string script;

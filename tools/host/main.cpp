@@ -11,6 +11,8 @@
 //   say TEXT              print TEXT
 #include "ScreenReaderHost.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <set>
 #include <string>
@@ -18,6 +20,7 @@
 
 int main(int argc, char** argv)
 {
+    SetConsoleOutputCP(CP_UTF8);  // the braille cells are shown as Unicode
     std::string driverPath = "VK.JLB";
     const std::set<std::string> withArgument = {"open", "show", "status", "wait", "say"};
     std::vector<std::vector<std::string>> script;
