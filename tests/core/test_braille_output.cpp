@@ -245,6 +245,7 @@ TEST_F(BrailleOutputTest, SleepKeepsRoomForALargerDisplay)
     ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
     const std::string wide(80, '\x2A');
     ASSERT_TRUE(driver->ShowText(wide.data(), 80));
+    ASSERT_TRUE(display->WaitForFrames(2, 2000));
     display->ClearFrames();
     ASSERT_TRUE(driver->Sleep(TRUE));
     ASSERT_TRUE(driver->Sleep(FALSE));
