@@ -4,8 +4,6 @@
 #include "DisplaySimulator.h"
 #include "TestEnv.h"
 
-#include <psapi.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -53,23 +51,6 @@ std::string Line(int n, int width)
     for (int i = 0; i < width; ++i)
         cells[static_cast<size_t>(i)] = static_cast<char>((n * 7 + i) & 0xFF);
     return cells;
-}
-
-struct Usage {
-    DWORD handles;
-    SIZE_T privateBytes;
-};
-
-Usage ProcessUsage()
-{
-    Usage usage{};
-    GetProcessHandleCount(GetCurrentProcess(), &usage.handles);
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof counters);
-    usage.privateBytes = counters.PrivateUsage;
-    return usage;
 }
 
 double CpuMs()
@@ -195,26 +176,26 @@ public:
     {
         Open();
         m_driver->Close();
-        const Usage before = ProcessUsage();
+        const bench::Usage before = bench::ProcessUsage();
         for (int i = 0; i < 200; ++i) {
             Open();
             m_driver->Close();
         }
-        const Usage afterOpen = ProcessUsage();
+        const bench::Usage afterOpen = bench::ProcessUsage();
         Open();
-        const Usage beforeSleep = ProcessUsage();
+        const bench::Usage beforeSleep = bench::ProcessUsage();
         for (int i = 0; i < 200; ++i) {
             m_driver->Sleep(TRUE);
             m_driver->Sleep(FALSE);
         }
-        const Usage afterSleep = ProcessUsage();
+        const bench::Usage afterSleep = bench::ProcessUsage();
         m_driver->Close();
         bench::Report("handles after 200 open/close", afterOpen.handles, "handles", "before", before.handles);
-        bench::Report("private bytes after 200 open/close", afterOpen.privateBytes / 1024.0, "KiB", "before",
-                      before.privateBytes / 1024.0);
+        bench::Report("private bytes after 200 open/close", afterOpen.privateKiB, "KiB", "before",
+                      before.privateKiB);
         bench::Report("handles after 200 sleep/wake", afterSleep.handles, "handles", "before", beforeSleep.handles);
-        bench::Report("private bytes after 200 sleep/wake", afterSleep.privateBytes / 1024.0, "KiB", "before",
-                      beforeSleep.privateBytes / 1024.0);
+        bench::Report("private bytes after 200 sleep/wake", afterSleep.privateKiB, "KiB", "before",
+                      beforeSleep.privateKiB);
     }
 
 private:

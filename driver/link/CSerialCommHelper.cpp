@@ -10,9 +10,12 @@ const DWORD kReadBlockSize = 10;
 // A read is only made for bytes the port reports waiting, so it completes at
 // once; the bound only guards against a read that goes pending regardless.
 const DWORD kReadWaitMs = 50;
-// Some serial drivers (Wine's among them) report comm events with nothing
-// behind them in a tight loop; after such an event the worker rests this long.
-const DWORD kEmptyEventRestMs = 20;
+// Some serial drivers (Wine's among them) complete comm-event waits with no
+// event at all, in a tight loop, and spend memory on every wait. After a few
+// such completions in a row the worker stops waiting for comm events and
+// looks for received bytes at this period instead.
+const int kEmptyEventsBeforePolling = 3;
+const DWORD kPollPeriodMs = 10;
 
 HANDLE OpenPortDefault(const char* devicePath)
 {
@@ -291,7 +294,13 @@ void CSerialCommHelper::WorkerLoop()
     Trace("CSerialCommHelper::ThreadFn -> started");
     SetEvent(m_hThreadReady);
     bool keepRunning = overlapped.hEvent != INVALID_HANDLE_VALUE;
+    int emptyEvents = 0;
     while (keepRunning) {
+        if (emptyEvents >= kEmptyEventsBeforePolling) {
+            keepRunning = PollPass();
+            continue;
+        }
+        eventMask = 0;
         const bool outstanding = StartCommWait(overlapped, eventMask);
         HANDLE handles[2] = {m_hStopEvent, overlapped.hEvent};
         // The stop event comes first, so it wins when both are set.
@@ -303,8 +312,9 @@ void CSerialCommHelper::WorkerLoop()
         DWORD total = 0;
         keepRunning = DrainPass(total);
         ResetEvent(overlapped.hEvent);
-        if (keepRunning && total == 0 && !(eventMask & EV_RXCHAR))
-            keepRunning = IdleAfterEmptyEvent();
+        emptyEvents = (eventMask == 0 && total == 0) ? emptyEvents + 1 : 0;
+        if (emptyEvents == kEmptyEventsBeforePolling)
+            Trace("CSerialCommHelper::ThreadFn -> empty comm events, polling the port instead");
     }
     CloseAndCleanHandle(overlapped.hEvent);
     Trace("CSerialCommHelper::ThreadFn -> ended");
@@ -329,12 +339,11 @@ void CSerialCommHelper::EndCommWait(OVERLAPPED& overlapped)
     GetOverlappedResult(m_hPort, &overlapped, &transferred, TRUE);
 }
 
-// Rests after an event that brought nothing, then drains once more, since
-// bytes that arrive while no wait is armed raise no event of their own.
-// False when the transport is being stopped or a read failed.
-bool CSerialCommHelper::IdleAfterEmptyEvent()
+// One look for received bytes after a pause; false when the transport is
+// being stopped or a read failed.
+bool CSerialCommHelper::PollPass()
 {
-    if (WaitForSingleObject(m_hStopEvent, kEmptyEventRestMs) != WAIT_TIMEOUT)
+    if (WaitForSingleObject(m_hStopEvent, kPollPeriodMs) != WAIT_TIMEOUT)
         return false;
     DWORD total = 0;
     return DrainPass(total);

@@ -65,7 +65,7 @@ private:
     bool StartCommWait(OVERLAPPED& overlapped, DWORD& eventMask);
     void EndCommWait(OVERLAPPED& overlapped);
     bool DrainPass(DWORD& total);
-    bool IdleAfterEmptyEvent();
+    bool PollPass();
     bool DrainPort(OVERLAPPED& overlapped, DWORD& total);
     bool BytesWaiting(DWORD& count);
     bool ReadBlock(OVERLAPPED& overlapped, char* block, DWORD size, DWORD& got);

@@ -1,0 +1,188 @@
+// soak_driver [SECONDS]: the driver under a long random session against the
+// display simulator: lines of text, key combinations, clears, sleep and wake.
+// At the end every key pressed must have been delivered, in order, and the
+// process's handles and private bytes must not have grown.
+#include "BenchReport.h"
+#include "DisplaySimulator.h"
+#include "TestEnv.h"
+
+#include <cstdlib>
+#include <deque>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Heap that a long run may settle into without it being a leak.
+const double kMemoryToleranceKiB = 512;
+
+// Checks each delivery against the keys pressed, oldest first, keeping no
+// history (the soak must not grow by itself).
+class CheckingCallbacks : public IBrailleDriverCallbacks {
+public:
+    int ProcessBrailleCommandKeys(IBrailleDriver*, const char* szKeyComb, int nRoutingKey) override
+    {
+        Check(std::string(szKeyComb) + (nRoutingKey ? " " + std::to_string(nRoutingKey) : ""));
+        return 1;
+    }
+    int ProcessEncodedTypeKey(IBrailleDriver*, const BYTE* r, int) override
+    {
+        Check(std::string(1, static_cast<char>(r[0] ^ r[1] ^ r[2])));
+        return 1;
+    }
+    WORD DotsToChar(IBrailleDriver*, WORD dots) override { return dots == 0x01 ? 'a' : dots == 0x03 ? 'b' : 0; }
+
+    void Expect(const std::string& key) { expected.push_back(key); ++pressed; }
+
+    std::deque<std::string> expected;
+    double pressed = 0, delivered = 0, wrong = 0;
+
+private:
+    void Check(const std::string& key)
+    {
+        ++delivered;
+        if (expected.empty() || expected.front() != key)
+            ++wrong;
+        if (!expected.empty())
+            expected.pop_front();
+    }
+};
+
+void Pump(DWORD ms)
+{
+    const DWORD end = GetTickCount() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        const LONG left = static_cast<LONG>(end - GetTickCount());
+        if (left <= 0)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+    }
+}
+
+class Soak {
+public:
+    Soak() : m_driver(testenv::LoadDriver()), m_display(1), m_random(2026) {}
+
+    bool Run(DWORD seconds)
+    {
+        // No key map beside this driver name: keys arrive under their own names.
+        if (!m_driver || !m_display.IsOpen() ||
+            !m_driver->Open(testenv::DriverPort(1).c_str(), &m_callbacks, "Cellivanta VK", "C:\\soak\\VK.JLB"))
+            return false;
+        for (int i = 0; i < 100; ++i)  // settle the heap before the baseline
+            Step();
+        Pump(500);
+        const bench::Usage start = bench::ProcessUsage();
+        const DWORD end = GetTickCount() + seconds * 1000;
+        DWORD nextNote = GetTickCount() + 15000;
+        while (static_cast<LONG>(end - GetTickCount()) > 0) {
+            Step();
+            if (static_cast<LONG>(GetTickCount() - nextNote) >= 0) {
+                const bench::Usage now = bench::ProcessUsage();
+                printf("soak: %.0f keys so far, handle slot %.0f, private %.0f KiB\n", m_callbacks.pressed,
+                       now.handles, now.privateKiB);
+                fflush(stdout);
+                nextNote += 15000;
+            }
+        }
+        Pump(500);
+        const bench::Usage finish = bench::ProcessUsage();
+        m_driver->Close();
+        Report(start, finish);
+        return m_callbacks.wrong == 0 && m_callbacks.expected.empty() && finish.handles <= start.handles &&
+               finish.privateKiB < start.privateKiB + kMemoryToleranceKiB;
+    }
+
+private:
+    void Step()
+    {
+        const int dice = static_cast<int>(m_random() % 100);
+        if (dice < 55)
+            ShowRandomLine();
+        else if (dice < 90)
+            PressRandomKeys();
+        else if (dice < 95)
+            m_driver->Clear();
+        else
+            SleepAndWake();
+        ++m_steps;
+        m_display.ClearFrames();  // the simulator's records are not the driver's memory
+        m_display.ClearReceivedBytes();
+        Pump(static_cast<DWORD>(20 + m_random() % 80));
+    }
+
+    void ShowRandomLine()
+    {
+        std::string cells(static_cast<size_t>(1 + m_random() % 40), '\0');
+        for (char& c : cells)
+            c = static_cast<char>(m_random() & 0xFF);
+        m_driver->ShowText(cells.data(), static_cast<int>(cells.size()));
+        ++m_lines;
+    }
+
+    void PressRandomKeys()
+    {
+        switch (m_random() % 4) {
+        case 0: {
+            const int index = 1 + static_cast<int>(m_random() % 40);
+            m_display.Press({static_cast<BYTE>(79 + index)});
+            m_callbacks.Expect("Routing " + std::to_string(index));
+            break;
+        }
+        case 1:
+            m_display.Press({17, 3});  // T1 with D2
+            m_callbacks.Expect("D2+T1");
+            break;
+        case 2:
+            m_display.Press({2});  // dot 1: a
+            m_callbacks.Expect("a");
+            break;
+        default:
+            m_display.Press({2, 3});  // dots 1 2: b
+            m_callbacks.Expect("b");
+            break;
+        }
+        ++m_keys;
+    }
+
+    void SleepAndWake()
+    {
+        Pump(300);  // keys already pressed are delivered before the window goes
+        m_driver->Sleep(TRUE);
+        Pump(static_cast<DWORD>(50 + m_random() % 200));
+        m_driver->Sleep(FALSE);
+        ++m_sleeps;
+    }
+
+    void Report(const bench::Usage& start, const bench::Usage& finish)
+    {
+        bench::Report("soak: steps", m_steps, "steps");
+        bench::Report("soak: lines shown", m_lines, "lines");
+        bench::Report("soak: sleep/wake cycles", m_sleeps, "cycles");
+        bench::Report("soak: keys delivered", m_callbacks.delivered, "keys", "keys pressed", m_callbacks.pressed);
+        bench::Report("soak: keys delivered out of order or wrong", m_callbacks.wrong, "keys");
+        bench::Report("soak: handles at the end", finish.handles, "handles", "at the start", start.handles);
+        bench::Report("soak: private bytes at the end", finish.privateKiB, "KiB", "at the start", start.privateKiB);
+    }
+
+    IBrailleDriver* m_driver;
+    DisplaySimulator m_display;
+    CheckingCallbacks m_callbacks;
+    std::mt19937 m_random;
+    double m_steps = 0, m_lines = 0, m_keys = 0, m_sleeps = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const DWORD seconds = argc > 1 ? static_cast<DWORD>(atoi(argv[1])) : 600;
+    Soak soak;
+    const bool ok = soak.Run(seconds);
+    printf("soak %s\n", ok ? "PASSED: every key delivered in order" : "FAILED");
+    return ok ? 0 : 1;
+}
