@@ -25,6 +25,17 @@ test: build
 demo: build
 	@scripts/demo.sh
 
+# The display emulator on the display's end of pair 1 (COM21), keyboard-driven;
+# open the driver on COM11 (or "usb") from another terminal.
+emulator: build
+	@scripts/emulator.sh
+
+bench: build
+	@scripts/bench.sh
+
+soak: build
+	@scripts/soak.sh
+
 clean:
 	@[ -d build ] && scripts/test-env.sh stop build || true
 	rm -rf build dist

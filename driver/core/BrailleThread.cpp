@@ -1,10 +1,392 @@
-// Placeholder: the braille thread and its commands.
+// The braille thread: every exchange with the display runs here, driven by
+// commands that the screen reader's calls post as thread messages.
 #include "CBrailleDisplayDriver.h"
-BOOL CBrailleDisplayDriver::Open(const char*, IBrailleDriverCallbacks*, const char*, const char*) { return FALSE; }
-void CBrailleDisplayDriver::Close() {}
-BOOL CBrailleDisplayDriver::ShowText(const char*, int) { return FALSE; }
-BOOL CBrailleDisplayDriver::ShowStatus(const char*, int) { return FALSE; }
-BOOL CBrailleDisplayDriver::Clear() { return FALSE; }
-BOOL CBrailleDisplayDriver::Sleep(BOOL) { return FALSE; }
-int CBrailleDisplayDriver::EncodedTypeKey(BYTE) { return 0; }
-void CBrailleDisplayDriver::ProcessKeyCombinationQueue() {}
+#include "Trace.h"
+
+#include <process.h>
+#include <new>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD kPollPeriodMs = 100;
+const DWORD kSettleMs = 1000;       // the display's time to come up after the port opens
+const DWORD kAnswerWaitMs = 200;
+const int kAnswerTries = 5;
+const char kKeyMapFile[] = "kvbrl.ini";
+
+bool IsUsbAlias(const char* port)
+{
+    return _stricmp(port, "usb") == 0;
+}
+
+}  // namespace
+
+// ---- The screen reader's side ------------------------------------------------
+
+BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks,
+                                 const char* lpszDisplayName, const char* lpszDriverName)
+{
+    Trace("CBrailleDisplayDriver::Open -> %s", lpszPort ? lpszPort : "(null)");
+    if (!lpszPort || !*lpszPort) {
+        Trace("CBrailleDisplayDriver::Open : no port name");
+        return FALSE;
+    }
+    if (m_hBrailleThread) {
+        // Two braille threads would share one display: end the first.
+        Trace("CBrailleDisplayDriver::Open : already open, closing first");
+        Close();
+    }
+    SetKeyMapPath(lpszDriverName);
+
+    m_hEventCommandComplete = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!m_hEventCommandComplete) {
+        Trace("!m_hEventCommandComplete");
+        Cleanup();
+        return FALSE;
+    }
+    ResetEvent(m_hEventCommandComplete);
+    if (!BeginBrailleThread()) {
+        Trace("!BeginBrailleThread");
+        Cleanup();
+        return FALSE;
+    }
+    if (WaitForSingleObject(m_hEventCommandComplete, MAX_WAIT_TIMEOUT) != WAIT_OBJECT_0) {
+        Trace("WaitForSingleObject(m_hEventCommandComplete,MAX_WAIT_TIMEOUT ) != WAIT_OBJECT_0");
+        Cleanup();
+        return FALSE;
+    }
+
+    PostThreadCommand(BTINIT, lpszPort, static_cast<int>(strlen(lpszPort)), true);
+
+    if (m_nTextCells <= 0) {
+        Trace("CBrailleDisplayDriver::Open : Init Device %s failed: Cleaning up", lpszPort);
+        WaitForBrailleThreadEnd();
+        Cleanup();
+        return FALSE;
+    }
+    m_pCallbacks = pCallbacks;
+    CopyField(m_szDisplayName, lpszDisplayName);
+    CopyField(m_szDriverName, lpszDriverName);
+    RegisterWindowClass();
+    DestroyHiddenWindow();
+    m_hWnd = CreateHiddenWindow();
+    m_bOpened = 1;
+    m_bSleeping = 0;
+    Trace("CBrailleDisplayDriver::Open : Init Device %s done successfully", m_sPortName.c_str());
+    return TRUE;
+}
+
+void CBrailleDisplayDriver::Close()
+{
+    Trace("CBrailleDisplayDriver::Close");
+    if (!m_bOpened)
+        return;
+    m_bOpened = 0;
+    if (m_hBrailleThread)
+        PostThreadCommand(BTTERMINATE, nullptr, 0, true);
+    WaitForBrailleThreadEnd();
+    Cleanup();
+}
+
+BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
+{
+    Trace("CBrailleDisplayDriver::Sleep -> %d", bSleep);
+    m_bSleeping = bSleep;
+    if (bSleep)
+        DestroyHiddenWindow();
+    else if (!m_hWnd)
+        m_hWnd = CreateHiddenWindow();
+    if (!m_hBrailleThread)
+        return FALSE;
+    return PostThreadCommand(BTSLEEP, nullptr, bSleep, true);
+}
+
+BOOL CBrailleDisplayDriver::ShowText(const char* cells, int count)
+{
+    if (m_bSleeping || !cells || count <= 0)
+        return FALSE;
+    return PostThreadCommand(BTShowText, cells, count, false);
+}
+
+BOOL CBrailleDisplayDriver::ShowStatus(const char* cells, int count)
+{
+    if (m_bSleeping || !cells || count <= 0)
+        return FALSE;
+    return PostThreadCommand(BTShowStatus, cells, count, false);
+}
+
+BOOL CBrailleDisplayDriver::Clear()
+{
+    Trace("CBrailleDisplayDriver::Clear");
+    if (m_bSleeping || !m_hBrailleThread)
+        return FALSE;
+    return PostThreadCommand(BTClear, nullptr, 0, false);
+}
+
+// ---- The hand-off ------------------------------------------------------------
+
+// The block is a zero-filled copy one byte longer than the data, so a port
+// name arrives terminated; the braille thread frees it.
+BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int count, bool wait)
+{
+    if (!m_hBrailleThread)
+        return FALSE;
+    BYTE* block = nullptr;
+    if (data && count > 0) {
+        block = new (std::nothrow) BYTE[static_cast<size_t>(count) + 1]();
+        if (!block)
+            return FALSE;
+        memcpy(block, data, static_cast<size_t>(count));
+    }
+    ResetEvent(m_hEventCommandComplete);
+    const BOOL posted = PostThreadMessageA(m_dwBrailleThreadId, WM_BT_FIRST + code,
+                                           reinterpret_cast<WPARAM>(block), static_cast<LPARAM>(count));
+    if (!posted) {
+        Trace("CBrailleDisplayDriver::PostThreadCommand : posting %d failed", code);
+        delete[] block;
+    }
+    if (wait)
+        WaitForCommandComplete();
+    return posted;
+}
+
+// Serves messages sent to this thread while it waits, and gives up when the
+// braille thread has ended and can no longer signal.
+void CBrailleDisplayDriver::WaitForCommandComplete()
+{
+    HANDLE handles[2] = {m_hEventCommandComplete, m_hBrailleThread};
+    const DWORD count = m_hBrailleThread ? 2 : 1;
+    for (;;) {
+        const DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, MAX_WAIT_TIMEOUT, QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0)
+            return;
+        if (result == WAIT_OBJECT_0 + count) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            continue;
+        }
+        if (result == WAIT_TIMEOUT)
+            continue;
+        Trace("CBrailleDisplayDriver::WaitForCommandComplete : braille thread gone (%lu)",
+              static_cast<unsigned long>(result));
+        return;
+    }
+}
+
+void CBrailleDisplayDriver::WaitForBrailleThreadEnd()
+{
+    if (!m_hBrailleThread)
+        return;
+    WaitForSingleObject(m_hBrailleThread, MAX_WAIT_TIMEOUT);
+    CloseHandle(m_hBrailleThread);
+    m_hBrailleThread = nullptr;
+}
+
+void CBrailleDisplayDriver::Cleanup()
+{
+    Trace("CBrailleDisplayDriver::Cleanup");
+    if (m_hEventCommandComplete) {
+        CloseHandle(m_hEventCommandComplete);
+        m_hEventCommandComplete = nullptr;
+    }
+    DestroyHiddenWindow();
+}
+
+bool CBrailleDisplayDriver::BeginBrailleThread()
+{
+    unsigned threadId = 0;
+    const uintptr_t thread = _beginthreadex(nullptr, 0, BrailleThreadProc, this, 0, &threadId);
+    if (!thread)
+        return false;
+    m_hBrailleThread = reinterpret_cast<HANDLE>(thread);
+    m_dwBrailleThreadId = threadId;
+    SetThreadPriority(m_hBrailleThread, THREAD_PRIORITY_ABOVE_NORMAL);
+    return true;
+}
+
+// The key map lives beside the driver: the folder of the driver name.
+void CBrailleDisplayDriver::SetKeyMapPath(const char* lpszDriverName)
+{
+    char path[MAX_PATH];
+    lstrcpynA(path, lpszDriverName ? lpszDriverName : ".\\", MAX_PATH);
+    char* lastSlash = strrchr(path, '\\');
+    if (!lastSlash)
+        return;
+    m_sTypingIniFile.assign(path, static_cast<size_t>(lastSlash - path + 1));
+    m_sTypingIniFile += kKeyMapFile;
+}
+
+void CBrailleDisplayDriver::CopyField(char* field, const char* value)
+{
+    if (value)
+        lstrcpynA(field, value, 256);
+}
+
+// ---- The braille thread ------------------------------------------------------
+
+unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvDriver)
+{
+    auto* driver = static_cast<CBrailleDisplayDriver*>(pvDriver);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anybody posts
+    SetEvent(driver->m_hEventCommandComplete);
+    const UINT_PTR timer = SetTimer(nullptr, 0, kPollPeriodMs, nullptr);
+
+    for (;;) {
+        if (GetMessageA(&msg, nullptr, 0, 0) <= 0)
+            continue;  // WM_QUIT does not end the thread; only its commands do
+        BOOL goOn = TRUE;
+        if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST)
+            goOn = driver->ProcessThreadCommand(static_cast<int>(msg.message - WM_BT_FIRST),
+                                                reinterpret_cast<BYTE*>(msg.wParam),
+                                                static_cast<DWORD>(msg.lParam));
+        else if (msg.message == WM_TIMER)
+            driver->Poll();
+        else
+            DispatchMessageA(&msg);
+        if (!goOn)
+            break;
+    }
+    if (timer)
+        KillTimer(nullptr, timer);
+    return 0;
+}
+
+BOOL CBrailleDisplayDriver::ProcessThreadCommand(int code, BYTE* block, DWORD dwParam)
+{
+    BOOL goOn = TRUE;
+    switch (code) {
+    case BTEndThread:
+        goOn = FALSE;
+        break;
+    case BTINIT:
+        goOn = InitDevice(block ? reinterpret_cast<const char*>(block) : "");
+        break;
+    case BTTERMINATE:
+        m_display.Disconnect();
+        goOn = FALSE;
+        break;
+    case BTSLEEP:
+        SleepDevice();
+        break;
+    case BTShowText:
+        if (m_nTextCells > 0)
+            m_display.DisplayBraille(block, static_cast<int>(dwParam));
+        break;
+    case BTClear:
+        if (m_nTextCells > 0) {
+            std::vector<BYTE> blank(static_cast<size_t>(m_nTextCells), 0);
+            m_display.DisplayBraille(blank.data(), m_nTextCells);
+        }
+        break;
+    case BTPoll:
+        Poll();
+        break;
+    default:  // BTShowStatus: the display has no status cells
+        break;
+    }
+    delete[] block;
+    SetEvent(m_hEventCommandComplete);
+    return goOn;
+}
+
+// Tries each candidate port in turn; the first display that reports its size wins.
+bool CBrailleDisplayDriver::InitDevice(const char* lpszPort)
+{
+    m_nTextCells = 0;
+    m_nStatusCells = 0;
+    std::vector<std::string> found;
+    if (IsUsbAlias(lpszPort) && !m_display.GetUSBVirtualCOMPort(found)) {
+        Trace("CCellivantaDisplay::GetUSBVirtualCOMPort returned false, maybe USB driver is not installed correctly");
+        found.clear();
+    }
+    std::deque<std::string> candidates(found.begin(), found.end());
+    if (candidates.empty())
+        candidates.emplace_back(lpszPort);
+
+    while (!candidates.empty()) {
+        const std::string port = candidates.front();
+        candidates.pop_front();
+        if (TryPort(port))
+            break;
+    }
+    if (m_nTextCells == 0) {
+        // Leave no port or worker open behind a failed open.
+        m_display.Disconnect();
+        Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTINIT FAILED -> exiting the braille thread");
+        return false;
+    }
+    return true;
+}
+
+bool CBrailleDisplayDriver::TryPort(const std::string& port)
+{
+    if (!m_display.ConnectTo(port.c_str()))
+        return false;
+    ::Sleep(kSettleMs);
+    m_display.ForgetDisplayInfos();
+    if (!m_display.SendInitRequest())
+        return false;
+    for (int attempt = 0; attempt < kAnswerTries; ++attempt) {
+        ::Sleep(kAnswerWaitMs);
+        m_display.ProcessReceivedData();
+        int textCells = 0;
+        int statusCells = 0;
+        if (m_display.GetDisplayInfos(textCells, statusCells)) {
+            m_sPortName = port;
+            m_nTextCells = textCells;
+            m_nStatusCells = statusCells;
+            return true;
+        }
+    }
+    return false;
+}
+
+void CBrailleDisplayDriver::SleepDevice()
+{
+    if (m_bSleeping && m_display.IsConnected()) {
+        Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTSLEEP -> Closing connection");
+        SaveAndBlankCells();
+        m_display.Disconnect();
+    } else if (!m_bSleeping && !m_display.IsConnected()) {
+        Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTSLEEP -> Reestablishing connection");
+        if (m_display.ConnectTo(m_sPortName.c_str()) && m_pSavedCells)
+            m_display.DisplayBraille(m_pSavedCells, m_nTextCells);
+    }
+}
+
+// The saved image always holds the current cell count (a later open may
+// have learned a larger display).
+void CBrailleDisplayDriver::SaveAndBlankCells()
+{
+    if (m_nTextCells <= 0)
+        return;
+    if (m_nSavedCells < m_nTextCells) {
+        delete[] m_pSavedCells;
+        m_pSavedCells = new (std::nothrow) BYTE[static_cast<size_t>(m_nTextCells)]();
+        m_nSavedCells = m_pSavedCells ? m_nTextCells : 0;
+    }
+    if (!m_pSavedCells)
+        return;
+    m_display.GetCells(m_pSavedCells, m_nSavedCells);
+    std::vector<BYTE> blank(static_cast<size_t>(m_nTextCells), 0);
+    m_display.DisplayBraille(blank.data(), m_nTextCells);
+}
+
+// Hands what the display sent to the hidden window's thread, then asks it to
+// drain the key queue.
+void CBrailleDisplayDriver::Poll()
+{
+    if (!m_display.IsConnected())
+        return;
+    HWND hWnd = m_hWnd;
+    m_display.ProcessReceivedData(hWnd, WM_DEVICE_BYTE);
+    PostMessageA(hWnd, WM_PROCESS_KEY_QUEUE, 0, 0);
+}

@@ -13,8 +13,11 @@ namespace {
 const char kManufacturer[] = "Kelvadore";
 }
 
+CBrailleDisplayDriver* CBrailleDisplayDriver::s_pDriver = nullptr;
+
 CBrailleDisplayDriver::CBrailleDisplayDriver()
 {
+    s_pDriver = this;
     TraceInit("VK.LOG");
 }
 
@@ -25,6 +28,8 @@ CBrailleDisplayDriver::~CBrailleDisplayDriver()
     m_pSavedCells = nullptr;
     m_sTypingIniFile.clear();
     m_sPortName.clear();
+    if (s_pDriver == this)
+        s_pDriver = nullptr;
 }
 
 IBrailleDriverCallbacks* CBrailleDisplayDriver::SetCallbacks(IBrailleDriverCallbacks* pCallbacks)

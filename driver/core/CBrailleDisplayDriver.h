@@ -79,6 +79,33 @@ public:
 
 private:
     static int CopyName(const char* name, char* lpszName, int cbMaxLength);
+    static void CopyField(char* field, const char* value);
+
+    // The command hand-off to the braille thread.
+    BOOL PostThreadCommand(int code, const void* data, int count, bool wait);
+    void WaitForCommandComplete();
+    void WaitForBrailleThreadEnd();
+    void Cleanup();
+    bool BeginBrailleThread();
+    void SetKeyMapPath(const char* lpszDriverName);
+
+    // The braille thread and its commands.
+    static unsigned __stdcall BrailleThreadProc(void* pvDriver);
+    BOOL ProcessThreadCommand(int code, BYTE* block, DWORD dwParam);
+    bool InitDevice(const char* lpszPort);
+    bool TryPort(const std::string& port);
+    void SleepDevice();
+    void SaveAndBlankCells();
+    void Poll();
+
+    // The hidden window that brings keys to the screen reader's thread.
+    void RegisterWindowClass();
+    HWND CreateHiddenWindow();
+    void DestroyHiddenWindow();
+    static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+    void DeliverKeyCombination(char* szKeyComb, int nKeyCombLen, int nRoutingIndex, WORD woBrailleDots);
+
+    static CBrailleDisplayDriver* s_pDriver;
 
     BOOL m_bOpened = 0;
     BOOL m_bSleeping = 0;
@@ -96,5 +123,6 @@ private:
     CCellivantaDisplay m_display;
     std::string m_sTypingIniFile;
     BYTE* m_pSavedCells = nullptr;
+    int m_nSavedCells = 0;  // size of m_pSavedCells
     std::string m_sPortName;
 };

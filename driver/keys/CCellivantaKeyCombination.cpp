@@ -1,5 +1,47 @@
-// Placeholder until the translation lands.
 #include "CCellivantaKeyCombination.h"
-bool CCellivantaKeyCombination::GetKeysForWindowEyes(DWORD&, DWORD&, DWORD&, DWORD&, BYTE&) { return true; }
-bool CCellivantaKeyCombination::IsTypingCombination() { return false; }
-bool CCellivantaKeyCombination::TranslateKeyCombination(std::string& s) { s.clear(); return false; }
+
+namespace {
+
+// Appends prefix1, prefix2, ... for each set bit of the group, each name
+// after the first one of the whole combination preceded by "+".
+void AppendKeyNames(std::string& sKeyComb, DWORD bits, char prefix, int count)
+{
+    for (int n = 0; n < count; ++n) {
+        if (!(bits & (1u << n)))
+            continue;
+        if (!sKeyComb.empty())
+            sKeyComb += '+';
+        sKeyComb += prefix;
+        sKeyComb += static_cast<char>('1' + n);
+    }
+}
+
+}  // namespace
+
+bool CCellivantaKeyCombination::GetKeysForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
+                                                     DWORD& doubleRoutingKey, BYTE& routingOverStatusCell)
+{
+    bool result = CKeyCombination::GetKeysForWindowEyes(key1, key2, routingKey, doubleRoutingKey,
+                                                        routingOverStatusCell);
+    if (m_cKeys != 0)
+        key1 |= m_cKeys << 13;
+    return result;
+}
+
+bool CCellivantaKeyCombination::IsTypingCombination()
+{
+    return CKeyCombination::IsTypingCombination() && m_cKeys == 0;
+}
+
+// The names are the key map file's keys: D keys, then T keys, then C keys,
+// then "Routing" (the index is passed apart from the name).
+bool CCellivantaKeyCombination::TranslateKeyCombination(std::string& sKeyComb)
+{
+    sKeyComb.clear();
+    AppendKeyNames(sKeyComb, m_dKeys, 'D', 9);
+    AppendKeyNames(sKeyComb, m_tKeys, 'T', 4);
+    AppendKeyNames(sKeyComb, m_cKeys, 'C', 6);
+    if (m_routingKey != 0)
+        sKeyComb += sKeyComb.empty() ? "Routing" : "+Routing";
+    return !sKeyComb.empty();
+}

@@ -28,4 +28,18 @@ public:
     DWORD m_tKeys = 0;
     DWORD m_routingKey = 0;
     DWORD m_statusRoutingKey = 0;
+
+protected:
+    // Where a combination ends up after the key map lookups.
+    enum class Outcome { Dropped, Modifier, OwnName, Composed };
+
+    Outcome LookUp(const char* szIniFileName, const std::string& pending, char* szKeyComb, int nKeyCombLen,
+                   std::string& name, bool& isTyping);
+    static Outcome StoreModifier(const std::string& value, char* szKeyComb, int nKeyCombLen,
+                                 const std::string& name);
+    Outcome ComposeFunctionKey(const char* szIniFileName, const std::string& pending, std::string& name,
+                               bool& isTyping);
+    Outcome ComposeKeyboardKey(const char* szIniFileName, const std::string& pending, std::string& name,
+                               bool& isTyping);
+    static bool WriteName(const std::string& name, char* szKeyComb, int& nKeyCombLen);
 };

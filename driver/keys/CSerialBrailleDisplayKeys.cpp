@@ -1,5 +1,86 @@
-// Placeholder until the translation lands.
-#include "../link/CSerialBrailleDisplay.h"
-bool CSerialBrailleDisplay::HasKeyCombination() { return !m_keyCombinationQueue.empty(); }
-bool CSerialBrailleDisplay::TranslateKeyCombinationForJaws(const char*, char*, int&, int&, WORD&) { return false; }
-bool CSerialBrailleDisplay::TranslateKeyCombinationForWindowEyes(DWORD&, DWORD&, DWORD&, DWORD&, BYTE&) { return false; }
+// The key combination queue of the display base: taking the oldest record
+// off and translating it for the screen reader.
+#include "link/CSerialBrailleDisplay.h"
+
+#include "core/Trace.h"
+
+#include <new>
+#include <string>
+
+namespace {
+
+// The typing modifier waiting for the combination it applies to. One for the
+// whole library; built on first use so that no static initialisation order
+// can reach it before it exists.
+std::string& PendingModifier()
+{
+    static std::string s_pendingModifier;
+    return s_pendingModifier;
+}
+
+const char* OrNull(const char* text)
+{
+    return text ? text : "(null)";
+}
+
+// True when the outputs hold something for the screen reader. A modifier is
+// kept for the next combination instead of being delivered.
+bool TranslateRecord(CKeyCombination& record, const char* szIniFileName, char* szKeyComb, int& nKeyCombLen,
+                     int& nRoutingIndex, WORD& woBrailleDots)
+{
+    BYTE isModifier = 0;
+    std::string& pending = PendingModifier();
+    if (!record.TranslateForJaws(szIniFileName, pending.c_str(), szKeyComb, nKeyCombLen, nRoutingIndex,
+                                 woBrailleDots, isModifier))
+        return false;
+    Trace("CSerialBrailleDisplay::TranslateKeyCombinationForJaws -> szIniFileName = %s, szKeyComb = %s, "
+          "nKeyCombLen = %d, nRoutingIndex = %d, woBrailleDots = 0x%X",
+          OrNull(szIniFileName), nKeyCombLen > 0 || isModifier ? szKeyComb : "", nKeyCombLen, nRoutingIndex,
+          woBrailleDots);
+    if (isModifier) {
+        pending = szKeyComb;  // a later modifier replaces it
+        return false;
+    }
+    pending.clear();
+    return true;
+}
+
+}  // namespace
+
+bool CSerialBrailleDisplay::HasKeyCombination()
+{
+    return !m_keyCombinationQueue.empty();
+}
+
+bool CSerialBrailleDisplay::TranslateKeyCombinationForJaws(const char* szIniFileName, char* szKeyComb,
+                                                           int& nKeyCombLen, int& nRoutingIndex,
+                                                           WORD& woBrailleDots)
+{
+    if (m_keyCombinationQueue.empty())
+        return false;
+    // Taken off first: the record is destroyed whatever the outcome.
+    std::unique_ptr<CKeyCombination> record = std::move(m_keyCombinationQueue.front());
+    m_keyCombinationQueue.pop_front();
+    try {
+        return TranslateRecord(*record, szIniFileName, szKeyComb, nKeyCombLen, nRoutingIndex, woBrailleDots);
+    } catch (const std::bad_alloc&) {
+        Trace("CSerialBrailleDisplay::TranslateKeyCombinationForJaws -> out of memory, combination dropped");
+        return false;
+    }
+}
+
+bool CSerialBrailleDisplay::TranslateKeyCombinationForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
+                                                                 DWORD& doubleRoutingKey,
+                                                                 BYTE& routingOverStatusCell)
+{
+    if (m_keyCombinationQueue.empty())
+        return false;
+    std::unique_ptr<CKeyCombination> record = std::move(m_keyCombinationQueue.front());
+    m_keyCombinationQueue.pop_front();
+    bool result = record->GetKeysForWindowEyes(key1, key2, routingKey, doubleRoutingKey, routingOverStatusCell);
+    Trace("CSerialBrailleDisplay::TranslateKeyCombinationForWindowEyes -> key1 = %X, key2 = %X, routingKey = %X, "
+          "doubleRoutingKey = %X, routingOverStatusCell = %X",
+          static_cast<unsigned>(key1), static_cast<unsigned>(key2), static_cast<unsigned>(routingKey),
+          static_cast<unsigned>(doubleRoutingKey), routingOverStatusCell);
+    return result;
+}

@@ -1,10 +1,196 @@
-// Placeholder until the protocol lands.
 #include "CCellivantaDisplay.h"
-CCellivantaDisplay::CCellivantaDisplay() {}
-CCellivantaDisplay::~CCellivantaDisplay() {}
-bool CCellivantaDisplay::SendInitRequest() { return false; }
-void CCellivantaDisplay::ProcessReceivedByte(BYTE) {}
-bool CCellivantaDisplay::Refresh() { return false; }
-bool CCellivantaDisplay::GetUSBVirtualCOMPort(std::vector<std::string>&) { return false; }
-void CCellivantaDisplay::ProcessDeviceMessage(int, const BYTE*) {}
-bool CCellivantaDisplay::ProcessInitRespMsg(BYTE, BYTE, BYTE) { return false; }
+#include "core/Trace.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+const char kUsbDeviceKey[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_1c71&Pid_c005";
+const DWORD kKeyNameSize = 291;   // up to 290 characters and the terminator
+const size_t kPathSize = 1490;
+const DWORD kPortNameSize = 290;
+
+}  // namespace
+
+CCellivantaDisplay::FrameAssembler CCellivantaDisplay::s_assembler;
+
+CCellivantaDisplay::CCellivantaDisplay()
+{
+    m_dwBaudRate = 115200;
+    m_byParity = 0;
+    m_byStopBits = 1;
+    m_byByteSize = 8;
+    m_nCellCount = 0;
+    m_nStatusCellCount = 0;
+}
+
+CCellivantaDisplay::~CCellivantaDisplay() = default;
+
+void CCellivantaDisplay::ResetFrameAssembler()
+{
+    s_assembler = FrameAssembler();
+}
+
+bool CCellivantaDisplay::SendInitRequest()
+{
+    static const char kInitRequest[] = {FRAME_START, MsgInitRequest, 0x00};
+    const bool sent = SUCCEEDED(m_serial.Write(kInitRequest, sizeof kInitRequest));
+    Trace("CCellivantaDisplay::SendInitRequest -> %d", sent ? 1 : 0);
+    return sent;
+}
+
+bool CCellivantaDisplay::Refresh()
+{
+    if (IsConnected() && m_nCellCount != 0) {
+        const int length = StatusCellsInImage() + TextCellsInImage();
+        std::string frame{static_cast<char>(FRAME_START), static_cast<char>(MsgBrailleCells),
+                          static_cast<char>(length & 0xFF)};
+        frame.append(reinterpret_cast<const char*>(m_cells), length);
+        if (SUCCEEDED(m_serial.Write(frame.data(), static_cast<DWORD>(frame.size()))))
+            return true;
+    }
+    Trace("CCellivantaDisplay::Refresh failed");
+    return false;
+}
+
+bool CCellivantaDisplay::IsAcceptedMessageId(BYTE id)
+{
+    switch (id) {
+    case 1: case 4: case 5: case 6: case 8: case 9: case 10: case 11:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The frame assembler: 1B, an accepted id, the length, then that many payload
+// bytes. No checksum and no escaping, so a lost byte is only noticed by the
+// frames that follow.
+void CCellivantaDisplay::ProcessReceivedByte(BYTE byte)
+{
+    FrameAssembler& frame = s_assembler;
+    switch (frame.phase) {
+    case PhaseIdle:
+        if (byte == FRAME_START)
+            BeginFrame();
+        break;
+    case PhaseStartSeen:
+        if (IsAcceptedMessageId(byte)) {
+            frame.messageId = byte;
+            frame.phase = PhaseLength;
+        }
+        break;
+    case PhaseLength:
+        frame.length = byte;
+        if (byte == 0)
+            DispatchFrame();
+        else
+            frame.phase = PhasePayload;
+        break;
+    case PhasePayload:
+        frame.payload[frame.writePos++] = byte;
+        if (frame.writePos == frame.length)
+            DispatchFrame();
+        break;
+    }
+}
+
+// Cleared at every start so that bytes a short payload lacks read as 0.
+void CCellivantaDisplay::BeginFrame()
+{
+    memset(s_assembler.payload, 0, sizeof s_assembler.payload);
+    s_assembler.writePos = 0;
+    s_assembler.phase = PhaseStartSeen;
+}
+
+void CCellivantaDisplay::DispatchFrame()
+{
+    s_assembler.phase = PhaseIdle;
+    ProcessDeviceMessage(s_assembler.messageId, s_assembler.payload);
+}
+
+void CCellivantaDisplay::ProcessDeviceMessage(int messageId, const BYTE* payload)
+{
+    switch (messageId) {
+    case MsgInitResponse:
+        ProcessInitRespMsg(payload[0], payload[1], payload[2]);
+        break;
+    case MsgKeyDown:
+        ProcessKeyDownMsg(payload[0]);
+        break;
+    case MsgKeyUp:
+        ProcessKeyUpMsg(payload[0]);
+        break;
+    default:
+        break;  // accepted and ignored
+    }
+}
+
+// EE: 0 success, 1 refusal, anything else an invalid answer. A display that
+// reports more cells than the image holds is shown on the first 128.
+bool CCellivantaDisplay::ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN)
+{
+    if (EE == 0) {
+        m_nMM = MM;
+        m_nStatusCellCount = 0;
+        m_nCellCount = NN;
+        if (m_nCellCount > MAX_CELLS) {
+            Trace("CCellivantaDisplay::ProcessInitRespMsg: NN = %d exceeds the cell image, using %d cells", NN,
+                  MAX_CELLS);
+            m_nCellCount = MAX_CELLS;
+        }
+        return true;
+    }
+    if (EE != 1)
+        Trace("CCellivantaDisplay::ProcessInitRespMsg: Invalid EE value  EE = %X", EE);
+    m_nStatusCellCount = 0;
+    m_nCellCount = 0;
+    m_nMM = 0;
+    return false;
+}
+
+bool CCellivantaDisplay::GetUSBVirtualCOMPort(std::vector<std::string>& portNames)
+{
+    HKEY usbKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUsbDeviceKey, 0, KEY_READ | KEY_WOW64_64KEY, &usbKey) != ERROR_SUCCESS) {
+        Trace("CCellivantaDisplay::GetUSBVirtualCOMPort -> no USB device key");
+        return false;
+    }
+    bool found = false;
+    for (DWORD index = 0;; ++index) {
+        char instanceName[kKeyNameSize] = {};
+        DWORD nameSize = kKeyNameSize;
+        const LONG result = RegEnumKeyExA(usbKey, index, instanceName, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result == ERROR_SUCCESS && AppendPortName(instanceName, portNames))
+            found = true;
+    }
+    RegCloseKey(usbKey);
+    Trace("CCellivantaDisplay::GetUSBVirtualCOMPort -> %d", found ? 1 : 0);
+    return found;
+}
+
+// Every instance with a port name counts, present or not.
+bool CCellivantaDisplay::AppendPortName(const char* instanceName, std::vector<std::string>& portNames)
+{
+    std::string path = kUsbDeviceKey;
+    if (path.back() != '\\')
+        path += '\\';
+    path += instanceName;
+    path += "\\Device Parameters";
+    if (path.size() >= kPathSize)
+        return false;
+    HKEY parameters = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &parameters) != ERROR_SUCCESS)
+        return false;
+    char portName[kPortNameSize] = {};
+    DWORD size = kPortNameSize;
+    const bool read = RegQueryValueExA(parameters, "PortName", nullptr, nullptr, reinterpret_cast<BYTE*>(portName),
+                                       &size) == ERROR_SUCCESS;
+    RegCloseKey(parameters);
+    if (read)
+        portNames.emplace_back(portName, strnlen(portName, std::min<DWORD>(size, kPortNameSize)));
+    return read;
+}

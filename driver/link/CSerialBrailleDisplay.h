@@ -9,10 +9,11 @@
 #include <windows.h>
 #include <deque>
 #include <memory>
+#include <string>
 
 class CSerialBrailleDisplay {
 public:
-    static const int MAX_CELLS = 128;
+    static constexpr int MAX_CELLS = 128;
 
     CSerialBrailleDisplay();
     CSerialBrailleDisplay(const CSerialBrailleDisplay&) = delete;
@@ -37,8 +38,17 @@ public:
     /* 12 */ virtual void ProcessReceivedByte(BYTE byte) = 0;
     /* 13 */ virtual bool Refresh() = 0;
 
+    // Forgets the geometry, so that only a fresh answer to the init request
+    // can report a display (a handshake must not succeed on an earlier answer).
+    void ForgetDisplayInfos() { m_nCellCount = 0; m_nStatusCellCount = 0; }
+
 protected:
     ~CSerialBrailleDisplay();
+
+    // The geometry bounded by the 128-cell image: whatever a display reports,
+    // no copy reaches past the image.
+    int StatusCellsInImage() const;
+    int TextCellsInImage() const;
 
     CSerialCommHelper m_serial;
     DWORD m_dwBaudRate = 0;
@@ -51,4 +61,7 @@ protected:
     BYTE m_lastCells[MAX_CELLS] = {};
     // Captured combinations, oldest first; the queue owns them until translated.
     std::deque<std::unique_ptr<CKeyCombination>> m_keyCombinationQueue;
+
+private:
+    bool ReadReceived(std::string& received);
 };

@@ -20,6 +20,8 @@ class CSerialCommHelper {
 public:
     CSerialCommHelper();
     virtual ~CSerialCommHelper();
+    CSerialCommHelper(const CSerialCommHelper&) = delete;
+    CSerialCommHelper& operator=(const CSerialCommHelper&) = delete;
 
     HRESULT Init(std::string portName, DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize);
     HRESULT Start();
@@ -35,13 +37,46 @@ public:
     static std::string NormalisePortName(const std::string& portName);
 
     // Seam around the opening of the port, so that tests can play a busy port.
+    // The function returns the handle or INVALID_HANDLE_VALUE with the last
+    // error set; null restores the real opening. Returns the previous one.
     using OpenPortFn = HANDLE (*)(const char* devicePath);
     static OpenPortFn SetOpenPortFn(OpenPortFn fn);
+
+    static constexpr int kMaxOpenRetries = 3;
+    static constexpr DWORD kOpenRetryDelayMs = 1000;
+    static constexpr DWORD kWriteTimeoutMs = 100;
 
 private:
     static unsigned __stdcall ThreadFn(void* pvParam);
     bool CanProcess() const { return m_state == CS_Started; }
     void SetDataReadEvent() { SetEvent(m_hDataReadEvent); }
+
+    // Init, step by step.
+    HRESULT OpenWithRetries(const std::string& devicePath);
+    HRESULT ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize);
+    HRESULT PurgePort();
+    HRESULT ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize);
+    HRESULT StartWorker();
+    // Ends the worker, closes its events and the port: what UnInit releases.
+    void ReleaseConnection();
+
+    // The worker thread.
+    void WorkerLoop();
+    bool StartCommWait(OVERLAPPED& overlapped, DWORD& eventMask);
+    void EndCommWait(OVERLAPPED& overlapped);
+    bool DrainPass(DWORD& total);
+    bool IdleAfterEmptyEvent();
+    bool DrainPort(OVERLAPPED& overlapped, DWORD& total);
+    bool BytesWaiting(DWORD& count);
+    bool ReadBlock(OVERLAPPED& overlapped, char* block, DWORD size, DWORD& got);
+    static void TraceReadError(DWORD error);
+
+    HRESULT WriteAndWait(OVERLAPPED& overlapped, const char* data, DWORD count);
+    void CancelPending(OVERLAPPED& overlapped);
+
+    static HANDLE NewEvent(bool manualReset);
+    static void CloseAndCleanHandle(HANDLE& handle);
+    static void InvalidateHandle(HANDLE& handle) { handle = INVALID_HANDLE_VALUE; }
 
     std::atomic<CommState> m_state;
     HANDLE m_hPort;

@@ -1,0 +1,50 @@
+// What every benchmark prints: one line per figure, with the bound or
+// baseline it is measured against in the same run, in a form that
+// scripts/bench.sh gathers into one table.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// "BENCH|figure|value|unit|against|against value|ratio"
+inline void Report(const std::string& figure, double value, const std::string& unit,
+                   const std::string& against = "", double againstValue = 0)
+{
+    const double ratio = againstValue > 0 ? value / againstValue : 0;
+    printf("BENCH|%s|%.3f|%s|%s|%.3f|%.3f\n", figure.c_str(), value, unit.c_str(), against.c_str(), againstValue,
+           ratio);
+    fflush(stdout);
+}
+
+// The p-th percentile (0..100) of the samples.
+inline double Percentile(std::vector<double> samples, double p)
+{
+    if (samples.empty())
+        return 0;
+    std::sort(samples.begin(), samples.end());
+    const size_t index = std::min(samples.size() - 1, static_cast<size_t>(p / 100.0 * (samples.size() - 1) + 0.5));
+    return samples[index];
+}
+
+class Stopwatch {
+public:
+    Stopwatch() { QueryPerformanceFrequency(&m_frequency), QueryPerformanceCounter(&m_start); }
+    double Ms() const
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return 1000.0 * static_cast<double>(now.QuadPart - m_start.QuadPart) / static_cast<double>(m_frequency.QuadPart);
+    }
+    double Us() const { return Ms() * 1000.0; }
+
+private:
+    LARGE_INTEGER m_frequency, m_start;
+};
+
+}  // namespace bench

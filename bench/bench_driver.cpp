@@ -1,0 +1,272 @@
+// The driver as the screen reader uses it, measured end to end through the
+// loaded VK.JLB and the display simulator on a pseudo-terminal pair.
+#include "BenchReport.h"
+#include "DisplaySimulator.h"
+#include "TestEnv.h"
+
+#include <psapi.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Records when each key callback arrives.
+class TimedCallbacks : public IBrailleDriverCallbacks {
+public:
+    int ProcessBrailleCommandKeys(IBrailleDriver*, const char*, int) override
+    {
+        arrivals.push_back(clock.Ms());
+        return 1;
+    }
+    int ProcessEncodedTypeKey(IBrailleDriver*, const BYTE*, int) override
+    {
+        arrivals.push_back(clock.Ms());
+        return 1;
+    }
+    WORD DotsToChar(IBrailleDriver*, WORD) override { return 'x'; }
+
+    bench::Stopwatch clock;
+    std::vector<double> arrivals;
+};
+
+void Pump(DWORD ms)
+{
+    const DWORD end = GetTickCount() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        const LONG left = static_cast<LONG>(end - GetTickCount());
+        if (left <= 0)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+    }
+}
+
+std::string Line(int n, int width)
+{
+    std::string cells(static_cast<size_t>(width), '\0');
+    for (int i = 0; i < width; ++i)
+        cells[static_cast<size_t>(i)] = static_cast<char>((n * 7 + i) & 0xFF);
+    return cells;
+}
+
+struct Usage {
+    DWORD handles;
+    SIZE_T privateBytes;
+};
+
+Usage ProcessUsage()
+{
+    Usage usage{};
+    GetProcessHandleCount(GetCurrentProcess(), &usage.handles);
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof counters);
+    usage.privateBytes = counters.PrivateUsage;
+    return usage;
+}
+
+double CpuMs()
+{
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ms = [](FILETIME t) { return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e4; };
+    return ms(kernel) + ms(user);
+}
+
+class DriverBench {
+public:
+    DriverBench() : m_driver(testenv::LoadDriver()), m_display(1) {}
+    bool Ready() const { return m_driver && m_display.IsOpen(); }
+
+    bool Open()
+    {
+        return m_driver->Open(testenv::DriverPort(1).c_str(), &m_callbacks, "Cellivanta VK", "C:\\VK\\VK.JLB");
+    }
+
+    void OpenTime()
+    {
+        std::vector<double> samples;
+        for (int i = 0; i < 5; ++i) {
+            bench::Stopwatch watch;
+            if (!Open())
+                return;
+            samples.push_back(watch.Ms());
+            m_driver->Close();
+        }
+        bench::Report("Open on a good port (median of 5)", bench::Percentile(samples, 50), "ms",
+                      "floor 1000 + 200 ms", 1200);
+    }
+
+    void ShowTextCost()
+    {
+        Open();
+        std::vector<double> calls, wire;
+        for (int i = 0; i < 1000; ++i) {
+            const std::string cells = Line(i, 40);
+            const size_t before = m_display.FrameCount();
+            bench::Stopwatch watch;
+            m_driver->ShowText(cells.data(), 40);
+            calls.push_back(watch.Us());
+            if (!m_display.WaitForFrames(before + 1, 2000))
+                break;
+            wire.push_back(watch.Ms());
+        }
+        bench::Report("ShowText call, median", bench::Percentile(calls, 50), "us");
+        bench::Report("ShowText call, p99", bench::Percentile(calls, 99), "us");
+        const double raw = RawWriteMs();
+        bench::Report("ShowText to whole frame at the display, median", bench::Percentile(wire, 50), "ms",
+                      "raw WriteFile of 43 bytes, median", raw);
+        bench::Report("ShowText to whole frame at the display, p99", bench::Percentile(wire, 99), "ms",
+                      "raw WriteFile of 43 bytes, median", raw);
+        m_driver->Close();
+    }
+
+    void Burst()
+    {
+        Open();
+        m_display.ClearFrames();
+        bench::Stopwatch watch;
+        for (int i = 0; i < 1000; ++i) {
+            const std::string cells = Line(i, 40);
+            m_driver->ShowText(cells.data(), 40);
+        }
+        const std::string last = Line(999, 40);
+        double drained = 0;
+        for (;;) {
+            const auto frames = m_display.Frames();
+            if (!frames.empty() && std::string(frames.back().payload.begin(), frames.back().payload.end()) == last) {
+                drained = watch.Ms();
+                break;
+            }
+            if (watch.Ms() > 30000)
+                break;
+            Sleep(1);
+        }
+        bench::Report("burst of 1000 lines: frames on the wire", static_cast<double>(m_display.FrameCount()),
+                      "frames", "lines given", 1000);
+        bench::Report("burst of 1000 lines: time until the last line is shown", drained, "ms");
+        m_driver->Close();
+    }
+
+    void KeyLatency()
+    {
+        Open();
+        std::vector<double> pressed;
+        m_callbacks.arrivals.clear();
+        srand(7);
+        for (int i = 0; i < 200; ++i) {
+            m_display.KeyDown(17);
+            Pump(5);
+            pressed.push_back(m_callbacks.clock.Ms());
+            m_display.KeyUp(17);
+            Pump(static_cast<DWORD>(60 + rand() % 240));
+        }
+        Pump(300);
+        std::vector<double> latency;
+        for (size_t i = 0; i < pressed.size() && i < m_callbacks.arrivals.size(); ++i)
+            latency.push_back(m_callbacks.arrivals[i] - pressed[i]);
+        bench::Report("keys delivered", static_cast<double>(m_callbacks.arrivals.size()), "keys", "keys pressed",
+                      200);
+        for (double p : {50.0, 95.0, 99.0, 100.0})
+            bench::Report("key latency p" + std::to_string(static_cast<int>(p)), bench::Percentile(latency, p), "ms",
+                          "one poll period", 100);
+        m_driver->Close();
+    }
+
+    void IdleCpu()
+    {
+        Open();
+        const double cpuBefore = CpuMs();
+        bench::Stopwatch watch;
+        Pump(30000);
+        const double share = 100.0 * (CpuMs() - cpuBefore) / watch.Ms();
+        bench::Report("CPU of an open, idle driver over 30 s (whole process)", share, "%", "one core", 100);
+        m_driver->Close();
+    }
+
+    void Cycles()
+    {
+        Open();
+        m_driver->Close();
+        const Usage before = ProcessUsage();
+        for (int i = 0; i < 200; ++i) {
+            Open();
+            m_driver->Close();
+        }
+        const Usage afterOpen = ProcessUsage();
+        Open();
+        const Usage beforeSleep = ProcessUsage();
+        for (int i = 0; i < 200; ++i) {
+            m_driver->Sleep(TRUE);
+            m_driver->Sleep(FALSE);
+        }
+        const Usage afterSleep = ProcessUsage();
+        m_driver->Close();
+        bench::Report("handles after 200 open/close", afterOpen.handles, "handles", "before", before.handles);
+        bench::Report("private bytes after 200 open/close", afterOpen.privateBytes / 1024.0, "KiB", "before",
+                      before.privateBytes / 1024.0);
+        bench::Report("handles after 200 sleep/wake", afterSleep.handles, "handles", "before", beforeSleep.handles);
+        bench::Report("private bytes after 200 sleep/wake", afterSleep.privateBytes / 1024.0, "KiB", "before",
+                      beforeSleep.privateBytes / 1024.0);
+    }
+
+private:
+    // The same 43 bytes written straight to the port of another pair.
+    double RawWriteMs()
+    {
+        DisplaySimulator peer(2);
+        HANDLE port = CreateFileA(("\\\\.\\" + testenv::DriverPort(2)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        if (port == INVALID_HANDLE_VALUE)
+            return 0;
+        std::vector<double> samples;
+        std::vector<BYTE> frame = {0x1B, 0x02, 40};
+        frame.resize(43, 0x11);
+        for (int i = 0; i < 200; ++i) {
+            frame[3] = static_cast<BYTE>(i);
+            const size_t before = peer.FrameCount();
+            OVERLAPPED ov{};
+            ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+            bench::Stopwatch watch;
+            DWORD written = 0;
+            if (!WriteFile(port, frame.data(), 43, &written, &ov))
+                GetOverlappedResult(port, &ov, &written, TRUE);
+            peer.WaitForFrames(before + 1, 2000);
+            samples.push_back(watch.Ms());
+            CloseHandle(ov.hEvent);
+        }
+        CloseHandle(port);
+        return bench::Percentile(samples, 50);
+    }
+
+    IBrailleDriver* m_driver;
+    DisplaySimulator m_display;
+    TimedCallbacks m_callbacks;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+    DriverBench bench;
+    if (!bench.Ready()) {
+        fprintf(stderr, "cannot load VK.JLB or open the display's port\n");
+        return 1;
+    }
+    bench.OpenTime();
+    bench.ShowTextCost();
+    bench.Burst();
+    bench.KeyLatency();
+    if (!quick)
+        bench.IdleCpu();
+    bench.Cycles();
+    return 0;
+}

@@ -1,0 +1,125 @@
+// The hidden window: it belongs to the thread that opened the driver, so the
+// bytes the braille thread posts to it are assembled, and the keys they make
+// are delivered to the screen reader, on the screen reader's own thread.
+#include "CBrailleDisplayDriver.h"
+#include "Trace.h"
+
+#include <cstring>
+
+namespace {
+
+const int kKeyCombBufferSize = 1000;
+// Room kept for "+c" and the terminator when a typed character joins a name.
+const int kMaxNameForCharacter = 990;
+const WORD kSpaceDots = 0x100;
+
+}  // namespace
+
+void CBrailleDisplayDriver::RegisterWindowClass()
+{
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = HiddenWndProc;
+    wc.hInstance = g_hDriverInstance ? g_hDriverInstance : GetModuleHandleA(nullptr);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = m_szWndClassName;
+    RegisterClassExA(&wc);  // already registered by an earlier open: creation uses it
+}
+
+HWND CBrailleDisplayDriver::CreateHiddenWindow()
+{
+    HINSTANCE instance = g_hDriverInstance ? g_hDriverInstance : GetModuleHandleA(nullptr);
+    HWND hWnd = CreateWindowExA(0, m_szWndClassName, nullptr, WS_DISABLED, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                                nullptr, nullptr, instance, nullptr);
+    if (!hWnd) {
+        Trace("CBrailleDisplayDriver::CreateHiddenWindow failed");
+        return nullptr;
+    }
+    SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HiddenWndProc));
+    RemovePropA(hWnd, "AfxOldWndProc423");
+    return hWnd;
+}
+
+void CBrailleDisplayDriver::DestroyHiddenWindow()
+{
+    if (!m_hWnd)
+        return;
+    DestroyWindow(m_hWnd);
+    m_hWnd = nullptr;
+}
+
+LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    CBrailleDisplayDriver* driver = s_pDriver;
+    const bool ours = driver && IsWindow(hWnd) && hWnd == driver->m_hWnd;
+    if (ours) {
+        if (uMsg == WM_DEVICE_BYTE)
+            driver->m_display.ProcessReceivedByte(static_cast<BYTE>(wParam & 0xFF));
+        else if (uMsg == WM_PROCESS_KEY_QUEUE)
+            driver->ProcessKeyCombinationQueue();
+        else if (uMsg == WM_USER + 1)
+            return 0;
+    }
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+void CBrailleDisplayDriver::ProcessKeyCombinationQueue()
+{
+    char szKeyComb[kKeyCombBufferSize];
+    while (m_display.HasKeyCombination()) {
+        int nKeyCombLen = kKeyCombBufferSize;
+        int nRoutingIndex = 0;
+        WORD woBrailleDots = 0;
+        szKeyComb[0] = '\0';
+        if (!m_display.TranslateKeyCombinationForJaws(m_sTypingIniFile.c_str(), szKeyComb, nKeyCombLen,
+                                                      nRoutingIndex, woBrailleDots))
+            continue;  // the record is consumed either way
+        if (!m_pCallbacks) {
+            Trace("CBrailleDisplayDriver::ProcessKeyCombinationQueue : no callbacks, key dropped");
+            continue;
+        }
+        DeliverKeyCombination(szKeyComb, nKeyCombLen, nRoutingIndex, woBrailleDots);
+    }
+}
+
+void CBrailleDisplayDriver::DeliverKeyCombination(char* szKeyComb, int nKeyCombLen, int nRoutingIndex,
+                                                  WORD woBrailleDots)
+{
+    BYTE ch = 0;
+    if (woBrailleDots == kSpaceDots) {
+        ch = ' ';
+    } else if (woBrailleDots) {
+        const WORD wChar = m_pCallbacks->DotsToChar(this, static_cast<WORD>(woBrailleDots & 0xFF));
+        ch = static_cast<BYTE>(wChar & 0xFF);
+        Trace("m_pCallbacks->DotsToChar : woBrailleDots = %X -> wChar = %c", woBrailleDots, ch);
+    }
+    if (nKeyCombLen > 0) {
+        if (ch && nKeyCombLen < kMaxNameForCharacter) {
+            szKeyComb[nKeyCombLen] = '+';
+            szKeyComb[nKeyCombLen + 1] = static_cast<char>(ch);
+            szKeyComb[nKeyCombLen + 2] = '\0';
+            nKeyCombLen += 2;
+        }
+        Trace("m_pCallbacks->ProcessBrailleCommandKeys : szKeyComb = %s, nRoutingKey = %d", szKeyComb,
+              nRoutingIndex);
+        m_pCallbacks->ProcessBrailleCommandKeys(this, szKeyComb, nRoutingIndex);
+    } else if (ch) {
+        EncodedTypeKey(ch);
+    }
+}
+
+// The character travels as three bytes keyed by the tick count; the
+// receiver recovers it as byte 0 ^ byte 1 ^ byte 2.
+int CBrailleDisplayDriver::EncodedTypeKey(BYTE byKey)
+{
+    const DWORD t = GetTickCount();
+    BYTE record[3];
+    record[0] = static_cast<BYTE>(t & 0xFF);
+    record[2] = static_cast<BYTE>((t >> 8) & 0xFF);
+    record[1] = static_cast<BYTE>(record[2] ^ record[0] ^ byKey);
+    Trace("CBrailleDisplayDriver::EncodedTypeKey : byKey = %c", byKey);
+    if (!m_pCallbacks)
+        return 0;
+    return m_pCallbacks->ProcessEncodedTypeKey(this, record, 3);
+}

@@ -1,0 +1,30 @@
+// A key under HKEY_LOCAL_MACHINE opened for reading in the 64-bit view: the
+// setup runs this library as a 32-bit program, but the keys it looks at are
+// those of 64-bit Windows. The key is closed when the object goes.
+#pragma once
+
+#include <windows.h>
+
+class CRegistryKey {
+public:
+    CRegistryKey() = default;
+    ~CRegistryKey();
+    CRegistryKey(const CRegistryKey&) = delete;
+    CRegistryKey& operator=(const CRegistryKey&) = delete;
+
+    bool Open(const char* szPath);
+    void Close();
+
+    // Name of subkey dwIndex (szName holds cchName characters with the
+    // terminator); the platform's result, ERROR_NO_MORE_ITEMS past the last.
+    LONG EnumSubKey(DWORD dwIndex, char* szName, DWORD cchName) const;
+
+    // Reads a value of any type as text: at most cbMax bytes into szText,
+    // which must hold cbMax + 1, terminated right after the data so that a
+    // value without its own terminator is never read past its end. False when
+    // the value is missing or larger than cbMax.
+    bool QueryText(const char* szValueName, char* szText, DWORD cbMax) const;
+
+private:
+    HKEY m_hKey = nullptr;
+};

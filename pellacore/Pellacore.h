@@ -1,0 +1,28 @@
+// The five functions that the driver's setup package calls. All use the
+// Windows API calling convention, are exported by their plain names (see
+// Pellacore.def) and answer 1 for success or a true answer, 0 otherwise.
+#pragma once
+
+#include <windows.h>
+
+extern "C" {
+
+// 1 when this 32-bit library runs on 64-bit Windows.
+int WINAPI Is64BitsOS();
+
+// Copies the folder where the screen reader looks for braille drivers of
+// other makers into szFolder (nFolderSize bytes, terminator included).
+int WINAPI GetThirdPartyFolderFromRegistry(int nFolderSize, char* szFolder);
+
+// Lists the COM ports as "COM1;COM3;" in szPortList, leaving out the display's
+// USB virtual COM port, which goes into szUsbPort when it is known.
+int WINAPI EnumComPorts(int nPortListSize, char* szPortList, int nUsbPortSize, char* szUsbPort);
+
+// As EnumComPorts, with the display's USB device key given by the caller.
+int WINAPI EnumComPortsEx(const char* szUsbDeviceKey, int nPortListSize, char* szPortList,
+                          int nUsbPortSize, char* szUsbPort);
+
+// Asks a running PC emulator to close; 1 when its window was found.
+int WINAPI KillPcEmulator();
+
+}

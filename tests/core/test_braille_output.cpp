@@ -1,0 +1,256 @@
+// Braille output as the screen reader sees it: VK.JLB loaded by name, the
+// display simulator on the other end of a real (pseudo) serial port.
+#include "DriverSession.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+const std::string kCells40(40, '\x3F');
+
+std::vector<BYTE> CellsFrame(const std::string& cells, size_t width = 40)
+{
+    std::vector<BYTE> payload(width, 0);
+    for (size_t i = 0; i < cells.size() && i < width; ++i)
+        payload[i] = static_cast<BYTE>(cells[i]);
+    return payload;
+}
+
+class BrailleOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        driver = testenv::LoadDriver();
+        ASSERT_NE(driver, nullptr);
+        display = std::make_unique<DisplaySimulator>(1);
+        ASSERT_TRUE(display->IsOpen());
+    }
+    void TearDown() override
+    {
+        if (driver) {
+            driver->Sleep(FALSE);
+            driver->Close();
+        }
+    }
+    bool OpenOn(const std::string& port)
+    {
+        return driver->Open(port.c_str(), &callbacks, "Cellivanta VK", "C:\\Drivers\\VK.JLB");
+    }
+    // The frames of id 2 the display received since the last call.
+    std::vector<DisplaySimulator::Frame> CellFrames()
+    {
+        std::vector<DisplaySimulator::Frame> frames;
+        for (const auto& frame : display->Frames())
+            if (frame.id == 2)
+                frames.push_back(frame);
+        return frames;
+    }
+    void WaitQuiet() { PumpMessages(300); }
+
+    IBrailleDriver* driver = nullptr;
+    RecordingCallbacks callbacks;
+    std::unique_ptr<DisplaySimulator> display;
+};
+
+TEST_F(BrailleOutputTest, HandshakeLearnsTheCellCount)
+{
+    display->SetInitResponse(0, 7, 40);
+    const DWORD before = GetTickCount();
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
+    const DWORD took = GetTickCount() - before;
+
+    const auto frames = display->Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0].id, 0);
+    EXPECT_TRUE(frames[0].payload.empty());
+    const std::vector<BYTE> request = {0x1B, 0x00, 0x00};
+    const auto bytes = display->ReceivedBytes();
+    ASSERT_GE(bytes.size(), 3u);
+    EXPECT_EQ(std::vector<BYTE>(bytes.begin(), bytes.begin() + 3), request);
+    // The display is given about a second to come up before it is asked.
+    EXPECT_GE(frames[0].tick - before, 900u);
+    EXPECT_LT(frames[0].tick - before, 1800u);
+    EXPECT_GE(took, 1200u);
+    EXPECT_LT(took, 2500u);
+
+    EXPECT_EQ(driver->GetTextCellCount(), 40);
+    EXPECT_EQ(driver->GetStatusCellCount(), 0);
+    EXPECT_EQ(driver->GetTotalCellCount(), 40);
+    char name[64];
+    EXPECT_EQ(driver->GetDisplayName(name, sizeof name), 13);
+    EXPECT_STREQ(name, "Cellivanta VK");
+    EXPECT_EQ(driver->GetDriverName(name, 5), 4);
+    EXPECT_STREQ(name, "C:\\D");
+}
+
+TEST_F(BrailleOutputTest, UsbInAnyCaseFindsTheRegisteredPort)
+{
+    UsbRegistration usb({{"5&1a2b3c&0&1", testenv::DriverPort(1)}});
+    display->SetInitResponse(0, 0, 40);
+    ASSERT_TRUE(OpenOn("usb"));
+    EXPECT_EQ(driver->GetTotalCellCount(), 40);
+    driver->Close();
+    display->ClearFrames();
+    ASSERT_TRUE(OpenOn("USB"));
+    EXPECT_EQ(display->FrameCount(), 1u);
+}
+
+TEST_F(BrailleOutputTest, UsbTriesTheInstancesInTurn)
+{
+    DisplaySimulator second(2);
+    UsbRegistration usb({{"1-first", testenv::DriverPort(1)}, {"2-second", testenv::DriverPort(2)}});
+
+    // The first answers: the second is never opened.
+    display->SetInitResponse(0, 0, 40);
+    second.SetInitResponse(0, 0, 80);
+    ASSERT_TRUE(OpenOn("usb"));
+    EXPECT_EQ(driver->GetTotalCellCount(), 40);
+    EXPECT_EQ(second.FrameCount(), 0u);
+    driver->Close();
+
+    // The first stays silent: the second is found.
+    display->SetSilent(true);
+    display->ClearFrames();
+    ASSERT_TRUE(OpenOn("usb"));
+    EXPECT_EQ(driver->GetTotalCellCount(), 80);
+    EXPECT_EQ(display->FrameCount(), 1u) << "the silent display was asked once";
+    EXPECT_EQ(second.FrameCount(), 1u);
+}
+
+TEST_F(BrailleOutputTest, FailedOpensLeaveNothingBehind)
+{
+    const int threadsBefore = ThreadCountOfProcess();
+
+    display->SetSilent(true);
+    DWORD before = GetTickCount();
+    EXPECT_FALSE(OpenOn(testenv::DriverPort(1)));
+    const DWORD silentTook = GetTickCount() - before;
+    EXPECT_GE(silentTook, 1900u);
+    EXPECT_LT(silentTook, 3500u);
+    EXPECT_EQ(ThreadCountOfProcess(), threadsBefore) << "braille thread or port worker left running";
+
+    before = GetTickCount();
+    EXPECT_FALSE(OpenOn("COM99"));
+    EXPECT_LT(GetTickCount() - before, 1000u) << "a missing port fails fast";
+    EXPECT_FALSE(OpenOn("usb")) << "no USB instance registered";
+    EXPECT_FALSE(driver->Open(nullptr, &callbacks, "x", "y"));
+    EXPECT_FALSE(driver->Open("", &callbacks, "x", "y"));
+    EXPECT_EQ(ThreadCountOfProcess(), threadsBefore);
+
+    // Nothing to post to: the calls answer FALSE at once.
+    EXPECT_FALSE(driver->ShowText(kCells40.data(), 40));
+    EXPECT_FALSE(driver->Clear());
+    EXPECT_FALSE(driver->Sleep(TRUE));
+    EXPECT_FALSE(driver->Sleep(FALSE));
+
+    display->SetSilent(false);
+    display->SetInitResponse(0, 0, 40);
+    EXPECT_TRUE(OpenOn(testenv::DriverPort(1))) << "a good open after failed ones";
+}
+
+TEST_F(BrailleOutputTest, ShowTextSendsChangedLinesOnly)
+{
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
+    display->ClearFrames();
+
+    const std::string hello = "\x13\x11\x07\x07\x15";
+    EXPECT_TRUE(driver->ShowText(hello.data(), 5));
+    ASSERT_TRUE(display->WaitForFrames(1, 2000));
+    auto frames = CellFrames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].payload, CellsFrame(hello)) << "padded with blank cells to 40";
+
+    EXPECT_TRUE(driver->ShowText(hello.data(), 5));
+    WaitQuiet();
+    EXPECT_EQ(CellFrames().size(), 1u) << "the same line again sends nothing";
+
+    const std::string tooLong(60, '\x01');
+    EXPECT_TRUE(driver->ShowText(tooLong.data(), 60));
+    ASSERT_TRUE(display->WaitForFrames(2, 2000));
+    EXPECT_EQ(CellFrames()[1].payload, CellsFrame(tooLong)) << "cut at the display's 40 cells";
+
+    EXPECT_FALSE(driver->ShowText(nullptr, 5));
+    EXPECT_FALSE(driver->ShowText(hello.data(), 0));
+    EXPECT_FALSE(driver->ShowText(hello.data(), -3));
+
+    EXPECT_TRUE(driver->ShowStatus(hello.data(), 5));
+    WaitQuiet();
+    EXPECT_EQ(display->FrameCount(), 2u) << "status cells never reach this display";
+
+    EXPECT_TRUE(driver->Clear());
+    ASSERT_TRUE(display->WaitForFrames(3, 2000));
+    EXPECT_EQ(CellFrames()[2].payload, std::vector<BYTE>(40, 0));
+}
+
+TEST_F(BrailleOutputTest, SleepBlanksAndDisconnectsWakeRestores)
+{
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
+    const std::string line = "\x01\x03\x09\x19";
+    ASSERT_TRUE(driver->ShowText(line.data(), 4));
+    ASSERT_TRUE(display->WaitForFrames(2, 2000));
+    display->ClearFrames();
+
+    EXPECT_TRUE(driver->Sleep(TRUE));
+    ASSERT_TRUE(display->WaitForFrames(1, 2000));
+    EXPECT_EQ(CellFrames().at(0).payload, std::vector<BYTE>(40, 0)) << "blanked before disconnecting";
+    EXPECT_FALSE(driver->ShowText(line.data(), 4)) << "nothing is shown while asleep";
+    EXPECT_FALSE(driver->Clear());
+    EXPECT_TRUE(driver->Sleep(TRUE));
+    WaitQuiet();
+    EXPECT_EQ(display->FrameCount(), 1u) << "a second sleep changes nothing";
+
+    display->ClearFrames();
+    EXPECT_TRUE(driver->Sleep(FALSE));
+    ASSERT_TRUE(display->WaitForFrames(1, 2000));
+    const auto frames = display->Frames();
+    ASSERT_EQ(frames.size(), 1u) << "no new handshake on wake";
+    EXPECT_EQ(frames[0].id, 2);
+    EXPECT_EQ(frames[0].payload, CellsFrame(line)) << "the saved line comes back";
+
+    EXPECT_TRUE(driver->Sleep(FALSE));
+    WaitQuiet();
+    EXPECT_EQ(display->FrameCount(), 1u) << "waking while awake changes nothing";
+    EXPECT_EQ(driver->GetTotalCellCount(), 40);
+
+    const std::string next = "\x07";
+    EXPECT_TRUE(driver->ShowText(next.data(), 1));
+    EXPECT_TRUE(display->WaitForFrames(2, 2000)) << "the connection works again";
+}
+
+TEST_F(BrailleOutputTest, CloseEndsTheSessionAndCanBeRepeated)
+{
+    driver->Close();
+    const int threadsBefore = ThreadCountOfProcess();
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
+    driver->Close();
+    driver->Close();
+    EXPECT_EQ(ThreadCountOfProcess(), threadsBefore);
+    EXPECT_FALSE(driver->ShowText(kCells40.data(), 40)) << "posting after the thread ended";
+    EXPECT_FALSE(driver->Clear());
+    EXPECT_EQ(driver->GetTotalCellCount(), 40) << "the cell count of the last open stays";
+    EXPECT_FALSE(OpenOn("COM98")) << "a port that cannot be opened after a good session";
+}
+
+TEST_F(BrailleOutputTest, SleepKeepsRoomForALargerDisplay)
+{
+    display->SetInitResponse(0, 0, 20);
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    ASSERT_TRUE(driver->Sleep(FALSE));
+    driver->Close();
+
+    display->SetInitResponse(0, 0, 80);
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
+    const std::string wide(80, '\x2A');
+    ASSERT_TRUE(driver->ShowText(wide.data(), 80));
+    ASSERT_TRUE(display->WaitForFrames(2, 2000));
+    display->ClearFrames();
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    ASSERT_TRUE(driver->Sleep(FALSE));
+    ASSERT_TRUE(display->WaitForFrames(2, 2000));
+    EXPECT_EQ(CellFrames().back().payload, CellsFrame(wide, 80)) << "all 80 cells saved and restored";
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// Keys from the display to the screen reader: key frames from the simulator,
+// through the loaded VK.JLB, to the callbacks on the thread that opened it.
+#include "DriverSession.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+
+namespace {
+
+// Key codes of the display.
+const BYTE D1 = 2, D2 = 3, D4 = 5, D9 = 10, C1 = 11, C2 = 12, T1 = 17;
+BYTE Routing(int index) { return static_cast<BYTE>(79 + index); }
+
+std::vector<BYTE> KeyFrame(BYTE id, BYTE code) { return {0x1B, id, 0x01, code}; }
+
+class KeyDispatchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        driver = testenv::LoadDriver();
+        ASSERT_NE(driver, nullptr);
+        folder = testenv::TempDir("dispatch");
+        std::ofstream ini(folder + "\\kvbrl.ini");
+        ini << "[Typing Modifiers]\nC1=Control\nC2=Function\n"
+               "[Typing]\nD1+D9+C1=Tab\n"
+               "[Function Keys]\nD1=1\n";
+        ini.close();
+        display = std::make_unique<DisplaySimulator>(1);
+        ASSERT_TRUE(driver->Open(testenv::DriverPort(1).c_str(), &callbacks, "Cellivanta VK",
+                                 (folder + "\\VK.JLB").c_str()));
+        callbacks.Clear();
+    }
+    void TearDown() override
+    {
+        driver->SetCallbacks(&callbacks);
+        driver->Close();
+    }
+    // Waits (pumping this thread's messages) for n deliveries in all.
+    std::vector<Delivery> Await(size_t n)
+    {
+        PumpUntil([&] { return callbacks.Deliveries().size() >= n; }, 2000);
+        PumpMessages(250);  // anything more would show up now
+        return callbacks.Deliveries();
+    }
+
+    IBrailleDriver* driver = nullptr;
+    RecordingCallbacks callbacks;
+    std::unique_ptr<DisplaySimulator> display;
+    std::string folder;
+};
+
+TEST_F(KeyDispatchTest, CommandAndRoutingKeysArriveByName)
+{
+    display->Press({T1, D2});
+    display->Press({Routing(5)});
+    const auto got = Await(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].kind, Delivery::Command);
+    EXPECT_EQ(got[0].name, "D2+T1");
+    EXPECT_EQ(got[0].routing, 0);
+    EXPECT_EQ(got[1].name, "Routing");
+    EXPECT_EQ(got[1].routing, 5);
+    for (const auto& d : got)
+        EXPECT_EQ(d.threadId, GetCurrentThreadId()) << "callbacks come on the opening thread";
+}
+
+TEST_F(KeyDispatchTest, TypedCharactersGoThroughDotsToChar)
+{
+    display->Press({D1});        // a
+    display->Press({D9});        // space, without asking DotsToChar
+    display->Press({D1, D2});    // b
+    display->Press({D4, D9 + 0}); // D4 with the space is a command, not a character
+    const auto got = Await(4);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0].kind, Delivery::Typed);
+    EXPECT_EQ(got[0].name, "a");
+    EXPECT_EQ(got[1].name, " ");
+    EXPECT_EQ(got[2].name, "b");
+    EXPECT_EQ(got[3].kind, Delivery::Command);
+    EXPECT_EQ(got[3].name, "D4+D9");
+    EXPECT_EQ(callbacks.DotsAsked(), (std::vector<WORD>{0x01, 0x03}));
+}
+
+TEST_F(KeyDispatchTest, PatternsWithoutACharacterDeliverNothing)
+{
+    display->Press({D4});  // dots 4: our DotsToChar knows no character for it
+    PumpMessages(400);
+    EXPECT_TRUE(callbacks.Deliveries().empty());
+    EXPECT_EQ(callbacks.DotsAsked(), std::vector<WORD>{0x08});
+}
+
+TEST_F(KeyDispatchTest, ModifiersJoinTheNextCombination)
+{
+    display->Press({C1});        // Control pending
+    display->Press({D1});        // qwerty:Control + a
+    display->Press({C1});
+    display->Press({D9});        // qwerty:Control + space
+    display->Press({C1});
+    display->Press({D4});        // no character: the name alone
+    display->Press({C2});        // Function pending
+    display->Press({D1});        // F1
+    display->Press({D1, D9, C1}); // a Typing entry
+    const auto got = Await(5);
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(got[0].name, "qwerty:Control+a");
+    EXPECT_EQ(got[1].name, "qwerty:Control+ ");
+    EXPECT_EQ(got[2].name, "qwerty:Control");
+    EXPECT_EQ(got[3].name, "qwerty:F1");
+    EXPECT_EQ(got[4].name, "qwerty:Tab");
+    for (const auto& d : got)
+        EXPECT_EQ(d.kind, Delivery::Command);
+}
+
+TEST_F(KeyDispatchTest, ThreeCombinationsInOnePollArriveInOrder)
+{
+    std::vector<BYTE> burst;
+    for (BYTE code : {T1, Routing(1), D1})
+        for (BYTE id : {BYTE(5), BYTE(6)}) {
+            auto frame = KeyFrame(id, code);
+            burst.insert(burst.end(), frame.begin(), frame.end());
+        }
+    display->SendRaw(burst);
+    const auto got = Await(3);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].name, "T1");
+    EXPECT_EQ(got[1].name, "Routing");
+    EXPECT_EQ(got[1].routing, 1);
+    EXPECT_EQ(got[2].name, "a");
+}
+
+TEST_F(KeyDispatchTest, EncodedTypeKeyHandsBackTheScreenReadersAnswer)
+{
+    callbacks.typedResult = 42;
+    const DWORD tick = GetTickCount();
+    EXPECT_EQ(driver->EncodedTypeKey('a'), 42);
+    ASSERT_EQ(callbacks.lastRecord.size(), 3u);
+    const auto& r = callbacks.lastRecord;
+    EXPECT_EQ(r[0] ^ r[1] ^ r[2], 'a');
+    EXPECT_LE(static_cast<BYTE>(r[0] - static_cast<BYTE>(tick)), 50) << "byte 0 is the tick count's low byte";
+    callbacks.typedResult = 0;
+    EXPECT_EQ(driver->EncodedTypeKey('z'), 0);
+}
+
+TEST_F(KeyDispatchTest, KeysWithoutCallbacksAreDroppedSafely)
+{
+    EXPECT_EQ(driver->SetCallbacks(nullptr), &callbacks);
+    display->Press({T1});
+    PumpMessages(400);
+    EXPECT_EQ(driver->EncodedTypeKey('x'), 0);
+
+    RecordingCallbacks other;
+    driver->SetCallbacks(&other);
+    display->Press({Routing(3)});
+    PumpUntil([&] { return !other.Deliveries().empty(); }, 2000);
+    ASSERT_EQ(other.Deliveries().size(), 1u);
+    EXPECT_EQ(other.Deliveries()[0].routing, 3);
+    EXPECT_TRUE(callbacks.Deliveries().empty());
+}
+
+TEST_F(KeyDispatchTest, AnotherWindowOfTheClassIsNotFedBytes)
+{
+    HWND other = CreateWindowExA(0, "BrailleDisplayDrvClass", nullptr, WS_DISABLED, 0, 0, 0, 0, nullptr, nullptr,
+                                 GetModuleHandleA("VK.JLB"), nullptr);
+    ASSERT_NE(other, nullptr);
+    for (BYTE b : KeyFrame(5, T1))
+        SendMessageA(other, 1036, b, 0);
+    for (BYTE b : KeyFrame(6, T1))
+        SendMessageA(other, 1036, b, 0);
+    SendMessageA(other, 1037, 0, 0);
+    PumpMessages(300);
+    DestroyWindow(other);
+    EXPECT_TRUE(callbacks.Deliveries().empty());
+
+    display->Press({T1});
+    ASSERT_EQ(Await(1).size(), 1u) << "the driver's own assembler was not disturbed";
+}
+
+TEST_F(KeyDispatchTest, KeysArriveAgainAfterSleepAndWake)
+{
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    ASSERT_TRUE(driver->Sleep(FALSE));
+    display->Press({T1});
+    const auto got = Await(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].name, "T1");
+    EXPECT_EQ(got[0].threadId, GetCurrentThreadId());
+}
+
+}  // namespace

@@ -1,0 +1,304 @@
+// The serial transport on real (pseudo) COM ports: what reaches the owner,
+// what reaches the wire, and how the port is opened, retried and released.
+#include "DisplaySimulator.h"
+#include "LinkTestHelpers.h"
+#include "TestEnv.h"
+#include "link/CSerialCommHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using linktest::ReadUntil;
+
+namespace {
+
+const DWORD kSettle = 300;  // long enough for the worker to drain what was sent
+
+HRESULT InitPair(CSerialCommHelper& serial, int pair, BYTE parity = 0)
+{
+    return serial.Init(testenv::DriverPort(pair), 115200, parity, 1, 8);
+}
+
+// --- the opening, through the seam -----------------------------------------
+
+std::vector<std::string> g_openedPaths;
+std::vector<DWORD> g_openTicks;
+DWORD g_openError = ERROR_FILE_NOT_FOUND;
+int g_refusals = 0;  // how many openings answer g_openError before the real one
+
+HANDLE RecordingOpen(const char* devicePath)
+{
+    g_openedPaths.push_back(devicePath);
+    g_openTicks.push_back(GetTickCount());
+    if (g_refusals-- > 0) {
+        SetLastError(g_openError);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                       nullptr);
+}
+
+class OpeningTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_openedPaths.clear();
+        g_openTicks.clear();
+        m_previous = CSerialCommHelper::SetOpenPortFn(RecordingOpen);
+    }
+    void TearDown() override
+    {
+        CSerialCommHelper::SetOpenPortFn(m_previous);
+        m_serial.UnInit();
+    }
+    void Refuse(DWORD error, int times)
+    {
+        g_openError = error;
+        g_refusals = times;
+    }
+
+    CSerialCommHelper m_serial;
+    CSerialCommHelper::OpenPortFn m_previous = nullptr;
+};
+
+TEST_F(OpeningTest, PortNamesAreNormalisedBeforeOpening)
+{
+    const struct {
+        const char* given;
+        const char* opened;
+    } cases[] = {
+        {"COM3", "\\\\.\\COM3"},
+        {"\\\\.\\COM12", "\\\\.\\COM12"},
+        {"x\\\\.\\COMy", "x\\\\.\\COMy"},  // the sequence anywhere leaves the name alone
+        {"com3", "com3"},                  // case-sensitive
+        {"usb", "usb"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        g_openedPaths.clear();
+        Refuse(ERROR_FILE_NOT_FOUND, 1);
+        EXPECT_EQ(m_serial.Init(c.given, 115200, 0, 1, 8), E_FAIL);
+        ASSERT_EQ(g_openedPaths.size(), 1u) << c.given;
+        EXPECT_EQ(g_openedPaths[0], c.opened);
+    }
+}
+
+TEST_F(OpeningTest, BusyPortIsRetriedThreeTimesOneSecondApart)
+{
+    testenv::TraceCapture trace;
+    Refuse(ERROR_ACCESS_DENIED, 100);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(InitPair(m_serial, 1), E_FAIL);
+    const DWORD elapsed = GetTickCount() - start;
+
+    ASSERT_EQ(g_openedPaths.size(), 4u);
+    for (size_t i = 1; i < g_openTicks.size(); ++i)
+        EXPECT_GE(g_openTicks[i] - g_openTicks[i - 1], 950u);
+    EXPECT_LT(elapsed, 6000u);
+    EXPECT_TRUE(trace.Contains("Port after 3 retries."));
+    EXPECT_EQ(m_serial.GetState(), CS_UnInit);
+    EXPECT_FALSE(m_serial.IsConnected());
+}
+
+TEST_F(OpeningTest, PortFreedDuringTheRetriesIsUsed)
+{
+    DisplaySimulator display(1);
+    Refuse(ERROR_ACCESS_DENIED, 2);
+    ASSERT_EQ(InitPair(m_serial, 1), S_OK);
+    EXPECT_EQ(g_openedPaths.size(), 3u);
+    m_serial.Start();
+    ASSERT_EQ(m_serial.Write("ok", 2), S_OK);
+    EXPECT_TRUE(display.WaitForBytes(2, 2000));
+}
+
+TEST_F(OpeningTest, OtherOpeningErrorsFailAtOnce)
+{
+    Refuse(ERROR_FILE_NOT_FOUND, 100);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(InitPair(m_serial, 1), E_FAIL);
+    EXPECT_LT(GetTickCount() - start, 500u);
+    EXPECT_EQ(g_openedPaths.size(), 1u);
+}
+
+TEST(Transport, MissingPortFails)
+{
+    CSerialCommHelper serial;
+    EXPECT_EQ(serial.Init("COM99", 115200, 0, 1, 8), E_FAIL);
+    EXPECT_FALSE(serial.IsConnected());
+    EXPECT_EQ(serial.UnInit(), S_OK);
+}
+
+// --- receiving ---------------------------------------------------------------
+
+class TransportTest : public ::testing::Test {
+protected:
+    void TearDown() override { m_serial.UnInit(); }
+
+    DisplaySimulator m_display{1};
+    CSerialCommHelper m_serial;
+};
+
+TEST_F(TransportTest, BytesBeforeStartAreDroppedAndAfterItKeptInOrder)
+{
+    ASSERT_EQ(InitPair(m_serial, 1), S_OK);
+    std::string out;
+    EXPECT_EQ(m_serial.ReadAvailable(out), E_FAIL);
+    m_display.SendRaw({0x1B, 0x05, 0x01, 0x22});
+    Sleep(kSettle);
+
+    m_serial.Start();
+    EXPECT_EQ(m_serial.ReadAvailable(out), S_OK);
+    EXPECT_TRUE(out.empty()) << "bytes that came before Start were kept";
+
+    std::vector<BYTE> all(256);
+    for (int i = 0; i < 256; ++i)
+        all[i] = static_cast<BYTE>(i);  // 0x00 and 0x1B included
+    m_display.SendRaw(all);
+    EXPECT_EQ(ReadUntil(m_serial, all.size(), 3000), linktest::AsString(all));
+}
+
+TEST_F(TransportTest, ReadOutsNeitherRepeatNorLoseBytes)
+{
+    ASSERT_EQ(InitPair(m_serial, 1), S_OK);
+    m_serial.Start();
+    std::string sent;
+    for (int i = 0; i < 5000; ++i)
+        sent += static_cast<char>((i * 7 + i / 256) & 0xFF);
+
+    std::thread sender([&] {
+        for (size_t at = 0; at < sent.size(); at += 37) {
+            m_display.SendRaw(linktest::AsBytes(sent.substr(at, 37)));
+            if (at % 370 == 0)
+                Sleep(1);
+        }
+    });
+    const std::string got = ReadUntil(m_serial, sent.size(), 10000);
+    sender.join();
+    ASSERT_EQ(got.size(), sent.size());
+    EXPECT_TRUE(got == sent) << "bytes were reordered, repeated or lost";
+
+    Sleep(kSettle);
+    std::string more = "stale";
+    EXPECT_EQ(m_serial.ReadAvailable(more), S_OK);
+    EXPECT_TRUE(more.empty());
+}
+
+// --- writing -----------------------------------------------------------------
+
+TEST_F(TransportTest, WritesOnlyWhileStarted)
+{
+    EXPECT_EQ(m_serial.Write("a", 1), E_FAIL);  // never opened
+    ASSERT_EQ(InitPair(m_serial, 1), S_OK);
+    EXPECT_EQ(m_serial.Write("b", 1), E_FAIL);  // CS_Init
+    m_serial.Start();
+    EXPECT_EQ(m_serial.Write("c\0d", 3), S_OK);
+    m_serial.Stop();
+    EXPECT_EQ(m_serial.Write("e", 1), E_FAIL);  // CS_Stopped
+    Sleep(kSettle);
+    EXPECT_EQ(linktest::AsString(m_display.ReceivedBytes()), std::string("c\0d", 3));
+}
+
+TEST(Transport, WriteStillPendingAfterItsBoundIsCancelled)
+{
+    // Nobody reads the display end, so a large block backs up in the pair.
+    testenv::TraceCapture trace;
+    CSerialCommHelper serial;
+    ASSERT_EQ(InitPair(serial, 4), S_OK);
+    serial.Start();
+    const std::string block(4 << 20, 'x');
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(serial.Write(block.data(), static_cast<DWORD>(block.size())), E_FAIL);
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_TRUE(trace.Contains("Writing to serial COM port timed out."));
+    EXPECT_EQ(serial.UnInit(), S_OK);
+    testenv::ReplugPair(4);  // throw away what the pair still holds
+}
+
+TEST_F(TransportTest, LineSettingsFollowTheArguments)
+{
+    ASSERT_EQ(m_serial.Init(testenv::DriverPort(1), 57600, NOPARITY, 2, 7), S_OK);
+    // A second handle onto the same port reads the settings back. (A
+    // pseudo-terminal keeps neither parity, byte size nor RTS, so those
+    // cannot be read back here.)
+    HANDLE peek = CreateFileA(("\\\\.\\" + testenv::DriverPort(1)).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(peek, INVALID_HANDLE_VALUE);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(peek, &dcb));
+    CloseHandle(peek);
+    EXPECT_EQ(dcb.BaudRate, 57600u);
+    EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+    EXPECT_EQ(dcb.fOutxCtsFlow, 0u);
+    EXPECT_EQ(dcb.fDtrControl, unsigned(DTR_CONTROL_ENABLE));
+}
+
+// --- the worker's life ------------------------------------------------------
+
+const char kWorkerStarted[] = "ThreadFn -> started";
+const char kWorkerEnded[] = "ThreadFn -> ended";
+
+TEST_F(TransportTest, UnInitThenInitRunsANewWorker)
+{
+    testenv::TraceCapture trace;
+    for (int round = 1; round <= 2; ++round) {
+        ASSERT_EQ(InitPair(m_serial, 1), S_OK);
+        EXPECT_EQ(linktest::CountLines(trace, kWorkerStarted), round);
+        m_serial.Start();
+        m_display.SendRaw({0x1B, static_cast<BYTE>(round)});
+        EXPECT_EQ(ReadUntil(m_serial, 2, 2000), std::string("\x1B", 1) + static_cast<char>(round));
+        m_display.ClearReceivedBytes();
+        ASSERT_EQ(m_serial.Write("w", 1), S_OK);
+        EXPECT_TRUE(m_display.WaitForBytes(1, 2000));
+        m_serial.Stop();
+        EXPECT_EQ(m_serial.UnInit(), S_OK);
+        EXPECT_FALSE(m_serial.IsConnected());
+        EXPECT_EQ(m_serial.GetState(), CS_UnInit);
+        EXPECT_EQ(linktest::CountLines(trace, kWorkerEnded), round);
+    }
+}
+
+TEST_F(TransportTest, InitOverAnOpenPortEndsTheEarlierWorker)
+{
+    DisplaySimulator second(2);
+    testenv::TraceCapture trace;
+    ASSERT_EQ(InitPair(m_serial, 1), S_OK);
+    ASSERT_EQ(InitPair(m_serial, 2), S_OK);  // as the handshake does with its candidates
+    EXPECT_EQ(linktest::CountLines(trace, kWorkerStarted), 2);
+    EXPECT_EQ(linktest::CountLines(trace, kWorkerEnded), 1);
+
+    m_serial.Start();
+    m_display.SendRaw({'1'});
+    second.SendRaw({'2'});
+    EXPECT_EQ(ReadUntil(m_serial, 2, kSettle * 2), "2");
+    ASSERT_EQ(m_serial.Write("x", 1), S_OK);
+    EXPECT_TRUE(second.WaitForBytes(1, 2000));
+    EXPECT_TRUE(m_display.ReceivedBytes().empty());
+    m_serial.UnInit();
+    EXPECT_EQ(linktest::CountLines(trace, kWorkerEnded), 2);
+}
+
+TEST(Transport, PulledCableFailsWritesAndStillUnInits)
+{
+    DisplaySimulator display(3);
+    CSerialCommHelper serial;
+    ASSERT_EQ(InitPair(serial, 3), S_OK);
+    serial.Start();
+    display.Vanish();
+    HRESULT hr = S_OK;
+    for (int i = 0; i < 20 && hr == S_OK; ++i, Sleep(50))
+        hr = serial.Write("x", 1);
+    EXPECT_EQ(hr, E_FAIL);
+    EXPECT_EQ(serial.UnInit(), S_OK);
+
+    display.Return();
+    ASSERT_EQ(InitPair(serial, 3), S_OK);
+    serial.Start();
+    display.SendRaw({'b', 'a', 'c', 'k'});
+    EXPECT_EQ(ReadUntil(serial, 4, 2000), "back");
+    serial.UnInit();
+}
+
+}  // namespace

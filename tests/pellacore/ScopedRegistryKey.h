@@ -1,0 +1,31 @@
+// A key of HKEY_LOCAL_MACHINE written by a test in one registry view and
+// deleted with everything under it when the test ends (and before it starts,
+// in case an earlier run was cut short).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class ScopedRegistryKey {
+public:
+    explicit ScopedRegistryKey(std::string path, REGSAM view = KEY_WOW64_64KEY);
+    ~ScopedRegistryKey();
+    ScopedRegistryKey(const ScopedRegistryKey&) = delete;
+    ScopedRegistryKey& operator=(const ScopedRegistryKey&) = delete;
+
+    // Writes a value under path\subKey ("" for the key itself), creating keys.
+    void SetValue(const std::string& subKey, const char* szName, DWORD dwType, const void* pData,
+                  DWORD cbData);
+    // A REG_SZ value with its terminator.
+    void SetText(const std::string& subKey, const char* szName, const std::string& text);
+    // Creates path\subKey without values.
+    void Create(const std::string& subKey);
+
+private:
+    void Delete();
+    HKEY CreateKey(const std::string& subKey);
+
+    std::string m_path;
+    REGSAM m_view;
+};
