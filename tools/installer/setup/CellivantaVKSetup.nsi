@@ -9,6 +9,8 @@
 ; makensis -DVK_JLB=... -DKVBRL_INI=... -DPELLACORE_DLL=... -DSETUP_ICON=... -DOUTFILE=...
 
 Unicode true
+; The tool stores and starts this package under the name Setup.exe.
+!pragma warning disable 9000
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 ManifestSupportedOS all
@@ -65,6 +67,7 @@ VIFileVersion "${PRODUCT_VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "Kelvadore"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "Cellivanta VK driver for JAWS"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "Cellivanta VK driver for JAWS setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Kelvadore"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${PRODUCT_VERSION}"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
 
