@@ -23,8 +23,9 @@ DialogRunner::DialogRunner() : m_threadId(0), m_finished(false), m_result(0), m_
     m_thread = std::thread(&DialogRunner::Run, this);
     WaitFor([this] { return m_finished || FindDialogWindow() != nullptr; });
     m_hWnd = FindDialogWindow();
-    // The first focus is set once WM_INITDIALOG has returned.
-    WaitFor([this] { return m_finished || Focus() != nullptr; }, 5000);
+    // The first focus is set once WM_INITDIALOG has returned, and the dialog
+    // is shown after that: only then is it up as the user meets it.
+    WaitFor([this] { return m_finished || (Focus() != nullptr && IsWindowVisible(m_hWnd)); }, 5000);
 }
 
 DialogRunner::~DialogRunner()

@@ -217,13 +217,18 @@ TEST_F(DialogTest, MinimisedDialogShowsTheApplicationIcon)
     EXPECT_NE(big, nullptr);
     EXPECT_EQ(small, big);
     EXPECT_EQ(dragged, big);
-    // The dialog has no minimize box; the shell can still minimise it.
-    ShowWindow(dialog.Window(), SW_MINIMIZE);
-    ASSERT_TRUE(WaitFor([&] { return IsIconic(dialog.Window()) != FALSE; }, 3000));
+    // The dialog has no minimize box; the shell can still minimise it. Under
+    // Wine a request made while the new window is still being activated may be
+    // lost, so it is repeated until it holds.
+    ASSERT_TRUE(WaitFor([&] {
+        PostMessageA(dialog.Window(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        Sleep(50);
+        return IsIconic(dialog.Window()) != FALSE;
+    }, 5000));
     // Painting while minimised draws the icon and validates the window.
     RedrawWindow(dialog.Window(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE);
     EXPECT_TRUE(WaitFor([&] { return !GetUpdateRect(dialog.Window(), nullptr, FALSE); }, 3000));
-    ShowWindow(dialog.Window(), SW_RESTORE);
+    PostMessageA(dialog.Window(), WM_SYSCOMMAND, SC_RESTORE, 0);
     dialog.Click(IDCANCEL);
     EXPECT_TRUE(dialog.WaitClosed());
 }
