@@ -243,9 +243,10 @@ TEST_F(BrailleOutputTest, SleepKeepsRoomForALargerDisplay)
 
     display->SetInitResponse(0, 0, 80);
     ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
+    display->ClearFrames();
     const std::string wide(80, '\x2A');
     ASSERT_TRUE(driver->ShowText(wide.data(), 80));
-    ASSERT_TRUE(display->WaitForFrames(2, 2000));
+    ASSERT_TRUE(display->WaitForFrames(1, 2000));
     display->ClearFrames();
     ASSERT_TRUE(driver->Sleep(TRUE));
     ASSERT_TRUE(driver->Sleep(FALSE));
