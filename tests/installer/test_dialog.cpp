@@ -57,27 +57,19 @@ TEST_F(DialogTest, StartsWithTheWorkingFolderAndStartsNothing)
     EXPECT_TRUE(platform.Launches().empty());
 }
 
-TEST_F(DialogTest, UsbDriverOn32BitWindows)
+TEST_F(DialogTest, UsbDriverOn32BitWindowsOrWhenWindowsCannotTell)
 {
-    platform.SetBitness(FakePlatform::Bitness::Is32);
-    DialogRunner dialog;
-    dialog.Click(IDC_INSTALL_USB_DRIVER);
-    ExpectUsbPayloads("DPInst.exe", BinDir() + "\\DPInst.exe");
-    EXPECT_FALSE(FileExists(InFolder("DPInst_x64.exe")));
-    const auto launches = platform.Launches();
-    ASSERT_EQ(launches.size(), 1u);
-    ExpectInstallerStarted(launches[0], "DPInst.exe");
-}
-
-TEST_F(DialogTest, UsbDriverWhenWindowsCannotTellItsBitness)
-{
-    platform.SetBitness(FakePlatform::Bitness::Absent);
-    DialogRunner dialog;
-    dialog.Click(IDC_INSTALL_USB_DRIVER);
-    ExpectUsbPayloads("DPInst.exe", BinDir() + "\\DPInst.exe");
-    const auto launches = platform.Launches();
-    ASSERT_EQ(launches.size(), 1u);
-    ExpectInstallerStarted(launches[0], "DPInst.exe");
+    size_t clicks = 0;
+    for (auto bitness : {FakePlatform::Bitness::Is32, FakePlatform::Bitness::Absent}) {
+        platform.SetBitness(bitness);
+        DialogRunner dialog;
+        dialog.Click(IDC_INSTALL_USB_DRIVER);
+        ExpectUsbPayloads("DPInst.exe", BinDir() + "\\DPInst.exe");
+        EXPECT_FALSE(FileExists(InFolder("DPInst_x64.exe")));
+        const auto launches = platform.Launches();
+        ASSERT_EQ(launches.size(), ++clicks);
+        ExpectInstallerStarted(launches.back(), "DPInst.exe");
+    }
 }
 
 TEST_F(DialogTest, UsbDriverOn64BitWindows)

@@ -51,23 +51,6 @@ TEST(WorkFolder, FallsBackToWindowsTempWhenTheQueryFails)
     EXPECT_EQ(QueryWorkFolder(), "c:\\windows\\temp\\CellivantaInstall");
 }
 
-TEST(WorkFolder, UsesTheRealTemporaryFolder)
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    EXPECT_EQ(QueryWorkFolder(), JoinFolder(temp, "CellivantaInstall"));
-}
-
-TEST(GetExeFolder, IsTheRunningProgramsFolderWithoutBackslash)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string expected(path);
-    expected.erase(expected.rfind('\\'));
-    EXPECT_EQ(GetExeFolder(), expected);
-    EXPECT_NE(GetExeFolder().back(), '\\');
-}
-
 struct Payload {
     WORD id;
     const char* name;
