@@ -1,0 +1,106 @@
+#include "DialogRunner.h"
+#include "CTessalineDlg.h"
+#include "InstallerTestEnv.h"
+
+using installertest::WaitFor;
+
+namespace {
+
+BOOL CALLBACK TakeDialogWindow(HWND hWnd, LPARAM lParam)
+{
+    char className[16] = {};
+    GetClassNameA(hWnd, className, sizeof(className));
+    if (lstrcmpA(className, "#32770") != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
+}
+
+}  // namespace
+
+DialogRunner::DialogRunner() : m_threadId(0), m_finished(false), m_result(0), m_hWnd(nullptr)
+{
+    m_thread = std::thread(&DialogRunner::Run, this);
+    WaitFor([this] { return m_finished || FindDialogWindow() != nullptr; });
+    m_hWnd = FindDialogWindow();
+    // The first focus is set once WM_INITDIALOG has returned, and the dialog
+    // is shown after that: only then is it up as the user meets it.
+    WaitFor([this] { return m_finished || (Focus() != nullptr && IsWindowVisible(m_hWnd)); }, 5000);
+}
+
+DialogRunner::~DialogRunner()
+{
+    if (!m_finished && m_hWnd)
+        PostMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    m_thread.join();
+}
+
+void DialogRunner::Run()
+{
+    m_threadId = GetCurrentThreadId();
+    {
+        CTessalineDlg dialog;
+        m_result = dialog.DoModal();
+    }
+    m_finished = true;
+}
+
+HWND DialogRunner::FindDialogWindow() const
+{
+    HWND found = nullptr;
+    DWORD threadId = m_threadId;
+    if (threadId == 0)
+        return nullptr;
+    EnumThreadWindows(threadId, TakeDialogWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+HWND DialogRunner::Item(int id) const
+{
+    return GetDlgItem(m_hWnd, id);
+}
+
+std::string DialogRunner::Text(HWND hWnd) const
+{
+    char text[512] = {};
+    GetWindowTextA(hWnd, text, sizeof(text));
+    return text;
+}
+
+void DialogRunner::Click(int id)
+{
+    SendMessageA(Item(id), BM_CLICK, 0, 0);
+}
+
+void DialogRunner::PressKey(UINT virtualKey)
+{
+    HWND target = Focus() ? Focus() : m_hWnd;
+    PostMessageA(target, WM_KEYDOWN, virtualKey, 1);
+    PostMessageA(target, WM_KEYUP, virtualKey, 0xC0000001);
+}
+
+void DialogRunner::PressMnemonic(char letter)
+{
+    HWND target = Focus() ? Focus() : m_hWnd;
+    // Bit 29: the Alt key is down.
+    PostMessageA(target, WM_SYSCHAR, static_cast<WPARAM>(letter), 0x20000001);
+}
+
+void DialogRunner::CloseFromSystemMenu()
+{
+    PostMessageA(m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+HWND DialogRunner::Focus() const
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!m_threadId || !GetGUIThreadInfo(m_threadId, &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+bool DialogRunner::WaitClosed(DWORD timeoutMs)
+{
+    return WaitFor([this] { return m_finished.load(); }, timeoutMs);
+}

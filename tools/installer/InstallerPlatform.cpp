@@ -1,0 +1,7 @@
+#include "InstallerPlatform.h"
+
+InstallerPlatform& Platform()
+{
+    static InstallerPlatform platform;
+    return platform;
+}
