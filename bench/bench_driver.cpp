@@ -31,25 +31,14 @@ public:
     std::vector<double> arrivals;
 };
 
-void Pump(DWORD ms)
-{
-    const DWORD end = GetTickCount() + ms;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        const LONG left = static_cast<LONG>(end - GetTickCount());
-        if (left <= 0)
-            return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
-    }
-}
-
+// A line of its own for every n below 65536.
 std::string Line(int n, int width)
 {
     std::string cells(static_cast<size_t>(width), '\0');
     for (int i = 0; i < width; ++i)
         cells[static_cast<size_t>(i)] = static_cast<char>((n * 7 + i) & 0xFF);
+    cells[0] = static_cast<char>(n & 0xFF);
+    cells[1] = static_cast<char>(n >> 8);
     return cells;
 }
 
@@ -144,12 +133,12 @@ public:
         srand(7);
         for (int i = 0; i < 200; ++i) {
             m_display.KeyDown(17);
-            Pump(5);
+            testenv::PumpMessages(5);
             pressed.push_back(m_callbacks.clock.Ms());
             m_display.KeyUp(17);
-            Pump(static_cast<DWORD>(60 + rand() % 240));
+            testenv::PumpMessages(static_cast<DWORD>(60 + rand() % 240));
         }
-        Pump(300);
+        testenv::PumpMessages(300);
         std::vector<double> latency;
         for (size_t i = 0; i < pressed.size() && i < m_callbacks.arrivals.size(); ++i)
             latency.push_back(m_callbacks.arrivals[i] - pressed[i]);
@@ -166,7 +155,7 @@ public:
         Open();
         const double cpuBefore = CpuMs();
         bench::Stopwatch watch;
-        Pump(30000);
+        testenv::PumpMessages(30000);
         const double share = 100.0 * (CpuMs() - cpuBefore) / watch.Ms();
         bench::Report("CPU of an open, idle driver over 30 s (whole process)", share, "%", "one core", 100);
         m_driver->Close();
@@ -234,20 +223,30 @@ private:
 
 }  // namespace
 
+// bench_driver [--quick] [NAME]: every figure, or those whose part NAME names
+// (open, showtext, burst, keys, idle, cycles); --quick leaves out the 30 s idle figure.
 int main(int argc, char** argv)
 {
-    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+    bool quick = false;
+    std::string only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quick")
+            quick = true;
+        else
+            only = arg;
+    }
     DriverBench bench;
     if (!bench.Ready()) {
         fprintf(stderr, "cannot load VK.JLB or open the display's port\n");
         return 1;
     }
-    bench.OpenTime();
-    bench.ShowTextCost();
-    bench.Burst();
-    bench.KeyLatency();
-    if (!quick)
-        bench.IdleCpu();
-    bench.Cycles();
+    const std::vector<std::pair<std::string, void (DriverBench::*)()>> parts = {
+        {"open", &DriverBench::OpenTime}, {"showtext", &DriverBench::ShowTextCost}, {"burst", &DriverBench::Burst},
+        {"keys", &DriverBench::KeyLatency}, {"idle", &DriverBench::IdleCpu},     {"cycles", &DriverBench::Cycles}};
+    for (const auto& part : parts) {
+        if ((only.empty() && !(quick && part.first == "idle")) || part.first == only)
+            (bench.*part.second)();
+    }
     return 0;
 }

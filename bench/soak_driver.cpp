@@ -49,20 +49,6 @@ private:
     }
 };
 
-void Pump(DWORD ms)
-{
-    const DWORD end = GetTickCount() + ms;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        const LONG left = static_cast<LONG>(end - GetTickCount());
-        if (left <= 0)
-            return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
-    }
-}
-
 class Soak {
 public:
     Soak() : m_driver(testenv::LoadDriver()), m_display(1), m_random(2026) {}
@@ -75,10 +61,10 @@ public:
             return false;
         for (int i = 0; i < 100; ++i)  // settle the heap before the baseline
             Step();
-        Pump(500);
+        testenv::PumpMessages(500);
         const bench::Usage start = bench::ProcessUsage();
         const DWORD end = GetTickCount() + seconds * 1000;
-        DWORD nextNote = GetTickCount() + 15000;
+        DWORD nextNote = GetTickCount() + 60000;
         while (static_cast<LONG>(end - GetTickCount()) > 0) {
             Step();
             if (static_cast<LONG>(GetTickCount() - nextNote) >= 0) {
@@ -86,10 +72,10 @@ public:
                 printf("soak: %.0f keys so far, handle slot %.0f, private %.0f KiB\n", m_callbacks.pressed,
                        now.handles, now.privateKiB);
                 fflush(stdout);
-                nextNote += 15000;
+                nextNote += 60000;
             }
         }
-        Pump(500);
+        testenv::PumpMessages(500);
         const bench::Usage finish = bench::ProcessUsage();
         m_driver->Close();
         Report(start, finish);
@@ -112,7 +98,7 @@ private:
         ++m_steps;
         m_display.ClearFrames();  // the simulator's records are not the driver's memory
         m_display.ClearReceivedBytes();
-        Pump(static_cast<DWORD>(20 + m_random() % 80));
+        testenv::PumpMessages(static_cast<DWORD>(20 + m_random() % 80));
     }
 
     void ShowRandomLine()
@@ -151,9 +137,9 @@ private:
 
     void SleepAndWake()
     {
-        Pump(300);  // keys already pressed are delivered before the window goes
+        testenv::PumpMessages(300);  // keys already pressed are delivered before the window goes
         m_driver->Sleep(TRUE);
-        Pump(static_cast<DWORD>(50 + m_random() % 200));
+        testenv::PumpMessages(static_cast<DWORD>(50 + m_random() % 200));
         m_driver->Sleep(FALSE);
         ++m_sleeps;
     }

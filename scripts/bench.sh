@@ -5,7 +5,7 @@ set -u
 cd "$(dirname "$0")/.."
 trap 'scripts/test-env.sh stop build' EXIT
 scripts/test-env.sh start build || exit 1
-export WINEPREFIX=$PWD/build/wineprefix
+export WINEPREFIX=$PWD/build/wineprefix VKTEST_SOURCE_DIR=$PWD VKTEST_PORTS_DIR=$PWD/build/ports
 out=$(mktemp)
 for b in build/x86_64/bin/bench_*.exe; do
     echo "running $(basename "$b") ..." >&2

@@ -72,22 +72,6 @@ UsbRegistration::~UsbRegistration()
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kUsbKey);
 }
 
-void PumpMessages(DWORD milliseconds)
-{
-    const DWORD end = GetTickCount() + milliseconds;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        const LONG left = static_cast<LONG>(end - GetTickCount());
-        if (left <= 0)
-            return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
-    }
-}
-
 int ThreadCountOfProcess()
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

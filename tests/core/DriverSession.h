@@ -44,8 +44,7 @@ public:
     ~UsbRegistration();
 };
 
-// Runs the calling thread's message loop for a while (keys arrive through it).
-void PumpMessages(DWORD milliseconds);
+using testenv::PumpMessages;
 // Pumps until pred() holds or the time is up; returns pred().
 template <typename Pred>
 bool PumpUntil(Pred pred, DWORD timeoutMs)

@@ -81,6 +81,22 @@ std::string TempDir(const std::string& name)
     return dir;
 }
 
+void PumpMessages(unsigned long milliseconds)
+{
+    const DWORD end = GetTickCount() + milliseconds;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        const LONG left = static_cast<LONG>(end - GetTickCount());
+        if (left <= 0)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+    }
+}
+
 IBrailleDriver* LoadDriver()
 {
     HMODULE module = LoadLibraryA("VK.JLB");

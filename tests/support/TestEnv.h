@@ -26,6 +26,10 @@ std::string BinDir();
 // A fresh empty folder for one test's files.
 std::string TempDir(const std::string& name);
 
+// Runs the calling thread's message loop for a while (the driver's key
+// callbacks arrive through it, as in the screen reader).
+void PumpMessages(unsigned long milliseconds);
+
 // The driver as the screen reader gets it: VK.JLB loaded by name.
 IBrailleDriver* LoadDriver();
 
