@@ -294,7 +294,8 @@ void CSerialCommHelper::WorkerLoop()
     Trace("CSerialCommHelper::ThreadFn -> started");
     SetEvent(m_hThreadReady);
     bool keepRunning = overlapped.hEvent != INVALID_HANDLE_VALUE;
-    int emptyEvents = 0;
+    // A port known for empty events is polled from the start.
+    int emptyEvents = m_bEmptyCommEvents ? kEmptyEventsBeforePolling : 0;
     while (keepRunning) {
         if (emptyEvents >= kEmptyEventsBeforePolling) {
             keepRunning = PollPass();
@@ -313,8 +314,10 @@ void CSerialCommHelper::WorkerLoop()
         keepRunning = DrainPass(total);
         ResetEvent(overlapped.hEvent);
         emptyEvents = (eventMask == 0 && total == 0) ? emptyEvents + 1 : 0;
-        if (emptyEvents == kEmptyEventsBeforePolling)
+        if (emptyEvents == kEmptyEventsBeforePolling) {
             Trace("CSerialCommHelper::ThreadFn -> empty comm events, polling the port instead");
+            m_bEmptyCommEvents = true;
+        }
     }
     CloseAndCleanHandle(overlapped.hEvent);
     Trace("CSerialCommHelper::ThreadFn -> ended");

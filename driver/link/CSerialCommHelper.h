@@ -86,4 +86,7 @@ private:
     HANDLE m_hDataReadEvent;
     std::atomic<bool> m_bConnected;
     CSerialBuffer m_rxBuffer;
+    // Set once this transport's ports were seen to complete comm-event waits
+    // with no event; later workers then poll instead of waiting.
+    std::atomic<bool> m_bEmptyCommEvents{false};
 };
