@@ -34,24 +34,31 @@ inline double Percentile(std::vector<double> samples, double p)
 }
 
 // What the process holds. Wine answers 0 for the handle count and the private
-// bytes, so there the handle figure is the lowest free handle slot (it grows
-// when handles leak) and the memory figure the committed private memory.
+// bytes, so there the handles are counted by asking after every handle value
+// below 16384, and the memory figure is the committed private memory.
 struct Usage {
     double handles = 0;
     double privateKiB = 0;
 };
 
+inline DWORD CountHandles()
+{
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    if (count != 0)
+        return count;
+    for (UINT_PTR value = 4; value < 16384; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+            ++count;
+    }
+    return count;
+}
+
 inline Usage ProcessUsage()
 {
     Usage usage;
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    if (count == 0) {
-        HANDLE probe = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        count = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(probe) / 4);
-        CloseHandle(probe);
-    }
-    usage.handles = count;
+    usage.handles = CountHandles();
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
