@@ -340,6 +340,8 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port)
         int textCells = 0;
         int statusCells = 0;
         if (m_display.GetDisplayInfos(textCells, statusCells)) {
+            m_display.LockDisplayInfos();
+            m_display.ForgetLastCells();
             m_sPortName = port;
             m_nTextCells = textCells;
             m_nStatusCells = statusCells;

@@ -127,10 +127,15 @@ void CCellivantaDisplay::ProcessDeviceMessage(int messageId, const BYTE* payload
     }
 }
 
-// EE: 0 success, 1 refusal, anything else an invalid answer. A display that
+// EE: 0 success, 1 refusal, anything else an invalid answer. Only the
+// handshake's answer counts (see LockDisplayInfos). A display that
 // reports more cells than the image holds is shown on the first 128.
 bool CCellivantaDisplay::ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN)
 {
+    if (m_bDisplayInfosLocked) {
+        Trace("CCellivantaDisplay::ProcessInitRespMsg: EE = %X, NN = %u outside the handshake, ignored", EE, NN);
+        return false;
+    }
     if (EE == 0) {
         m_nMM = MM;
         m_nStatusCellCount = 0;
