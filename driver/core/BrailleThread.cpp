@@ -330,6 +330,7 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port)
 {
     if (!m_display.ConnectTo(port.c_str()))
         return false;
+    m_display.ResetReceiveState();
     ::Sleep(kSettleMs);
     m_display.ForgetDisplayInfos();
     if (!m_display.SendInitRequest())
@@ -359,7 +360,10 @@ void CBrailleDisplayDriver::SleepDevice()
         m_display.Disconnect();
     } else if (!m_bSleeping && !m_display.IsConnected()) {
         Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTSLEEP -> Reestablishing connection");
-        if (m_display.ConnectTo(m_sPortName.c_str()) && m_pSavedCells)
+        if (!m_display.ConnectTo(m_sPortName.c_str()))
+            return;
+        m_display.ResetReceiveState();
+        if (m_pSavedCells)
             m_display.DisplayBraille(m_pSavedCells, m_nTextCells);
     }
 }

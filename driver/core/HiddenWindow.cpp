@@ -56,8 +56,10 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
     if (ours) {
         if (uMsg == WM_DEVICE_BYTE)
             driver->m_display.ProcessReceivedByte(static_cast<BYTE>(wParam & 0xFF));
-        else if (uMsg == WM_PROCESS_KEY_QUEUE)
+        else if (uMsg == WM_PROCESS_KEY_QUEUE) {
             driver->ProcessKeyCombinationQueue();
+            driver->m_display.ProcessPollEnd();  // one per poll, after its bytes
+        }
         else if (uMsg == WM_USER + 1)
             return 0;
     }

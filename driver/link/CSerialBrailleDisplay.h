@@ -62,6 +62,8 @@ protected:
     // no copy reaches past the image.
     int StatusCellsInImage() const;
     int TextCellsInImage() const;
+    // Drops a typing modifier still waiting for its combination.
+    static void ForgetPendingModifier();
 
     CSerialCommHelper m_serial;
     DWORD m_dwBaudRate = 0;
