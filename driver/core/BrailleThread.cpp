@@ -211,12 +211,13 @@ bool CBrailleDisplayDriver::BeginBrailleThread()
     return true;
 }
 
-// The key map lives beside the driver: the folder of the driver name.
+// The key map lives beside the driver: the folder of the driver name. The
+// whole name is used: cut to a path buffer, it could name a parent folder
+// and another key map.
 void CBrailleDisplayDriver::SetKeyMapPath(const char* lpszDriverName)
 {
-    char path[MAX_PATH];
-    lstrcpynA(path, lpszDriverName ? lpszDriverName : ".\\", MAX_PATH);
-    char* lastSlash = strrchr(path, '\\');
+    const char* path = lpszDriverName ? lpszDriverName : ".\\";
+    const char* lastSlash = strrchr(path, '\\');
     if (!lastSlash)
         return;
     m_sTypingIniFile.assign(path, static_cast<size_t>(lastSlash - path + 1));
