@@ -211,12 +211,13 @@ bool CBrailleDisplayDriver::BeginBrailleThread()
     return true;
 }
 
-// The key map lives beside the driver: the folder of the driver name.
+// The key map lives beside the driver: the folder of the driver name. The
+// whole name is used: cut to a path buffer, it could name a parent folder
+// and another key map.
 void CBrailleDisplayDriver::SetKeyMapPath(const char* lpszDriverName)
 {
-    char path[MAX_PATH];
-    lstrcpynA(path, lpszDriverName ? lpszDriverName : ".\\", MAX_PATH);
-    char* lastSlash = strrchr(path, '\\');
+    const char* path = lpszDriverName ? lpszDriverName : ".\\";
+    const char* lastSlash = strrchr(path, '\\');
     if (!lastSlash)
         return;
     m_sTypingIniFile.assign(path, static_cast<size_t>(lastSlash - path + 1));
@@ -330,6 +331,7 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port)
 {
     if (!m_display.ConnectTo(port.c_str()))
         return false;
+    m_display.ResetReceiveState();
     ::Sleep(kSettleMs);
     m_display.ForgetDisplayInfos();
     if (!m_display.SendInitRequest())
@@ -340,6 +342,8 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port)
         int textCells = 0;
         int statusCells = 0;
         if (m_display.GetDisplayInfos(textCells, statusCells)) {
+            m_display.LockDisplayInfos();
+            m_display.ForgetLastCells();
             m_sPortName = port;
             m_nTextCells = textCells;
             m_nStatusCells = statusCells;
@@ -357,7 +361,10 @@ void CBrailleDisplayDriver::SleepDevice()
         m_display.Disconnect();
     } else if (!m_bSleeping && !m_display.IsConnected()) {
         Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTSLEEP -> Reestablishing connection");
-        if (m_display.ConnectTo(m_sPortName.c_str()) && m_pSavedCells)
+        if (!m_display.ConnectTo(m_sPortName.c_str()))
+            return;
+        m_display.ResetReceiveState();
+        if (m_pSavedCells)
             m_display.DisplayBraille(m_pSavedCells, m_nTextCells);
     }
 }

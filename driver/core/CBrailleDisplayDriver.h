@@ -103,7 +103,8 @@ private:
     HWND CreateHiddenWindow();
     void DestroyHiddenWindow();
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-    void DeliverKeyCombination(char* szKeyComb, int nKeyCombLen, int nRoutingIndex, WORD woBrailleDots);
+    void DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb, int nKeyCombLen,
+                               int nRoutingIndex, WORD woBrailleDots);
 
     static CBrailleDisplayDriver* s_pDriver;
 

@@ -56,8 +56,10 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
     if (ours) {
         if (uMsg == WM_DEVICE_BYTE)
             driver->m_display.ProcessReceivedByte(static_cast<BYTE>(wParam & 0xFF));
-        else if (uMsg == WM_PROCESS_KEY_QUEUE)
+        else if (uMsg == WM_PROCESS_KEY_QUEUE) {
             driver->ProcessKeyCombinationQueue();
+            driver->m_display.ProcessPollEnd();  // one per poll, after its bytes
+        }
         else if (uMsg == WM_USER + 1)
             return 0;
     }
@@ -75,22 +77,25 @@ void CBrailleDisplayDriver::ProcessKeyCombinationQueue()
         if (!m_display.TranslateKeyCombinationForJaws(m_sTypingIniFile.c_str(), szKeyComb, nKeyCombLen,
                                                       nRoutingIndex, woBrailleDots))
             continue;  // the record is consumed either way
-        if (!m_pCallbacks) {
+        // Read once: the screen reader may replace or clear its callbacks
+        // from another thread while a key is being delivered.
+        IBrailleDriverCallbacks* callbacks = m_pCallbacks;
+        if (!callbacks) {
             Trace("CBrailleDisplayDriver::ProcessKeyCombinationQueue : no callbacks, key dropped");
             continue;
         }
-        DeliverKeyCombination(szKeyComb, nKeyCombLen, nRoutingIndex, woBrailleDots);
+        DeliverKeyCombination(callbacks, szKeyComb, nKeyCombLen, nRoutingIndex, woBrailleDots);
     }
 }
 
-void CBrailleDisplayDriver::DeliverKeyCombination(char* szKeyComb, int nKeyCombLen, int nRoutingIndex,
-                                                  WORD woBrailleDots)
+void CBrailleDisplayDriver::DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb,
+                                                  int nKeyCombLen, int nRoutingIndex, WORD woBrailleDots)
 {
     BYTE ch = 0;
     if (woBrailleDots == kSpaceDots) {
         ch = ' ';
     } else if (woBrailleDots) {
-        const WORD wChar = m_pCallbacks->DotsToChar(this, static_cast<WORD>(woBrailleDots & 0xFF));
+        const WORD wChar = callbacks->DotsToChar(this, static_cast<WORD>(woBrailleDots & 0xFF));
         ch = static_cast<BYTE>(wChar & 0xFF);
         Trace("m_pCallbacks->DotsToChar : woBrailleDots = %X -> wChar = %c", woBrailleDots, ch);
     }
@@ -103,7 +108,7 @@ void CBrailleDisplayDriver::DeliverKeyCombination(char* szKeyComb, int nKeyCombL
         }
         Trace("m_pCallbacks->ProcessBrailleCommandKeys : szKeyComb = %s, nRoutingKey = %d", szKeyComb,
               nRoutingIndex);
-        m_pCallbacks->ProcessBrailleCommandKeys(this, szKeyComb, nRoutingIndex);
+        callbacks->ProcessBrailleCommandKeys(this, szKeyComb, nRoutingIndex);
     } else if (ch) {
         EncodedTypeKey(ch);
     }
@@ -119,7 +124,8 @@ int CBrailleDisplayDriver::EncodedTypeKey(BYTE byKey)
     record[2] = static_cast<BYTE>((t >> 8) & 0xFF);
     record[1] = static_cast<BYTE>(record[2] ^ record[0] ^ byKey);
     Trace("CBrailleDisplayDriver::EncodedTypeKey : byKey = %c", byKey);
-    if (!m_pCallbacks)
+    IBrailleDriverCallbacks* callbacks = m_pCallbacks;  // read once, as above
+    if (!callbacks)
         return 0;
-    return m_pCallbacks->ProcessEncodedTypeKey(this, record, 3);
+    return callbacks->ProcessEncodedTypeKey(this, record, 3);
 }

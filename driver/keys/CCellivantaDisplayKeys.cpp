@@ -135,3 +135,14 @@ void CCellivantaDisplay::EnqueueKeyCombination()
     memset(m_keyInCombination, 0, sizeof m_keyInCombination);
     m_captureGroup = CaptureNone;
 }
+
+// After line noise or on a new connection the held keys cannot be trusted:
+// their key-ups may never come, and a held key would join or hold back every
+// combination the user makes.
+void CCellivantaDisplay::ResetKeyCapture()
+{
+    memset(m_keyPressed, 0, sizeof m_keyPressed);
+    memset(m_keyInCombination, 0, sizeof m_keyInCombination);
+    m_captureGroup = CaptureNone;
+    ForgetPendingModifier();
+}

@@ -47,6 +47,11 @@ bool TranslateRecord(CKeyCombination& record, const char* szIniFileName, char* s
 
 }  // namespace
 
+void CSerialBrailleDisplay::ForgetPendingModifier()
+{
+    PendingModifier().clear();
+}
+
 bool CSerialBrailleDisplay::HasKeyCombination()
 {
     return !m_keyCombinationQueue.empty();

@@ -70,15 +70,20 @@ bool CCellivantaDisplay::IsAcceptedMessageId(BYTE id)
 void CCellivantaDisplay::ProcessReceivedByte(BYTE byte)
 {
     FrameAssembler& frame = s_assembler;
+    m_bBytesSincePoll = true;
     switch (frame.phase) {
     case PhaseIdle:
         if (byte == FRAME_START)
             BeginFrame();
+        else
+            NoteLineFault();
         break;
     case PhaseStartSeen:
         if (IsAcceptedMessageId(byte)) {
             frame.messageId = byte;
             frame.phase = PhaseLength;
+        } else {
+            NoteLineFault();
         }
         break;
     case PhaseLength:
@@ -94,6 +99,51 @@ void CCellivantaDisplay::ProcessReceivedByte(BYTE byte)
             DispatchFrame();
         break;
     }
+}
+
+// The display sends nothing but whole frames: a dropped byte is line noise.
+void CCellivantaDisplay::NoteLineFault()
+{
+    if (!m_bLineFault)
+        Trace("CCellivantaDisplay::ProcessReceivedByte -> byte outside a frame, line noise");
+    m_bLineFault = true;
+}
+
+// Polls are counted in the order the bytes were posted, so a screen reader
+// slow to pump its messages does not make a whole frame look cut short. At
+// the line's speed a frame takes milliseconds; several quiet polls mean the
+// rest of it is lost.
+void CCellivantaDisplay::ProcessPollEnd()
+{
+    if (m_bBytesSincePoll) {
+        m_bBytesSincePoll = false;
+        m_nQuietPolls = 0;
+        return;
+    }
+    if (m_nQuietPolls >= kQuietPollsToResync || ++m_nQuietPolls < kQuietPollsToResync)
+        return;
+    if (s_assembler.phase != PhaseIdle) {
+        Trace("CCellivantaDisplay::ProcessPollEnd -> frame %d cut short after %d bytes, abandoned",
+              s_assembler.messageId, s_assembler.writePos);
+        s_assembler.phase = PhaseIdle;
+        m_bLineFault = true;
+    }
+    if (m_bLineFault) {
+        // Key frames made of noise may have left keys down whose key-up never comes.
+        Trace("CCellivantaDisplay::ProcessPollEnd -> after line noise, key capture starts afresh");
+        m_bLineFault = false;
+        ResetKeyCapture();
+    }
+}
+
+void CCellivantaDisplay::ResetReceiveState()
+{
+    Trace("CCellivantaDisplay::ResetReceiveState");
+    ResetFrameAssembler();
+    m_bBytesSincePoll = false;
+    m_nQuietPolls = 0;
+    m_bLineFault = false;
+    ResetKeyCapture();
 }
 
 // Cleared at every start so that bytes a short payload lacks read as 0.
@@ -127,10 +177,15 @@ void CCellivantaDisplay::ProcessDeviceMessage(int messageId, const BYTE* payload
     }
 }
 
-// EE: 0 success, 1 refusal, anything else an invalid answer. A display that
+// EE: 0 success, 1 refusal, anything else an invalid answer. Only the
+// handshake's answer counts (see LockDisplayInfos). A display that
 // reports more cells than the image holds is shown on the first 128.
 bool CCellivantaDisplay::ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN)
 {
+    if (m_bDisplayInfosLocked) {
+        Trace("CCellivantaDisplay::ProcessInitRespMsg: EE = %X, NN = %u outside the handshake, ignored", EE, NN);
+        return false;
+    }
     if (EE == 0) {
         m_nMM = MM;
         m_nStatusCellCount = 0;

@@ -37,9 +37,19 @@ public:
     /* 18 */ virtual bool ProcessKeyUpMsg(BYTE keyCode);
     /* 19 */ virtual void EnqueueKeyCombination();
 
+    // Called after the bytes of each poll (the hidden window does so for
+    // every WM_PROCESS_KEY_QUEUE). Once the line has been quiet for
+    // kQuietPollsToResync polls, a frame left unfinished is abandoned and,
+    // if the line showed noise since, the key capture starts afresh.
+    void ProcessPollEnd();
+    // A new connection: its port was purged, so no earlier frame can be
+    // completed and no key-up of an earlier key can come.
+    void ResetReceiveState();
+
+    static constexpr int kQuietPollsToResync = 3;
+
 protected:
-    // Puts the frame assembler back to idle with an empty payload (for tests;
-    // the driver never abandons a partly received frame).
+    // Puts the frame assembler back to idle with an empty payload.
     static void ResetFrameAssembler();
 
     int m_nMM = 0;
@@ -47,6 +57,9 @@ protected:
     BYTE m_keyPressed[256] = {};
     BYTE m_keyInCombination[256] = {};
     int m_captureGroup = CaptureNone;
+
+    // Forgets held keys, the combination in progress and a waiting modifier.
+    void ResetKeyCapture();
 
 private:
     enum AssemblerPhase { PhaseIdle = 0, PhaseStartSeen = 1, PhaseLength = 2, PhasePayload = 3 };
@@ -63,7 +76,14 @@ private:
     static FrameAssembler s_assembler;
 
     static bool IsAcceptedMessageId(BYTE id);
+    void NoteLineFault();
     void BeginFrame();
     void DispatchFrame();
     static bool AppendPortName(const char* instanceName, std::vector<std::string>& portNames);
+
+    // Line watch: bytes since the last poll's end, polls without a byte, and
+    // whether bytes were dropped or a frame cut short since the last resync.
+    bool m_bBytesSincePoll = false;
+    int m_nQuietPolls = 0;
+    bool m_bLineFault = false;
 };

@@ -71,10 +71,11 @@ bool CSerialBrailleDisplay::DisplayBraille(const BYTE* cells, int count)
         memset(m_cells + first, 0, MAX_CELLS - first);
         if (cells && count > 0)
             memcpy(m_cells + first, cells, std::min(count, TextCellsInImage()));
-        if (memcmp(m_cells, m_lastCells, MAX_CELLS) == 0)
+        if (m_bLastCellsShown && memcmp(m_cells, m_lastCells, MAX_CELLS) == 0)
             return true;
         // Recorded before sending: a failed send is not repeated for the same cells.
         memcpy(m_lastCells, m_cells, MAX_CELLS);
+        m_bLastCellsShown = true;
         if (Refresh())
             return true;
     }

@@ -40,7 +40,20 @@ public:
 
     // Forgets the geometry, so that only a fresh answer to the init request
     // can report a display (a handshake must not succeed on an earlier answer).
-    void ForgetDisplayInfos() { m_nCellCount = 0; m_nStatusCellCount = 0; }
+    void ForgetDisplayInfos()
+    {
+        m_nCellCount = 0;
+        m_nStatusCellCount = 0;
+        m_bDisplayInfosLocked = false;
+    }
+    // Ends the handshake: from now on only a new handshake changes the
+    // geometry. An init response in the middle of a session is line noise;
+    // taken as an answer it would blank the display or change its width.
+    void LockDisplayInfos() { m_bDisplayInfosLocked = true; }
+    // After a new handshake what the display shows is unknown (it may have
+    // been replugged or switched off and on): the next line is sent even if
+    // it equals the last one sent.
+    void ForgetLastCells() { m_bLastCellsShown = false; }
 
 protected:
     ~CSerialBrailleDisplay();
@@ -49,6 +62,8 @@ protected:
     // no copy reaches past the image.
     int StatusCellsInImage() const;
     int TextCellsInImage() const;
+    // Drops a typing modifier still waiting for its combination.
+    static void ForgetPendingModifier();
 
     CSerialCommHelper m_serial;
     DWORD m_dwBaudRate = 0;
@@ -57,8 +72,10 @@ protected:
     BYTE m_byByteSize = 0;
     int m_nCellCount = 0;
     int m_nStatusCellCount = 0;
+    bool m_bDisplayInfosLocked = false;  // set once a handshake has succeeded
     BYTE m_cells[MAX_CELLS] = {};
     BYTE m_lastCells[MAX_CELLS] = {};
+    bool m_bLastCellsShown = true;  // false until the first line of a session is sent
     // Captured combinations, oldest first; the queue owns them until translated.
     std::deque<std::unique_ptr<CKeyCombination>> m_keyCombinationQueue;
 

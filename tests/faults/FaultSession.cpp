@@ -1,0 +1,80 @@
+#include "FaultSession.h"
+
+#include <psapi.h>
+
+namespace faults {
+
+std::vector<BYTE> RoutingPress(int index)
+{
+    const BYTE code = Routing(index);
+    return {0x1B, 0x05, 0x01, code, 0x1B, 0x06, 0x01, code};
+}
+
+SIZE_T PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof counters);
+    // Wine leaves PrivateUsage at 0; PagefileUsage is the same commit charge on Windows.
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+void FaultSession::SetUp()
+{
+    driver = testenv::LoadDriver();
+    ASSERT_NE(driver, nullptr);
+    display = std::make_unique<DisplaySimulator>(1);
+    ASSERT_TRUE(display->IsOpen());
+}
+
+void FaultSession::TearDown()
+{
+    if (!driver)
+        return;
+    driver->SetCallbacks(&callbacks);
+    driver->Close();
+    Pump(50);
+}
+
+bool FaultSession::Open(int pair)
+{
+    return driver->Open(testenv::DriverPort(pair).c_str(), &callbacks, "Cellivanta VK",
+                        (testenv::BinDir() + "\\VK.JLB").c_str());
+}
+
+void FaultSession::Pump(DWORD milliseconds)
+{
+    const DWORD end = GetTickCount() + milliseconds;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == kDeviceByte && msg.hwnd)
+                ++bytesHandled;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        const LONG left = static_cast<LONG>(end - GetTickCount());
+        if (left <= 0)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
+    }
+}
+
+std::vector<Delivery> FaultSession::Await(size_t n, DWORD timeoutMs)
+{
+    PumpUntil([&] { return callbacks.Deliveries().size() >= n; }, timeoutMs);
+    Pump(300);
+    return callbacks.Deliveries();
+}
+
+std::vector<DisplaySimulator::Frame> FaultSession::CellFrames() const
+{
+    std::vector<DisplaySimulator::Frame> frames;
+    for (const auto& frame : display->Frames())
+        if (frame.id == 2)
+            frames.push_back(frame);
+    return frames;
+}
+
+}  // namespace faults

@@ -1,0 +1,68 @@
+// A screen reader's session with the loaded VK.JLB for the fault tests: the
+// driver opened on a simulated display, a message pump that counts the bytes
+// the hidden window handled, and what the process uses.
+#pragma once
+
+#include "DriverSession.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace faults {
+
+// Key codes of the display.
+const BYTE D1 = 2, D9 = 10, C1 = 11, T1 = 17;
+inline BYTE Routing(int index) { return static_cast<BYTE>(79 + index); }
+
+// A routing press as the display sends it: key down then key up.
+std::vector<BYTE> RoutingPress(int index);
+
+SIZE_T PrivateBytes();
+
+// Bounds the calls that must return promptly.
+class Stopwatch {
+public:
+    Stopwatch() : m_start(GetTickCount()) {}
+    DWORD Ms() const { return GetTickCount() - m_start; }
+
+private:
+    DWORD m_start;
+};
+
+class FaultSession : public ::testing::Test {
+protected:
+    static const UINT kDeviceByte = WM_USER + 12;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    bool Open(int pair = 1);
+    // Pumps this thread's messages like PumpMessages, counting the received
+    // bytes that reached the hidden window.
+    void Pump(DWORD milliseconds);
+    template <typename Pred>
+    bool PumpUntil(Pred pred, DWORD timeoutMs)
+    {
+        const DWORD end = GetTickCount() + timeoutMs;
+        while (!pred()) {
+            if (static_cast<LONG>(end - GetTickCount()) <= 0)
+                return pred();
+            Pump(10);
+        }
+        return true;
+    }
+    // Waits for n deliveries in all, then a little longer for any extra.
+    std::vector<Delivery> Await(size_t n, DWORD timeoutMs = 3000);
+    // Cell frames (id 2) the display received since its frames were cleared.
+    std::vector<DisplaySimulator::Frame> CellFrames() const;
+
+    IBrailleDriver* driver = nullptr;
+    RecordingCallbacks callbacks;
+    std::unique_ptr<DisplaySimulator> display;
+    size_t bytesHandled = 0;
+};
+
+}  // namespace faults

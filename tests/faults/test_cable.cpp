@@ -1,0 +1,103 @@
+// The cable pulled while the driver is open (the port pair stopped): every
+// call of the screen reader returns promptly, nothing crashes, and the
+// display can be used again once the cable is back.
+#include "FaultSession.h"
+
+#include <cstdio>
+
+namespace faults {
+namespace {
+
+const DWORD kPromptMs = 2000;
+
+class CableTest : public FaultSession {
+protected:
+    void SetUp() override
+    {
+        FaultSession::SetUp();
+        ASSERT_TRUE(Open());
+        ASSERT_TRUE(driver->ShowText(line.data(), 40));
+        ASSERT_TRUE(display->WaitForFrames(2, 2000));
+        display->Vanish();
+    }
+    // The display works: a line reaches it and a key comes back.
+    void ExpectWorking(char fill)
+    {
+        display->ClearFrames();
+        const std::string next(40, fill);
+        ASSERT_TRUE(driver->ShowText(next.data(), 40));
+        ASSERT_TRUE(display->WaitForFrames(1, 2000));
+        EXPECT_EQ(CellFrames().back().payload, std::vector<BYTE>(next.begin(), next.end()));
+        callbacks.Clear();
+        display->Press({T1});
+        const auto got = Await(1);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].name, "T1");
+    }
+
+    const std::string line = std::string(40, '\x07');
+};
+
+TEST_F(CableTest, EveryCallReturnsPromptlyWhileTheCableIsOut)
+{
+    Stopwatch watch;
+    EXPECT_TRUE(driver->ShowText("\x01\x02\x03", 3)) << "ShowText only posts";
+    EXPECT_TRUE(driver->Clear());
+    EXPECT_TRUE(driver->ShowStatus("\x01", 1));
+    Pump(300);  // the braille thread tries its writes meanwhile
+    EXPECT_LT(watch.Ms(), 300 + kPromptMs);
+    EXPECT_EQ(driver->GetTextCellCount(), 40);
+
+    DWORD took[3];
+    watch = Stopwatch();
+    EXPECT_TRUE(driver->Sleep(TRUE));
+    took[0] = watch.Ms();
+    watch = Stopwatch();
+    driver->Sleep(FALSE);  // the port is gone: the reconnection fails
+    took[1] = watch.Ms();
+    watch = Stopwatch();
+    driver->Close();
+    took[2] = watch.Ms();
+    EXPECT_LT(took[0], kPromptMs) << "Sleep(TRUE)";
+    EXPECT_LT(took[1], kPromptMs) << "Sleep(FALSE)";
+    EXPECT_LT(took[2], kPromptMs) << "Close";
+    printf("[ figures  ] cable out: Sleep(TRUE) %lu ms, Sleep(FALSE) %lu ms, Close %lu ms\n", took[0], took[1],
+           took[2]);
+
+    // Replugged, the display shows nothing: the first line of the new
+    // session is sent even though it is the one sent before the cable went.
+    display->Return();
+    ASSERT_TRUE(Open()) << "open on the restored port";
+    display->ClearFrames();
+    ASSERT_TRUE(driver->ShowText(line.data(), 40));
+    ASSERT_TRUE(display->WaitForFrames(1, 2000)) << "the display is left blank";
+    EXPECT_EQ(CellFrames().at(0).payload, std::vector<BYTE>(line.begin(), line.end()));
+    ExpectWorking('\x3C');
+}
+
+TEST_F(CableTest, CloseReturnsPromptlyWhileTheCableIsOut)
+{
+    Pump(300);
+    Stopwatch watch;
+    driver->Close();
+    EXPECT_LT(watch.Ms(), kPromptMs);
+    display->Return();
+    ASSERT_TRUE(Open());
+}
+
+// The driver does not reconnect by itself; a sleep and a wake (which the
+// screen reader makes, for one, around a locked session) do.
+TEST_F(CableTest, SleepAndWakeAfterTheCableIsBackReconnect)
+{
+    Pump(300);
+    display->Return();
+    display->ClearFrames();
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    ASSERT_TRUE(driver->Sleep(FALSE));
+    ASSERT_TRUE(display->WaitForFrames(1, 2000)) << "the saved line comes back";
+    EXPECT_EQ(CellFrames().back().payload, std::vector<BYTE>(line.begin(), line.end()));
+    ExpectWorking('\x3D');
+}
+
+}  // namespace
+}  // namespace faults
