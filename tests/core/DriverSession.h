@@ -45,17 +45,6 @@ public:
 };
 
 using testenv::PumpMessages;
-// Pumps until pred() holds or the time is up; returns pred().
-template <typename Pred>
-bool PumpUntil(Pred pred, DWORD timeoutMs)
-{
-    const DWORD end = GetTickCount() + timeoutMs;
-    while (!pred()) {
-        if (static_cast<LONG>(end - GetTickCount()) <= 0)
-            return pred();
-        PumpMessages(10);
-    }
-    return true;
-}
+using testenv::PumpUntil;
 
 int ThreadCountOfProcess();

@@ -45,20 +45,10 @@ bool FaultSession::Open(int pair)
 
 void FaultSession::Pump(DWORD milliseconds)
 {
-    const DWORD end = GetTickCount() + milliseconds;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == kDeviceByte && msg.hwnd)
-                ++bytesHandled;
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        const LONG left = static_cast<LONG>(end - GetTickCount());
-        if (left <= 0)
-            return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
-    }
+    testenv::PumpMessages(milliseconds, [this](const MSG& msg) {
+        if (msg.message == kDeviceByte && msg.hwnd)
+            ++bytesHandled;
+    });
 }
 
 std::vector<Delivery> FaultSession::Await(size_t n, DWORD timeoutMs)

@@ -46,13 +46,7 @@ protected:
     template <typename Pred>
     bool PumpUntil(Pred pred, DWORD timeoutMs)
     {
-        const DWORD end = GetTickCount() + timeoutMs;
-        while (!pred()) {
-            if (static_cast<LONG>(end - GetTickCount()) <= 0)
-                return pred();
-            Pump(10);
-        }
-        return true;
+        return testenv::PumpUntil(pred, timeoutMs, [this](unsigned long ms) { Pump(ms); });
     }
     // Waits for n deliveries in all, then a little longer for any extra.
     std::vector<Delivery> Await(size_t n, DWORD timeoutMs = 3000);

@@ -81,12 +81,14 @@ std::string TempDir(const std::string& name)
     return dir;
 }
 
-void PumpMessages(unsigned long milliseconds)
+void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG&)>& observe)
 {
     const DWORD end = GetTickCount() + milliseconds;
     for (;;) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (observe)
+                observe(msg);
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }

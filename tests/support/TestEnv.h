@@ -4,6 +4,7 @@
 
 #include "core/IBrailleDriver.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,8 +28,28 @@ std::string BinDir();
 std::string TempDir(const std::string& name);
 
 // Runs the calling thread's message loop for a while (the driver's key
-// callbacks arrive through it, as in the screen reader).
-void PumpMessages(unsigned long milliseconds);
+// callbacks arrive through it, as in the screen reader); observe, when
+// given, sees each message before it is dispatched.
+void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG&)>& observe = {});
+
+// Pumps with pump(ms) until pred() holds or the time is up; returns pred().
+template <typename Pred, typename Pump>
+bool PumpUntil(Pred pred, unsigned long timeoutMs, Pump pump)
+{
+    const DWORD end = GetTickCount() + timeoutMs;
+    while (!pred()) {
+        if (static_cast<LONG>(end - GetTickCount()) <= 0)
+            return pred();
+        pump(10);
+    }
+    return true;
+}
+
+template <typename Pred>
+bool PumpUntil(Pred pred, unsigned long timeoutMs)
+{
+    return PumpUntil(pred, timeoutMs, [](unsigned long ms) { PumpMessages(ms); });
+}
 
 // The driver as the screen reader gets it: VK.JLB loaded by name.
 IBrailleDriver* LoadDriver();
