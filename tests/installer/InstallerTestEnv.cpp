@@ -126,4 +126,31 @@ int RunProgram(const std::string& commandLine, DWORD timeoutMs)
     return exitCode;
 }
 
+namespace {
+
+BOOL CALLBACK TakeMessageBox(HWND hWnd, LPARAM lParam)
+{
+    char className[16] = {};
+    GetClassNameA(hWnd, className, sizeof(className));
+    if (lstrcmpA(className, "#32770") != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
+}
+
+}  // namespace
+
+// The box is found as soon as it exists; its text comes a moment later.
+HWND WaitForMessageBox(DWORD threadId, std::string& text, DWORD timeoutMs)
+{
+    HWND box = nullptr;
+    char buffer[1024] = {};
+    WaitFor([&] {
+        EnumThreadWindows(threadId, TakeMessageBox, reinterpret_cast<LPARAM>(&box));
+        return box && GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer)) > 0;
+    }, timeoutMs);
+    text = buffer;
+    return box;
+}
+
 }  // namespace installertest

@@ -32,4 +32,8 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
 // not be started, -2 when it did not end in time and was stopped).
 int RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
 
+// Waits for a message box of the given thread to show its text; returns the
+// box (null when none came) with its text in text.
+HWND WaitForMessageBox(DWORD threadId, std::string& text, DWORD timeoutMs = 20000);
+
 }  // namespace installertest

@@ -184,16 +184,6 @@ INSTANTIATE_TEST_SUITE_P(Editions, DriverPackageProgram, ::testing::Values("DPIn
                              return std::string(info.param) == "DPInst.exe" ? "x86" : "x64";
                          });
 
-BOOL CALLBACK TakeMessageBox(HWND hWnd, LPARAM lParam)
-{
-    char className[16] = {};
-    GetClassNameA(hWnd, className, sizeof(className));
-    if (lstrcmpA(className, "#32770") != 0)
-        return TRUE;
-    *reinterpret_cast<HWND*>(lParam) = hWnd;
-    return FALSE;
-}
-
 // Without "/se" the result is also told in a message.
 TEST(DriverPackageMessage, TellsTheUserWhenNotSilent)
 {
@@ -206,18 +196,14 @@ TEST(DriverPackageMessage, TellsTheUserWhenNotSilent)
     std::string commandLine = "\"" + program + "\" /f /lm";
     ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                &process));
-    HWND box = nullptr;
-    char title[128] = {};
-    char text[512] = {};
-    // The box is found as soon as it exists; its texts come a moment later.
-    EXPECT_TRUE(WaitFor([&] {
-        EnumThreadWindows(process.dwThreadId, TakeMessageBox, reinterpret_cast<LPARAM>(&box));
-        return box && GetDlgItemTextA(box, 0xFFFF, text, sizeof(text)) > 0;
-    }, 20000));
+    std::string text;
+    HWND box = WaitForMessageBox(process.dwThreadId, text);
+    EXPECT_NE(box, nullptr);
     if (box) {
+        char title[128] = {};
         GetWindowTextA(box, title, sizeof(title));
         EXPECT_STREQ(title, "Cellivanta VK USB driver");
-        EXPECT_STREQ(text, "The Cellivanta VK USB driver could not be installed (error 2).");
+        EXPECT_EQ(text, "The Cellivanta VK USB driver could not be installed (error 2).");
         PostMessageA(box, WM_COMMAND, IDOK, 0);
     }
     EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);

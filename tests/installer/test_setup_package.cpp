@@ -121,16 +121,6 @@ TEST_F(SetupPackage, WithoutTheJawsFolderItInstallsNothing)
     EXPECT_FALSE(UninstallEntryExists());
 }
 
-BOOL CALLBACK TakeMessageBox(HWND hWnd, LPARAM lParam)
-{
-    char className[16] = {};
-    GetClassNameA(hWnd, className, sizeof(className));
-    if (lstrcmpA(className, "#32770") != 0)
-        return TRUE;
-    *reinterpret_cast<HWND*>(lParam) = hWnd;
-    return FALSE;
-}
-
 TEST_F(SetupPackage, WithoutTheJawsFolderItSaysSo)
 {
     RemoveJawsFolder();
@@ -140,14 +130,11 @@ TEST_F(SetupPackage, WithoutTheJawsFolderItSaysSo)
     std::string commandLine = "\"" + BinDir() + "\\Setup.exe\"";
     ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                &process));
-    HWND box = nullptr;
-    char text[1024] = {};
-    EXPECT_TRUE(WaitFor([&] {
-        EnumThreadWindows(process.dwThreadId, TakeMessageBox, reinterpret_cast<LPARAM>(&box));
-        return box && GetDlgItemTextA(box, 0xFFFF, text, sizeof(text)) > 0;
-    }, 20000));
-    EXPECT_NE(std::string(text).find("JAWS 10 or later was not found"), std::string::npos) << text;
-    EXPECT_NE(std::string(text).find("Nothing was installed."), std::string::npos) << text;
+    std::string text;
+    HWND box = WaitForMessageBox(process.dwThreadId, text);
+    EXPECT_NE(box, nullptr);
+    EXPECT_NE(text.find("JAWS 10 or later was not found"), std::string::npos) << text;
+    EXPECT_NE(text.find("Nothing was installed."), std::string::npos) << text;
     if (box)
         PostMessageA(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
