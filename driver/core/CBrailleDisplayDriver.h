@@ -3,7 +3,7 @@
 #pragma once
 
 #include "IBrailleDriver.h"
-#include "../link/CCellivantaDisplay.h"
+#include "CCellivantaDisplay.h"
 
 #include <string>
 

@@ -1,9 +1,11 @@
+// Members of the display class kept with the keys they handle: built into the
+// display link library (see driver/CMakeLists.txt), not the keys library.
 // Key capture of the display: which keys are held, when a combination is
 // complete, and the record that goes into the queue.
-#include "link/CCellivantaDisplay.h"
+#include "CCellivantaDisplay.h"
 
-#include "core/Trace.h"
-#include "keys/CCellivantaKeyCombination.h"
+#include "Trace.h"
+#include "CCellivantaKeyCombination.h"
 
 #include <cstring>
 #include <new>

@@ -9,7 +9,7 @@ public:
                               BYTE& routingOverStatusCell) override;
     bool IsTypingCombination() override;
     bool TranslateKeyCombination(std::string& sKeyComb) override;
-    /* 9 */ virtual void SetCKeys(DWORD bits) { m_cKeys = bits; }
+    virtual void SetCKeys(DWORD bits) { m_cKeys = bits; }
 
     DWORD m_cKeys = 0;
 };

@@ -1,6 +1,6 @@
 #include "CKeyCombination.h"
 
-#include "core/Trace.h"
+#include "Trace.h"
 
 #include <cstring>
 

@@ -9,18 +9,18 @@ class CKeyCombination {
 public:
     CKeyCombination() = default;
 
-    /* 0 */ virtual void SetDKeys(DWORD bits) { m_dKeys = bits; }
-    /* 1 */ virtual void SetTKeys(DWORD bits) { m_tKeys = bits; }
-    /* 2 */ virtual void SetRoutingKey(DWORD index) { m_routingKey = index; }
-    /* 3 */ virtual void SetStatusRoutingKey(DWORD index) { m_statusRoutingKey = index; }
-    /* 4 */ virtual bool GetKeysForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
+    virtual void SetDKeys(DWORD bits) { m_dKeys = bits; }
+    virtual void SetTKeys(DWORD bits) { m_tKeys = bits; }
+    virtual void SetRoutingKey(DWORD index) { m_routingKey = index; }
+    virtual void SetStatusRoutingKey(DWORD index) { m_statusRoutingKey = index; }
+    virtual bool GetKeysForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
                                               DWORD& doubleRoutingKey, BYTE& routingOverStatusCell);
-    /* 5 */ virtual bool TranslateForJaws(const char* szIniFileName, const char* szPending, char* szKeyComb,
+    virtual bool TranslateForJaws(const char* szIniFileName, const char* szPending, char* szKeyComb,
                                           int& nKeyCombLen, int& nRoutingIndex, WORD& woBrailleDots,
                                           BYTE& isModifier);
-    /* 6 */ virtual bool IsTypingCombination();
-    /* 7 */ virtual bool TranslateKeyCombination(std::string& sKeyComb) = 0;
-    /* 8 */ virtual bool ReadKeyMapValue(const char* szIniFileName, const char* section, const char* key,
+    virtual bool IsTypingCombination();
+    virtual bool TranslateKeyCombination(std::string& sKeyComb) = 0;
+    virtual bool ReadKeyMapValue(const char* szIniFileName, const char* section, const char* key,
                                          std::string& value);
     virtual ~CKeyCombination() = default;
 

@@ -1,8 +1,10 @@
+// Members of the display class kept with the keys they handle: built into the
+// display link library (see driver/CMakeLists.txt), not the keys library.
 // The key combination queue of the display base: taking the oldest record
 // off and translating it for the screen reader.
-#include "link/CSerialBrailleDisplay.h"
+#include "CSerialBrailleDisplay.h"
 
-#include "core/Trace.h"
+#include "Trace.h"
 
 #include <new>
 #include <string>

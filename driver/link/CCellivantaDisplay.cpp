@@ -1,5 +1,5 @@
 #include "CCellivantaDisplay.h"
-#include "core/Trace.h"
+#include "Trace.h"
 
 #include <algorithm>
 #include <cstring>

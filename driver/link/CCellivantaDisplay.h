@@ -30,12 +30,12 @@ public:
     void ProcessReceivedByte(BYTE byte) override;
     bool Refresh() override;
 
-    /* 14 */ virtual bool GetUSBVirtualCOMPort(std::vector<std::string>& portNames);
-    /* 15 */ virtual void ProcessDeviceMessage(int messageId, const BYTE* payload);
-    /* 16 */ virtual bool ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN);
-    /* 17 */ virtual bool ProcessKeyDownMsg(BYTE keyCode);
-    /* 18 */ virtual bool ProcessKeyUpMsg(BYTE keyCode);
-    /* 19 */ virtual void EnqueueKeyCombination();
+    virtual bool GetUSBVirtualCOMPort(std::vector<std::string>& portNames);
+    virtual void ProcessDeviceMessage(int messageId, const BYTE* payload);
+    virtual bool ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN);
+    virtual bool ProcessKeyDownMsg(BYTE keyCode);
+    virtual bool ProcessKeyUpMsg(BYTE keyCode);
+    virtual void EnqueueKeyCombination();
 
     // Called after the bytes of each poll (the hidden window does so for
     // every WM_PROCESS_KEY_QUEUE). Once the line has been quiet for
@@ -64,8 +64,9 @@ protected:
 private:
     enum AssemblerPhase { PhaseIdle = 0, PhaseStartSeen = 1, PhaseLength = 2, PhasePayload = 3 };
 
-    // One set for the process: a frame cut by a reconnection is completed by
-    // the bytes that follow it.
+    // One set for the process, shared by every display object. Each new
+    // connection (open or wake) starts it idle: a frame cut by a reconnection
+    // is dropped, never completed by the bytes of the next session.
     struct FrameAssembler {
         int phase = PhaseIdle;
         int messageId = 0;

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "CSerialCommHelper.h"
-#include "../keys/CKeyCombination.h"
+#include "CKeyCombination.h"
 
 #include <windows.h>
 #include <deque>
@@ -33,10 +33,10 @@ public:
     /*  9 */ virtual bool TranslateKeyCombinationForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
                                                                 DWORD& doubleRoutingKey,
                                                                 BYTE& routingOverStatusCell);
-    /* 10 */ virtual bool ProcessReceivedData();
-    /* 11 */ virtual bool ProcessReceivedData(HWND hWnd, UINT uMsg);
-    /* 12 */ virtual void ProcessReceivedByte(BYTE byte) = 0;
-    /* 13 */ virtual bool Refresh() = 0;
+    virtual bool ProcessReceivedData();
+    virtual bool ProcessReceivedData(HWND hWnd, UINT uMsg);
+    virtual void ProcessReceivedByte(BYTE byte) = 0;
+    virtual bool Refresh() = 0;
 
     // Forgets the geometry, so that only a fresh answer to the init request
     // can report a display (a handshake must not succeed on an earlier answer).

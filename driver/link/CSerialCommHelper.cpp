@@ -1,5 +1,5 @@
 #include "CSerialCommHelper.h"
-#include "core/Trace.h"
+#include "Trace.h"
 
 #include <process.h>
 #include <algorithm>
@@ -81,7 +81,7 @@ HRESULT CSerialCommHelper::OpenWithRetries(const std::string& devicePath)
         ReleaseConnection();
         m_hDataReadEvent = NewEvent(false);
         if (m_hDataReadEvent == INVALID_HANDLE_VALUE) {
-            Trace("CSerialCommHelper::Init : Failed to create the data event Reason: %lu", GetLastError());
+            Trace("CSerialCommHelper::OpenWithRetries : Failed to create the data event Reason: %lu", GetLastError());
             return E_FAIL;
         }
         m_hPort = g_openPort.load()(devicePath.c_str());
@@ -93,10 +93,10 @@ HRESULT CSerialCommHelper::OpenWithRetries(const std::string& devicePath)
             return E_FAIL;
         }
         if (retries == kMaxOpenRetries) {
-            Trace("CSerialCommHelper::Init : Failed to open %s Port after %d retries.", devicePath.c_str(), retries);
+            Trace("CSerialCommHelper::OpenWithRetries : Failed to open %s Port after %d retries.", devicePath.c_str(), retries);
             return E_FAIL;
         }
-        Trace("CSerialCommHelper::Init : Failed to open %s port, retry", devicePath.c_str());
+        Trace("CSerialCommHelper::OpenWithRetries : Failed to open %s port, retry", devicePath.c_str());
         ::Sleep(kOpenRetryDelayMs);
     }
 }
@@ -363,7 +363,7 @@ bool CSerialCommHelper::DrainPass(DWORD& total)
     try {
         keepRunning = DrainPort(overlapped, total);
     } catch (...) {
-        Trace("CSerialCommHelper::ThreadFn -> could not store the received bytes");
+        Trace("CSerialCommHelper::DrainPass -> could not store the received bytes");
     }
     CloseAndCleanHandle(overlapped.hEvent);
     // Bytes that arrive while the transport is not started are dropped.
@@ -438,12 +438,12 @@ bool CSerialCommHelper::ReadBlock(OVERLAPPED& overlapped, char* block, DWORD siz
 
 void CSerialCommHelper::TraceReadError(DWORD error)
 {
-    Trace("CSerialCommHelper::ThreadFn -> ERROR reading data on port (%lx)", error);
+    Trace("CSerialCommHelper::DrainPort -> ERROR reading data on port (%lx)", error);
     char* text = nullptr;
     FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                    nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
                    nullptr);
-    Trace("CSerialCommHelper::ThreadFn -> ERROR = %s", text ? text : "");
+    Trace("CSerialCommHelper::DrainPort -> ERROR = %s", text ? text : "");
     if (text)
         LocalFree(text);
 }
@@ -459,7 +459,7 @@ void CSerialCommHelper::CloseAndCleanHandle(HANDLE& handle)
     if (handle == INVALID_HANDLE_VALUE)
         return;
     if (!CloseHandle(handle))
-        Trace("CSerialCommHelper : Failed to open Close Handle %d :Last Error: %lu",
+        Trace("CSerialCommHelper::CloseAndCleanHandle : Failed to close handle %d : Last Error: %lu",
               static_cast<int>(reinterpret_cast<intptr_t>(handle)), GetLastError());
     InvalidateHandle(handle);
 }

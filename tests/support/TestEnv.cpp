@@ -1,5 +1,5 @@
 #include "TestEnv.h"
-#include "core/Trace.h"
+#include "trace/Trace.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
