@@ -23,6 +23,14 @@ bool IsUsbAlias(const char* port)
     return _stricmp(port, "usb") == 0;
 }
 
+// What a braille thread is given at its start. The completion event is its
+// own copy: a thread that outlives its session signals only its own event,
+// never the one of a later session (whose handle may even reuse the value).
+struct ThreadStart {
+    CBrailleDisplayDriver* driver;
+    HANDLE hDone;
+};
+
 }  // namespace
 
 // ---- The screen reader's side ------------------------------------------------
@@ -35,12 +43,13 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
         Trace("CBrailleDisplayDriver::Open : no port name");
         return FALSE;
     }
-    if (m_hBrailleThread) {
+    if (m_bOpened) {
         // Two braille threads would share one display: end the first.
         Trace("CBrailleDisplayDriver::Open : already open, closing first");
         Close();
     }
-    SetKeyMapPath(lpszDriverName);
+    if (!EndEarlierBrailleThread() || !SetKeyMapPath(lpszDriverName))
+        return FALSE;
 
     m_hEventCommandComplete = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!m_hEventCommandComplete) {
@@ -56,6 +65,9 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
     }
     if (WaitForSingleObject(m_hEventCommandComplete, MAX_WAIT_TIMEOUT) != WAIT_OBJECT_0) {
         Trace("WaitForSingleObject(m_hEventCommandComplete,MAX_WAIT_TIMEOUT ) != WAIT_OBJECT_0");
+        // The thread may still get going: it ends on this as its first
+        // command, and the next Open makes sure it has.
+        PostThreadMessageA(m_dwBrailleThreadId, WM_BT_FIRST + BTEndThread, 0, 0);
         Cleanup();
         return FALSE;
     }
@@ -146,8 +158,10 @@ BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int co
     const BOOL posted = PostThreadMessageA(m_dwBrailleThreadId, WM_BT_FIRST + code,
                                            reinterpret_cast<WPARAM>(block), static_cast<LPARAM>(count));
     if (!posted) {
+        // Nobody will signal for a command that was never posted.
         Trace("CBrailleDisplayDriver::PostThreadCommand : posting %d failed", code);
         delete[] block;
+        return FALSE;
     }
     if (wait)
         WaitForCommandComplete();
@@ -180,13 +194,32 @@ void CBrailleDisplayDriver::WaitForCommandComplete()
     }
 }
 
-void CBrailleDisplayDriver::WaitForBrailleThreadEnd()
+// The handle is kept while the thread still runs, so that a later Open
+// knows about it and never starts a second one beside it.
+bool CBrailleDisplayDriver::WaitForBrailleThreadEnd()
 {
     if (!m_hBrailleThread)
-        return;
-    WaitForSingleObject(m_hBrailleThread, MAX_WAIT_TIMEOUT);
+        return true;
+    if (WaitForSingleObject(m_hBrailleThread, MAX_WAIT_TIMEOUT) == WAIT_TIMEOUT) {
+        Trace("CBrailleDisplayDriver::WaitForBrailleThreadEnd : the braille thread is still running");
+        return false;
+    }
     CloseHandle(m_hBrailleThread);
     m_hBrailleThread = nullptr;
+    return true;
+}
+
+// A thread of an earlier session that never got going (or never ended) is
+// asked to end before another is started.
+bool CBrailleDisplayDriver::EndEarlierBrailleThread()
+{
+    if (!m_hBrailleThread)
+        return true;
+    PostThreadMessageA(m_dwBrailleThreadId, WM_BT_FIRST + BTEndThread, 0, 0);
+    if (WaitForBrailleThreadEnd())
+        return true;
+    Trace("CBrailleDisplayDriver::Open : a braille thread of an earlier session is still running");
+    return false;
 }
 
 void CBrailleDisplayDriver::Cleanup()
@@ -196,15 +229,25 @@ void CBrailleDisplayDriver::Cleanup()
         CloseHandle(m_hEventCommandComplete);
         m_hEventCommandComplete = nullptr;
     }
-    DestroyHiddenWindow();
+    if (DestroyHiddenWindow())
+        UnregisterWindowClass();
 }
 
 bool CBrailleDisplayDriver::BeginBrailleThread()
 {
-    unsigned threadId = 0;
-    const uintptr_t thread = _beginthreadex(nullptr, 0, BrailleThreadProc, this, 0, &threadId);
-    if (!thread)
+    auto* start = new (std::nothrow) ThreadStart{this, nullptr};
+    if (!start || !DuplicateHandle(GetCurrentProcess(), m_hEventCommandComplete, GetCurrentProcess(), &start->hDone,
+                                   0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        delete start;
         return false;
+    }
+    unsigned threadId = 0;
+    const uintptr_t thread = _beginthreadex(nullptr, 0, BrailleThreadProc, start, 0, &threadId);
+    if (!thread) {
+        CloseHandle(start->hDone);
+        delete start;
+        return false;
+    }
     m_hBrailleThread = reinterpret_cast<HANDLE>(thread);
     m_dwBrailleThreadId = threadId;
     SetThreadPriority(m_hBrailleThread, THREAD_PRIORITY_ABOVE_NORMAL);
@@ -214,14 +257,20 @@ bool CBrailleDisplayDriver::BeginBrailleThread()
 // The key map lives beside the driver: the folder of the driver name. The
 // whole name is used: cut to a path buffer, it could name a parent folder
 // and another key map.
-void CBrailleDisplayDriver::SetKeyMapPath(const char* lpszDriverName)
+bool CBrailleDisplayDriver::SetKeyMapPath(const char* lpszDriverName)
 {
     const char* path = lpszDriverName ? lpszDriverName : ".\\";
     const char* lastSlash = strrchr(path, '\\');
     if (!lastSlash)
-        return;
-    m_sTypingIniFile.assign(path, static_cast<size_t>(lastSlash - path + 1));
-    m_sTypingIniFile += kKeyMapFile;
+        return true;
+    try {
+        std::string folder(path, static_cast<size_t>(lastSlash - path + 1));
+        m_sTypingIniFile = folder + kKeyMapFile;
+    } catch (const std::exception&) {
+        Trace("CBrailleDisplayDriver::Open : no memory for the key map path");
+        return false;
+    }
+    return true;
 }
 
 void CBrailleDisplayDriver::CopyField(char* field, const char* value)
@@ -232,32 +281,52 @@ void CBrailleDisplayDriver::CopyField(char* field, const char* value)
 
 // ---- The braille thread ------------------------------------------------------
 
-unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvDriver)
+unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
 {
-    auto* driver = static_cast<CBrailleDisplayDriver*>(pvDriver);
+    const ThreadStart start = *static_cast<ThreadStart*>(pvStart);
+    delete static_cast<ThreadStart*>(pvStart);
+    CBrailleDisplayDriver* driver = start.driver;
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anybody posts
-    SetEvent(driver->m_hEventCommandComplete);
+    SetEvent(start.hDone);
     const UINT_PTR timer = SetTimer(nullptr, 0, kPollPeriodMs, nullptr);
 
     for (;;) {
         if (GetMessageA(&msg, nullptr, 0, 0) <= 0)
             continue;  // WM_QUIT does not end the thread; only its commands do
         BOOL goOn = TRUE;
-        if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST)
-            goOn = driver->ProcessThreadCommand(static_cast<int>(msg.message - WM_BT_FIRST),
-                                                reinterpret_cast<BYTE*>(msg.wParam),
-                                                static_cast<DWORD>(msg.lParam));
-        else if (msg.message == WM_TIMER)
-            driver->Poll();
-        else
+        if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST) {
+            goOn = driver->RunThreadCommand(static_cast<int>(msg.message - WM_BT_FIRST),
+                                            reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
+            SetEvent(start.hDone);
+        } else if (msg.message == WM_TIMER) {
+            driver->RunThreadCommand(BTPoll, nullptr, 0);
+        } else {
             DispatchMessageA(&msg);
+        }
         if (!goOn)
             break;
     }
     if (timer)
         KillTimer(nullptr, timer);
+    CloseHandle(start.hDone);
     return 0;
+}
+
+// Nothing may leave the thread: a command that runs out of memory fails
+// with its trace line, and the thread goes on (or ends, for BTINIT).
+BOOL CBrailleDisplayDriver::RunThreadCommand(int code, BYTE* block, DWORD dwParam)
+{
+    try {
+        return ProcessThreadCommand(code, block, dwParam);
+    } catch (const std::exception& e) {
+        Trace("CBrailleDisplayDriver::ProcessThreadCommand : command %d failed: %s", code, e.what());
+        delete[] block;
+        const bool ends = code == BTINIT || code == BTTERMINATE || code == BTEndThread;
+        if (ends)
+            m_display.Disconnect();  // no port or worker may outlive the thread
+        return !ends;
+    }
 }
 
 BOOL CBrailleDisplayDriver::ProcessThreadCommand(int code, BYTE* block, DWORD dwParam)
@@ -294,7 +363,6 @@ BOOL CBrailleDisplayDriver::ProcessThreadCommand(int code, BYTE* block, DWORD dw
         break;
     }
     delete[] block;
-    SetEvent(m_hEventCommandComplete);
     return goOn;
 }
 

@@ -35,9 +35,7 @@ CBrailleDisplayDriver::~CBrailleDisplayDriver()
 IBrailleDriverCallbacks* CBrailleDisplayDriver::SetCallbacks(IBrailleDriverCallbacks* pCallbacks)
 {
     Trace("CBrailleDisplayDriver::SetCallbacks -> %p", static_cast<void*>(pCallbacks));
-    IBrailleDriverCallbacks* previous = m_pCallbacks;
-    m_pCallbacks = pCallbacks;
-    return previous;
+    return m_pCallbacks.exchange(pCallbacks);
 }
 
 // Copies at most cbMaxLength bytes, zero-filling the rest, and always

@@ -5,6 +5,7 @@
 #include "IBrailleDriver.h"
 #include "CCellivantaDisplay.h"
 
+#include <atomic>
 #include <string>
 
 // Instance handle of the module that holds the driver (set when VK.JLB loads).
@@ -27,6 +28,8 @@ public:
     static const UINT WM_BT_LAST = WM_USER + 2 + BTPoll;
     static const UINT WM_DEVICE_BYTE = WM_USER + 12;
     static const UINT WM_PROCESS_KEY_QUEUE = WM_USER + 13;
+    // Asks the hidden window's own thread to destroy it (no other thread can).
+    static const UINT WM_DESTROY_HIDDEN = WM_USER + 14;
     static const DWORD MAX_WAIT_TIMEOUT = 5000;
 
     static const GUID s_manufacturerGuid;
@@ -84,13 +87,15 @@ private:
     // The command hand-off to the braille thread.
     BOOL PostThreadCommand(int code, const void* data, int count, bool wait);
     void WaitForCommandComplete();
-    void WaitForBrailleThreadEnd();
+    bool WaitForBrailleThreadEnd();
+    bool EndEarlierBrailleThread();
     void Cleanup();
     bool BeginBrailleThread();
-    void SetKeyMapPath(const char* lpszDriverName);
+    bool SetKeyMapPath(const char* lpszDriverName);
 
     // The braille thread and its commands.
-    static unsigned __stdcall BrailleThreadProc(void* pvDriver);
+    static unsigned __stdcall BrailleThreadProc(void* pvStart);
+    BOOL RunThreadCommand(int code, BYTE* block, DWORD dwParam);
     BOOL ProcessThreadCommand(int code, BYTE* block, DWORD dwParam);
     bool InitDevice(const char* lpszPort);
     bool TryPort(const std::string& port);
@@ -101,10 +106,12 @@ private:
     // The hidden window that brings keys to the screen reader's thread.
     void RegisterWindowClass();
     HWND CreateHiddenWindow();
-    void DestroyHiddenWindow();
+    bool DestroyHiddenWindow();
+    void UnregisterWindowClass();
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     void DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb, int nKeyCombLen,
                                int nRoutingIndex, WORD woBrailleDots);
+    int DeliverTypedKey(IBrailleDriverCallbacks* callbacks, BYTE byKey);
 
     static CBrailleDisplayDriver* s_pDriver;
 
@@ -113,7 +120,8 @@ private:
     char m_szDisplayName[256] = {};
     char m_szDriverName[256] = {};
     char m_szKeyMapName[256] = "Cellivanta VK";
-    IBrailleDriverCallbacks* m_pCallbacks = nullptr;
+    // Set by the screen reader's thread, read by the hidden window's.
+    std::atomic<IBrailleDriverCallbacks*> m_pCallbacks{nullptr};
     int m_nTextCells = 0;
     int m_nStatusCells = 0;
     HANDLE m_hBrailleThread = nullptr;

@@ -41,16 +41,44 @@ HWND CBrailleDisplayDriver::CreateHiddenWindow()
     return hWnd;
 }
 
-void CBrailleDisplayDriver::DestroyHiddenWindow()
+// Only the thread that created a window can destroy it, and Sleep(FALSE) may
+// have created it on another thread than the one closing the driver: that
+// thread is asked to do it. A window left behind would keep its procedure,
+// inside this library, after the library is gone; so the handle is kept until
+// the window really is destroyed.
+bool CBrailleDisplayDriver::DestroyHiddenWindow()
 {
     if (!m_hWnd)
-        return;
-    DestroyWindow(m_hWnd);
+        return true;
+    if (GetWindowThreadProcessId(m_hWnd, nullptr) == GetCurrentThreadId()) {
+        DestroyWindow(m_hWnd);
+    } else {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(m_hWnd, WM_DESTROY_HIDDEN, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, MAX_WAIT_TIMEOUT,
+                            &result);
+    }
+    if (IsWindow(m_hWnd)) {
+        Trace("CBrailleDisplayDriver::DestroyHiddenWindow : the window's thread did not destroy it");
+        return false;
+    }
     m_hWnd = nullptr;
+    return true;
+}
+
+// No class whose procedure lies in this library may outlive it.
+void CBrailleDisplayDriver::UnregisterWindowClass()
+{
+    HINSTANCE instance = g_hDriverInstance ? g_hDriverInstance : GetModuleHandleA(nullptr);
+    if (!m_hWnd)
+        UnregisterClassA(m_szWndClassName, instance);
 }
 
 LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
+    if (uMsg == WM_DESTROY_HIDDEN) {
+        DestroyWindow(hWnd);
+        return 0;
+    }
     CBrailleDisplayDriver* driver = s_pDriver;
     const bool ours = driver && IsWindow(hWnd) && hWnd == driver->m_hWnd;
     if (ours) {
@@ -78,8 +106,9 @@ void CBrailleDisplayDriver::ProcessKeyCombinationQueue()
                                                       nRoutingIndex, woBrailleDots))
             continue;  // the record is consumed either way
         // Read once: the screen reader may replace or clear its callbacks
-        // from another thread while a key is being delivered.
-        IBrailleDriverCallbacks* callbacks = m_pCallbacks;
+        // from another thread while a key is being delivered, and one key
+        // goes whole to the callbacks that saw its first call.
+        IBrailleDriverCallbacks* callbacks = m_pCallbacks.load();
         if (!callbacks) {
             Trace("CBrailleDisplayDriver::ProcessKeyCombinationQueue : no callbacks, key dropped");
             continue;
@@ -110,7 +139,7 @@ void CBrailleDisplayDriver::DeliverKeyCombination(IBrailleDriverCallbacks* callb
               nRoutingIndex);
         callbacks->ProcessBrailleCommandKeys(this, szKeyComb, nRoutingIndex);
     } else if (ch) {
-        EncodedTypeKey(ch);
+        DeliverTypedKey(callbacks, ch);
     }
 }
 
@@ -118,13 +147,17 @@ void CBrailleDisplayDriver::DeliverKeyCombination(IBrailleDriverCallbacks* callb
 // receiver recovers it as byte 0 ^ byte 1 ^ byte 2.
 int CBrailleDisplayDriver::EncodedTypeKey(BYTE byKey)
 {
+    return DeliverTypedKey(m_pCallbacks.load(), byKey);
+}
+
+int CBrailleDisplayDriver::DeliverTypedKey(IBrailleDriverCallbacks* callbacks, BYTE byKey)
+{
     const DWORD t = GetTickCount();
     BYTE record[3];
     record[0] = static_cast<BYTE>(t & 0xFF);
     record[2] = static_cast<BYTE>((t >> 8) & 0xFF);
     record[1] = static_cast<BYTE>(record[2] ^ record[0] ^ byKey);
     Trace("CBrailleDisplayDriver::EncodedTypeKey : byKey = %c", byKey);
-    IBrailleDriverCallbacks* callbacks = m_pCallbacks;  // read once, as above
     if (!callbacks)
         return 0;
     return callbacks->ProcessEncodedTypeKey(this, record, 3);

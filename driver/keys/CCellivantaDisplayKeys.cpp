@@ -138,13 +138,23 @@ void CCellivantaDisplay::EnqueueKeyCombination()
     m_captureGroup = CaptureNone;
 }
 
-// After line noise or on a new connection the held keys cannot be trusted:
-// their key-ups may never come, and a held key would join or hold back every
-// combination the user makes.
-void CCellivantaDisplay::ResetKeyCapture()
+// After a damaged key frame or on a new connection the held keys cannot be
+// trusted: their key-ups may never come, and a held key would join or hold
+// back every combination the user makes.
+void CCellivantaDisplay::ResetHeldKeys()
 {
     memset(m_keyPressed, 0, sizeof m_keyPressed);
     memset(m_keyInCombination, 0, sizeof m_keyInCombination);
     m_captureGroup = CaptureNone;
+}
+
+void CCellivantaDisplay::ResetKeyCapture()
+{
+    ResetHeldKeys();
     ForgetPendingModifier();
+}
+
+bool CCellivantaDisplay::IsKeyCode(BYTE code)
+{
+    return GroupOf(code) != KeyGroup::None;
 }

@@ -76,7 +76,7 @@ void CCellivantaDisplay::ProcessReceivedByte(BYTE byte)
         if (byte == FRAME_START)
             BeginFrame();
         else
-            NoteLineFault();
+            NoteStrayByte(byte);
         break;
     case PhaseStartSeen:
         if (IsAcceptedMessageId(byte)) {
@@ -102,11 +102,23 @@ void CCellivantaDisplay::ProcessReceivedByte(BYTE byte)
 }
 
 // The display sends nothing but whole frames: a dropped byte is line noise.
+// Noise alone says nothing about the keys the user holds.
 void CCellivantaDisplay::NoteLineFault()
 {
-    if (!m_bLineFault)
-        Trace("CCellivantaDisplay::ProcessReceivedByte -> byte outside a frame, line noise");
-    m_bLineFault = true;
+    Trace("CCellivantaDisplay::ProcessReceivedByte -> byte outside a frame, line noise");
+}
+
+// A run of bytes outside a frame that begins with a key message id is a key
+// frame that lost its start: its key-up may be lost, so the held keys are in
+// doubt. A lost start of any other message changes nothing.
+void CCellivantaDisplay::NoteStrayByte(BYTE byte)
+{
+    if (!m_bInStrayRun) {
+        NoteLineFault();
+        if (byte == MsgKeyDown || byte == MsgKeyUp)
+            m_bKeysInDoubt = true;
+    }
+    m_bInStrayRun = true;
 }
 
 // Polls are counted in the order the bytes were posted, so a screen reader
@@ -122,16 +134,17 @@ void CCellivantaDisplay::ProcessPollEnd()
     }
     if (m_nQuietPolls >= kQuietPollsToResync || ++m_nQuietPolls < kQuietPollsToResync)
         return;
+    m_bInStrayRun = false;
     if (s_assembler.phase != PhaseIdle) {
         Trace("CCellivantaDisplay::ProcessPollEnd -> frame %d cut short after %d bytes, abandoned",
               s_assembler.messageId, s_assembler.writePos);
         s_assembler.phase = PhaseIdle;
-        m_bLineFault = true;
+        m_bKeysInDoubt = true;
     }
-    if (m_bLineFault) {
-        // Key frames made of noise may have left keys down whose key-up never comes.
-        Trace("CCellivantaDisplay::ProcessPollEnd -> after line noise, key capture starts afresh");
-        m_bLineFault = false;
+    if (m_bKeysInDoubt) {
+        // A damaged frame may have left keys down whose key-up never comes.
+        Trace("CCellivantaDisplay::ProcessPollEnd -> after a damaged frame, key capture starts afresh");
+        m_bKeysInDoubt = false;
         ResetKeyCapture();
     }
 }
@@ -142,13 +155,15 @@ void CCellivantaDisplay::ResetReceiveState()
     ResetFrameAssembler();
     m_bBytesSincePoll = false;
     m_nQuietPolls = 0;
-    m_bLineFault = false;
-    ResetKeyCapture();
+    m_bKeysInDoubt = false;
+    m_bInStrayRun = false;
+    ResetHeldKeys();  // a waiting typing modifier is kept for the next key
 }
 
 // Cleared at every start so that bytes a short payload lacks read as 0.
 void CCellivantaDisplay::BeginFrame()
 {
+    m_bInStrayRun = false;
     memset(s_assembler.payload, 0, sizeof s_assembler.payload);
     s_assembler.writePos = 0;
     s_assembler.phase = PhaseStartSeen;
@@ -157,6 +172,11 @@ void CCellivantaDisplay::BeginFrame()
 void CCellivantaDisplay::DispatchFrame()
 {
     s_assembler.phase = PhaseIdle;
+    const bool keyFrame = s_assembler.messageId == MsgKeyDown || s_assembler.messageId == MsgKeyUp;
+    if (keyFrame && (s_assembler.length != 1 || !IsKeyCode(s_assembler.payload[0]))) {
+        Trace("CCellivantaDisplay::DispatchFrame -> a key frame that cannot be true");
+        m_bKeysInDoubt = true;
+    }
     ProcessDeviceMessage(s_assembler.messageId, s_assembler.payload);
 }
 
@@ -212,18 +232,28 @@ bool CCellivantaDisplay::GetUSBVirtualCOMPort(std::vector<std::string>& portName
         Trace("CCellivantaDisplay::GetUSBVirtualCOMPort -> no USB device key");
         return false;
     }
+    const bool found = CollectPortNames(usbKey, portNames);
+    RegCloseKey(usbKey);
+    Trace("CCellivantaDisplay::GetUSBVirtualCOMPort -> %d", found ? 1 : 0);
+    return found;
+}
+
+// Only a name too long for the buffer is skipped; any other error (the key
+// deleted while it is walked, say) ends the walk, or it would never end.
+bool CCellivantaDisplay::CollectPortNames(HKEY usbKey, std::vector<std::string>& portNames)
+{
     bool found = false;
     for (DWORD index = 0;; ++index) {
         char instanceName[kKeyNameSize] = {};
         DWORD nameSize = kKeyNameSize;
         const LONG result = RegEnumKeyExA(usbKey, index, instanceName, &nameSize, nullptr, nullptr, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS)
+        if (result == ERROR_MORE_DATA)
+            continue;
+        if (result != ERROR_SUCCESS)
             break;
-        if (result == ERROR_SUCCESS && AppendPortName(instanceName, portNames))
+        if (AppendPortName(instanceName, portNames))
             found = true;
     }
-    RegCloseKey(usbKey);
-    Trace("CCellivantaDisplay::GetUSBVirtualCOMPort -> %d", found ? 1 : 0);
     return found;
 }
 

@@ -31,6 +31,8 @@ public:
     bool Refresh() override;
 
     virtual bool GetUSBVirtualCOMPort(std::vector<std::string>& portNames);
+    // The walk over the instance keys of an open device key.
+    static bool CollectPortNames(HKEY usbKey, std::vector<std::string>& portNames);
     virtual void ProcessDeviceMessage(int messageId, const BYTE* payload);
     virtual bool ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN);
     virtual bool ProcessKeyDownMsg(BYTE keyCode);
@@ -40,10 +42,11 @@ public:
     // Called after the bytes of each poll (the hidden window does so for
     // every WM_PROCESS_KEY_QUEUE). Once the line has been quiet for
     // kQuietPollsToResync polls, a frame left unfinished is abandoned and,
-    // if the line showed noise since, the key capture starts afresh.
+    // if a key frame was damaged since, the key capture starts afresh.
     void ProcessPollEnd();
     // A new connection: its port was purged, so no earlier frame can be
-    // completed and no key-up of an earlier key can come.
+    // completed and no key-up of an earlier key can come. A typing modifier
+    // waiting for its key is kept.
     void ResetReceiveState();
 
     static constexpr int kQuietPollsToResync = 3;
@@ -58,8 +61,12 @@ protected:
     BYTE m_keyInCombination[256] = {};
     int m_captureGroup = CaptureNone;
 
-    // Forgets held keys, the combination in progress and a waiting modifier.
+    // Forgets held keys and the combination in progress.
+    void ResetHeldKeys();
+    // The same, and a waiting typing modifier too.
     void ResetKeyCapture();
+    // A code of one of the display's keys.
+    static bool IsKeyCode(BYTE code);
 
 private:
     enum AssemblerPhase { PhaseIdle = 0, PhaseStartSeen = 1, PhaseLength = 2, PhasePayload = 3 };
@@ -78,13 +85,16 @@ private:
 
     static bool IsAcceptedMessageId(BYTE id);
     void NoteLineFault();
+    void NoteStrayByte(BYTE byte);
     void BeginFrame();
     void DispatchFrame();
     static bool AppendPortName(const char* instanceName, std::vector<std::string>& portNames);
 
-    // Line watch: bytes since the last poll's end, polls without a byte, and
-    // whether bytes were dropped or a frame cut short since the last resync.
+    // Line watch: bytes since the last poll's end, polls without a byte,
+    // whether bytes outside a frame are being dropped, and whether a key
+    // frame was damaged (cut short, or impossible) since the last resync.
     bool m_bBytesSincePoll = false;
     int m_nQuietPolls = 0;
-    bool m_bLineFault = false;
+    bool m_bInStrayRun = false;
+    bool m_bKeysInDoubt = false;
 };

@@ -78,17 +78,45 @@ TEST_F(LineFaultTest, AFrameSplitAcrossPollsStillArrives)
     EXPECT_EQ(got[0].name, "T1");
 }
 
-TEST_F(LineFaultTest, KeysHeldByNoiseAreReleasedOnceTheLineIsQuiet)
+TEST_F(LineFaultTest, KeysHeldByADamagedKeyFrameAreReleasedOnceTheLineIsQuiet)
 {
-    // Noise that happens to hold the space key, T1 and a typing modifier (C1).
+    // Noise that happens to hold the space key, T1 and a typing modifier (C1),
+    // then a key-up cut short: its key may stay down for ever.
     std::vector<BYTE> noise = kGarbage;
     for (BYTE code : {D9, T1})
         noise.insert(noise.end(), {0x1B, 0x05, 0x01, code});
     noise.insert(noise.end(), kGarbage.begin(), kGarbage.end());
-    noise.insert(noise.end(), {0x1B, 0x05, 0x01, C1, 0x1B, 0x06, 0x01, C1});
+    noise.insert(noise.end(), {0x1B, 0x05, 0x01, C1, 0x1B, 0x06, 0x01, C1, 0x1B, 0x06, 0x01});
     display->SendRaw(noise);
     Pump(1000);
     ExpectKeysAsPressed();
+}
+
+// Bytes outside a frame that are not a key frame's (a lost start of an
+// ignored message) say nothing about the keys: the space key held for a chord
+// and a waiting modifier both survive them, and a modifier survives sleep.
+TEST_F(LineFaultTest, StrayBytesAndReconnectionsLeaveHeldKeysAndAWaitingModifierAlone)
+{
+    display->KeyDown(D9);
+    display->SendRaw({0x08, 0x02, 0x33, 0x44});
+    Pump(1000);
+    display->Press({D1});
+    auto got = Await(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].name, "qwerty:UpArrow") << "D1 with the space held";
+    display->KeyUp(D9);
+
+    callbacks.Clear();
+    display->Press({C1});  // Control waits for the next key
+    Pump(300);
+    display->SendRaw({0x33});
+    Pump(1000);
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    ASSERT_TRUE(driver->Sleep(FALSE));
+    display->Press({D1});
+    got = Await(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].name, "qwerty:Control+a");
 }
 
 TEST_F(LineFaultTest, KeysHeldOnACleanLineStayHeld)

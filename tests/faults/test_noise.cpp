@@ -102,7 +102,9 @@ TEST_F(NoiseTest, AMillionRandomBytesLeaveTheDisplayWorking)
         const size_t sent = SendBurst(rng, kNoiseBytes / kBursts, pressesMixedIn);
         PumpUntil([&] { return bytesHandled - handledBefore >= sent; }, 60000);
         noiseMs += watch.Ms();
-        EXPECT_EQ(bytesHandled - handledBefore, sent) << "bytes lost in the hand-off to the window";
+        // A write the simulator reports failed (a slow line) may still have gone
+        // out in part: more may arrive than was counted, never fewer.
+        EXPECT_GE(bytesHandled - handledBefore, sent) << "bytes lost in the hand-off to the window";
         noiseDeliveries += callbacks.Deliveries().size();
         ExpectDisplayWorks(round);
     }

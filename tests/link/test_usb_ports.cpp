@@ -110,4 +110,31 @@ TEST_F(UsbPortLookupTest, InstancesWithoutPortNameFindNothing)
     EXPECT_TRUE(names.empty());
 }
 
+// The device key deleted while it is walked (a display unplugged and its
+// driver removed): every index then answers an error, and the walk must end.
+TEST_F(UsbPortLookupTest, AKeyDeletedDuringTheWalkEndsIt)
+{
+    AddInstance("A1", true, "COM8");
+    HKEY device = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, DevicePath().c_str(), 0, KEY_READ | k64, &device), ERROR_SUCCESS);
+    DeleteSubtree(kUsbKey, kDeviceName);
+    struct Walk {
+        HKEY key;
+        Names names;
+        bool found;
+    } walk{device, {}, true};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* w = static_cast<Walk*>(p);
+            w->found = CCellivantaDisplay::CollectPortNames(w->key, w->names);
+            return 0;
+        },
+        &walk, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0) << "the walk never ends";
+    CloseHandle(thread);
+    RegCloseKey(device);
+    EXPECT_FALSE(walk.found);
+}
+
 }  // namespace

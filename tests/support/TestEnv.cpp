@@ -86,7 +86,8 @@ void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG
     const DWORD end = GetTickCount() + milliseconds;
     for (;;) {
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // A flood of messages must not keep the caller here past its time.
+        while (static_cast<LONG>(end - GetTickCount()) > 0 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (observe)
                 observe(msg);
             TranslateMessage(&msg);

@@ -1,0 +1,73 @@
+// The screen reader's threads against the driver's: a window made on one
+// thread and closed from another, callbacks replaced in the middle of one key.
+#include "FaultSession.h"
+
+#include <atomic>
+#include <thread>
+
+namespace faults {
+namespace {
+
+const char kWindowClass[] = "BrailleDisplayDrvClass";
+
+class SessionThreadTest : public FaultSession {};
+
+// Sleep(FALSE) from a second thread moves the hidden window, and with it key
+// delivery, to that thread; Close from the first thread must still leave no
+// window and no class behind, or a message after the library is unloaded
+// would run code that is gone.
+TEST_F(SessionThreadTest, AWindowMadeOnAnotherThreadIsGoneAfterClose)
+{
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    std::atomic<bool> stop{false};
+    std::atomic<DWORD> secondThread{0};
+    std::thread second([&] {
+        secondThread = GetCurrentThreadId();
+        driver->Sleep(FALSE);
+        while (!stop)
+            testenv::PumpMessages(20);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return FindWindowA(kWindowClass, nullptr) != nullptr; }, 5000));
+    display->Press({T1});
+    ASSERT_TRUE(PumpUntil([&] { return !callbacks.Deliveries().empty(); }, 5000));
+    EXPECT_EQ(callbacks.Deliveries().at(0).threadId, secondThread.load()) << "keys stay with the first thread";
+
+    driver->Close();
+    stop = true;
+    second.join();
+    EXPECT_EQ(FindWindowA(kWindowClass, nullptr), nullptr) << "the hidden window outlives Close";
+    WNDCLASSEXA info{};
+    info.cbSize = sizeof info;
+    EXPECT_FALSE(GetClassInfoExA(GetModuleHandleA("VK.JLB"), kWindowClass, &info)) << "the class outlives Close";
+}
+
+// DotsToChar and the ProcessEncodedTypeKey that follows it are one key: both
+// go to the callbacks read at its start, even if they are replaced between.
+class SwitchingCallbacks : public RecordingCallbacks {
+public:
+    WORD DotsToChar(IBrailleDriver* pDriver, WORD woBrailleDots) override
+    {
+        if (next)
+            pDriver->SetCallbacks(next);
+        return RecordingCallbacks::DotsToChar(pDriver, woBrailleDots);
+    }
+    IBrailleDriverCallbacks* next = nullptr;
+};
+
+TEST_F(SessionThreadTest, OneTypedKeyGoesWholeToTheCallbacksItStartedWith)
+{
+    SwitchingCallbacks first;
+    RecordingCallbacks second;
+    first.next = &second;
+    ASSERT_TRUE(Open());
+    driver->SetCallbacks(&first);
+    display->Press({D1});
+    ASSERT_TRUE(PumpUntil([&] { return !first.Deliveries().empty(); }, 5000)) << "the letter went elsewhere";
+    EXPECT_EQ(first.Deliveries().at(0).name, "a");
+    EXPECT_TRUE(second.Deliveries().empty());
+    driver->SetCallbacks(&callbacks);
+}
+
+}  // namespace
+}  // namespace faults
