@@ -168,3 +168,34 @@ TEST_F(InterfaceTest, CloseWithoutOpenDoesNothing)
 }
 
 }  // namespace
+
+// The screen reader knows the slots only by number: called through raw
+// indexes of the table, each answers as the one at its place must, so a
+// reordered header fails here even where both sides agree with each other.
+TEST(InterfaceSlotTest, SlotsAnswerByTheirNumber)
+{
+    IBrailleDriver* driver = testenv::LoadDriver();
+    ASSERT_NE(driver, nullptr);
+    void** slots = *reinterpret_cast<void***>(driver);
+    auto slot = [&](int n) { return slots[n]; };
+    using IntFn = int (*)(IBrailleDriver*);
+    using SetCallbacksFn = IBrailleDriverCallbacks* (*)(IBrailleDriver*, IBrailleDriverCallbacks*);
+    using TypeKeyFn = int (*)(IBrailleDriver*, BYTE);
+
+    EXPECT_EQ(reinterpret_cast<IntFn>(slot(6))(driver), 0x300);
+    EXPECT_EQ(reinterpret_cast<IntFn>(slot(7))(driver), 1070);
+    EXPECT_EQ(reinterpret_cast<IntFn>(slot(21))(driver), 0) << "GetTotalCellCount before Open";
+
+    struct TypedCallbacks : NullCallbacks {
+        int ProcessEncodedTypeKey(IBrailleDriver*, const BYTE* pRecord, int nLength) override
+        {
+            typed = nLength == 3 ? static_cast<char>(pRecord[0] ^ pRecord[1] ^ pRecord[2]) : '?';
+            return 5;
+        }
+        char typed = 0;
+    } callbacks;
+    IBrailleDriverCallbacks* previous = reinterpret_cast<SetCallbacksFn>(slot(2))(driver, &callbacks);
+    EXPECT_EQ(reinterpret_cast<TypeKeyFn>(slot(37))(driver, 'x'), 5) << "slot 37 is EncodedTypeKey";
+    EXPECT_EQ(callbacks.typed, 'x');
+    driver->SetCallbacks(previous);
+}
