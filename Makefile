@@ -37,5 +37,5 @@ soak: build
 	@scripts/soak.sh
 
 clean:
-	@[ -d build ] && scripts/test-env.sh stop build || true
+	@if [ -d build ]; then scripts/test-env.sh stop build; fi
 	rm -rf build dist

@@ -11,7 +11,9 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 add_test(NAME env.start COMMAND ${VK_TEST_ENV} start ${VK_BUILD_ROOT})
 add_test(NAME env.stop COMMAND ${VK_TEST_ENV} stop ${VK_BUILD_ROOT})
-set_tests_properties(env.start PROPERTIES FIXTURES_SETUP vkenv)
+# env.start waits while another run (a `make test`, `make demo`, ...) holds
+# the environment; env.stop leaves alone an environment it does not hold.
+set_tests_properties(env.start PROPERTIES FIXTURES_SETUP vkenv TIMEOUT 7200)
 set_tests_properties(env.stop PROPERTIES FIXTURES_CLEANUP vkenv)
 
 set(VK_TEST_ENVIRONMENT
