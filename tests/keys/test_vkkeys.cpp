@@ -105,9 +105,11 @@ const Case kCases[] = {
      "D4+D9=Hom\n"                           // 8
      "D3+D9=\n"                              // 9
      "D6+D9=" + kLongValue + "\n"            // 10
-     "[Function Keys]\n"                     // 11
-     "D1=25\n"                               // 12
-     "D1+D2=F2\n",                           // 13
+     "D2+D9=Control + End\n"                 // 11
+     "[Function Keys]\n"                     // 12
+     "D1=25\n"                               // 13
+     "D1+D2=F2\n"                            // 14
+     "D1+D4=05\n",                           // 15
      {{2, {"'Ctrl' is not a modifier"}},
       {3, {"capital F"}},
       {4, {"must come last"}},
@@ -115,8 +117,10 @@ const Case kCases[] = {
       {8, {"warning: 'Hom'", "Home"}},
       {9, {"no value"}},
       {10, {"600 characters", "499"}},
-      {12, {"'25' is not 1-24"}},
-      {13, {"'F2' is not 1-24"}}},
+      {11, {"warning: spaces", "Control+End"}},
+      {13, {"'25' is not 1-24"}},
+      {14, {"'F2' is not 1-24"}},
+      {15, {"'05' is not 1-24"}}},
      1},
     {"sections",
      "D6+D9=RightArrow\n"                    // 1
@@ -127,11 +131,13 @@ const Case kCases[] = {
      "[typing]\n"                            // 6
      "D3+D9=LeftArrow\n"                     // 7
      "[Function Keys]\n"                     // 8
-     "D1=1\n",                               // 9
+     "D1=1\n"                                // 9
+     "[Typing Modifiers\n",                  // 10
      {{1, {"before any section"}},
       {4, {"write [Typing]"}},
       {6, {"already on line 2"}},
-      {8, {"warning: no modifier is Function"}}},
+      {8, {"warning: no modifier is Function"}},
+      {10, {"lacks its ']'"}}},
      1},
     {"warnings only",
      "[Typing]\n"

@@ -142,6 +142,10 @@ void KeyMapChecker::CheckHeaders(const KeyMapFile& file)
 bool KeyMapChecker::CheckChord(const KeyMapFile::Entry& entry, KeyChord& chord)
 {
     const int line = entry.line;
+    if (!entry.key.empty() && entry.key[0] == '[') {
+        Add(line, true, entry.key + " lacks its ']'; write it as [Typing], say");
+        return false;
+    }
     if (entry.section == KeyMapFile::OtherSection || entry.section == KeyMapFile::Repeated)
         return false;  // told once, at the section's header
     if (entry.section == KeyMapFile::NoSection) {
@@ -189,10 +193,13 @@ void KeyMapChecker::CheckValue(const std::string& path, const KeyMapFile::Entry&
         Add(line, true, chord.Name() + " has no value and is ignored; write a value or remove the line");
         return;
     }
-    // What the driver gets for this chord, through its own lookup.
+    // What the driver gets for this chord, through its own lookup; it acts on
+    // that, mistakes and all, so list shows it.
     std::string read;
     CCellivantaKeyCombination reader;
     reader.ReadKeyMapValue(path.c_str(), KeyMapFile::NameOf(entry.section), chord.Name().c_str(), read);
+    if (!read.empty())
+        m_chords.push_back(m_seen.back());
     const size_t limit = CKeyCombination::kKeyMapValueSize - 1;
     if (entry.value.size() > limit) {
         Add(line, true,
@@ -217,7 +224,20 @@ void KeyMapChecker::CheckValue(const std::string& path, const KeyMapFile::Entry&
     case KeyMapFile::Typing: CheckTypingValue(line, read); break;
     default: CheckFunctionKeyValue(line, read); break;
     }
-    m_chords.push_back(m_seen.back());
+}
+
+// The driver hands key names on as written, spaces included.
+bool KeyMapChecker::CheckSpacing(int line, const std::string& value)
+{
+    for (const std::string& part : text::Split(value, '+'))
+        if (part != text::Trim(part)) {
+            std::string joined;
+            for (const std::string& p : text::Split(value, '+'))
+                joined += (joined.empty() ? "" : "+") + text::Trim(p);
+            Add(line, false, "spaces around '+' are sent as they are; write " + joined);
+            return false;
+        }
+    return true;
 }
 
 // A modifier is a "+"-joined list of the keyboard's modifiers; "Function"
@@ -225,6 +245,7 @@ void KeyMapChecker::CheckValue(const std::string& path, const KeyMapFile::Entry&
 // driver replaces everything from it on with the function key.
 void KeyMapChecker::CheckModifierValue(int line, const std::string& value)
 {
+    CheckSpacing(line, value);
     const std::string function = CKeyCombination::kFunctionModifier;
     const std::vector<std::string> parts = text::Split(value, '+');
     std::vector<std::string> names(std::begin(kModifierNames), std::end(kModifierNames));
@@ -245,6 +266,7 @@ void KeyMapChecker::CheckModifierValue(int line, const std::string& value)
 // The screen reader may know more key names than these: a warning only.
 void KeyMapChecker::CheckTypingValue(int line, const std::string& value)
 {
+    CheckSpacing(line, value);
     for (const std::string& raw : text::Split(value, '+')) {
         const std::string part = text::Trim(raw);
         if (IsKnown(part, KeyboardKeyNames()))
@@ -257,10 +279,12 @@ void KeyMapChecker::CheckTypingValue(int line, const std::string& value)
 
 void KeyMapChecker::CheckFunctionKeyValue(int line, const std::string& value)
 {
-    const bool digits = !value.empty() && value.size() <= 2 &&
-                        std::all_of(value.begin(), value.end(), [](char c) { return isdigit(static_cast<unsigned char>(c)); });
-    const int number = digits ? std::stoi(value) : 0;
-    if (number < 1 || number > kFunctionKeyCount)
+    // Written as the F key's own number: "05" would give F05.
+    int number = 0;
+    for (int n = 1; n <= kFunctionKeyCount; ++n)
+        if (value == std::to_string(n))
+            number = n;
+    if (number == 0)
         Add(line, true, "'" + value + "' is not 1-24; write the number of the F key, such as 5 for F5");
 }
 

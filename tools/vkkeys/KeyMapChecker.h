@@ -38,6 +38,7 @@ private:
     bool CheckChord(const KeyMapFile::Entry& entry, KeyChord& chord);
     bool IsRepeated(const KeyMapFile::Entry& entry, const KeyChord& chord);
     void CheckValue(const std::string& path, const KeyMapFile::Entry& entry, const KeyChord& chord);
+    bool CheckSpacing(int line, const std::string& value);
     void CheckModifierValue(int line, const std::string& value);
     void CheckTypingValue(int line, const std::string& value);
     void CheckFunctionKeyValue(int line, const std::string& value);
