@@ -38,9 +38,9 @@ bool CCellivantaKeyCombination::IsTypingCombination()
 bool CCellivantaKeyCombination::TranslateKeyCombination(std::string& sKeyComb)
 {
     sKeyComb.clear();
-    AppendKeyNames(sKeyComb, m_dKeys, 'D', 9);
-    AppendKeyNames(sKeyComb, m_tKeys, 'T', 4);
-    AppendKeyNames(sKeyComb, m_cKeys, 'C', 6);
+    AppendKeyNames(sKeyComb, m_dKeys, 'D', kDKeyCount);
+    AppendKeyNames(sKeyComb, m_tKeys, 'T', kTKeyCount);
+    AppendKeyNames(sKeyComb, m_cKeys, 'C', kCKeyCount);
     if (m_routingKey != 0)
         sKeyComb += sKeyComb.empty() ? "Routing" : "+Routing";
     return !sKeyComb.empty();

@@ -6,12 +6,7 @@
 
 namespace {
 
-const char kSectionModifiers[] = "Typing Modifiers";
-const char kSectionTyping[] = "Typing";
-const char kSectionFunctionKeys[] = "Function Keys";
 const char kKeyboardPrefix[] = "qwerty:";
-// Values longer than this are cut by the profile reader.
-const DWORD kKeyMapValueSize = 500;
 
 // "Function" pending plus the value 5 gives "F5": everything from the first
 // "unction" on is replaced, so "Control+Function" gives "Control+F5".
@@ -101,7 +96,7 @@ CKeyCombination::Outcome CKeyCombination::LookUp(const char* szIniFileName, cons
     std::string value;
     if (ReadKeyMapValue(szIniFileName, kSectionModifiers, name.c_str(), value))
         return StoreModifier(value, szKeyComb, nKeyCombLen, name);
-    if (pending.find("Function") != std::string::npos)
+    if (pending.find(kFunctionModifier) != std::string::npos)
         return ComposeFunctionKey(szIniFileName, pending, name, isTyping);
     return ComposeKeyboardKey(szIniFileName, pending, name, isTyping);
 }

@@ -24,6 +24,16 @@ public:
                                          std::string& value);
     virtual ~CKeyCombination() = default;
 
+    // The key map file's sections, and the size of the buffer each value is
+    // read into (longer values are cut to one less than this).
+    static constexpr const char* kSectionModifiers = "Typing Modifiers";
+    static constexpr const char* kSectionTyping = "Typing";
+    static constexpr const char* kSectionFunctionKeys = "Function Keys";
+    static constexpr DWORD kKeyMapValueSize = 500;
+    // A pending modifier that holds this text (case as written) sends the next
+    // combination to the function key section.
+    static constexpr const char* kFunctionModifier = "Function";
+
     DWORD m_dKeys = 0;
     DWORD m_tKeys = 0;
     DWORD m_routingKey = 0;

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 namespace {
 
@@ -14,6 +15,40 @@ const BYTE D1 = 2, D2 = 3, D4 = 5, D9 = 10, C1 = 11, C2 = 12, T1 = 17;
 BYTE Routing(int index) { return static_cast<BYTE>(79 + index); }
 
 std::vector<BYTE> KeyFrame(BYTE id, BYTE code) { return {0x1B, id, 0x01, code}; }
+
+// Key codes of a chord written as a key map names it: D1+D9+C1.
+std::vector<BYTE> ChordCodes(const std::string& chord)
+{
+    std::vector<BYTE> codes;
+    std::istringstream keys(chord);
+    for (std::string key; std::getline(keys, key, '+');) {
+        const int n = atoi(key.c_str() + 1);
+        codes.push_back(static_cast<BYTE>(key[0] == 'D' ? 1 + n : key[0] == 'C' ? 10 + n : 16 + n));
+    }
+    return codes;
+}
+
+// What `vkkeys list` prints for one chord, under its section's heading.
+struct Listed {
+    std::string heading, chord, gives;
+};
+
+std::vector<Listed> VkkeysList(const std::string& keyMap)
+{
+    std::string output;
+    EXPECT_EQ(testenv::RunProgram("\"" + testenv::BinDir() + "\\vkkeys.exe\" list \"" + keyMap + "\"", output), 0);
+    std::vector<Listed> listed;
+    std::string heading;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t equals = line.find(" = ");
+        if (equals != std::string::npos)
+            listed.push_back({heading, line.substr(0, line.find(' ')), line.substr(equals + 3)});
+        else if (!line.empty() && line.back() == ':')
+            heading = line;
+    }
+    return listed;
+}
 
 class KeyDispatchTest : public ::testing::Test {
 protected:
@@ -128,6 +163,55 @@ TEST_F(KeyDispatchTest, ThreeCombinationsInOnePollArriveInOrder)
     EXPECT_EQ(got[1].name, "Routing");
     EXPECT_EQ(got[1].routing, 1);
     EXPECT_EQ(got[2].name, "a");
+}
+
+// A key map that vkkeys checks clean does in the driver what vkkeys lists:
+// each listed keyboard key, modifier and function key is pressed on the
+// display and arrives as the name the list gives.
+TEST_F(KeyDispatchTest, ACleanKeyMapWorksAsVkkeysListsIt)
+{
+    const std::string keyMap = folder + "\\kvbrl.ini";
+    std::ofstream(keyMap, std::ios::trunc) << "[Typing Modifiers]\nC1=Control\nC6=Function\n"
+                                              "[Typing]\nD4+D9=DownArrow\nD1+D2+D9+C1=End\n"
+                                              "[Function Keys]\nD1+D2=2\n";
+    std::string output;
+    ASSERT_EQ(testenv::RunProgram("\"" + testenv::BinDir() + "\\vkkeys.exe\" check \"" + keyMap + "\"", output), 0)
+        << output;
+    const std::vector<Listed> listed = VkkeysList(keyMap);
+    ASSERT_EQ(listed.size(), 5u);
+    std::vector<BYTE> function;
+    for (const Listed& l : listed)
+        if (l.gives == "Function")
+            function = ChordCodes(l.chord);
+    ASSERT_FALSE(function.empty());
+
+    std::vector<std::string> expected;
+    auto press = [&](const std::vector<BYTE>& codes) {
+        for (BYTE code : codes)
+            display->KeyDown(code);
+        for (BYTE code : codes)
+            display->KeyUp(code);
+    };
+    for (const Listed& l : listed) {
+        if (l.heading.find("Function") != std::string::npos) {
+            press(function);
+            press(ChordCodes(l.chord));
+            expected.push_back("qwerty:" + l.gives);
+        } else if (l.heading.find("Modifiers") != std::string::npos && l.gives != "Function") {
+            press(ChordCodes(l.chord));
+            press({D1});
+            expected.push_back("qwerty:" + l.gives + "+a");
+        } else if (l.heading.find("Keyboard") != std::string::npos) {
+            press(ChordCodes(l.chord));
+            expected.push_back("qwerty:" + l.gives);
+        }
+    }
+    ASSERT_EQ(expected.size(), 4u);
+    const auto got = Await(expected.size());
+    std::vector<std::string> names;
+    for (const auto& d : got)
+        names.push_back(d.name);
+    EXPECT_EQ(names, expected);
 }
 
 TEST_F(KeyDispatchTest, EncodedTypeKeyHandsBackTheScreenReadersAnswer)

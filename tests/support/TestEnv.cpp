@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 namespace testenv {
 
@@ -98,6 +99,55 @@ void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG
             return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);
     }
+}
+
+// The program writes into a pipe that a thread of ours drains, so that a
+// long output cannot block it.
+int RunProgram(const std::string& commandLine, std::string& output, unsigned long timeoutMs)
+{
+    output.clear();
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = startup.hStdError = writeEnd;
+    PROCESS_INFORMATION process = {};
+    std::string line = commandLine;
+    const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                        nullptr, &startup, &process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return -1;
+    }
+    std::string raw;
+    std::thread drain([&] {
+        char block[4096];
+        DWORD got = 0;
+        while (ReadFile(readEnd, block, sizeof(block), &got, nullptr) && got)
+            raw.append(block, got);
+    });
+    int exitCode = -2;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        exitCode = static_cast<int>(code);
+    } else {
+        TerminateProcess(process.hProcess, 1);
+    }
+    drain.join();
+    CloseHandle(readEnd);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (char c : raw)
+        if (c != '\r')
+            output += c;
+    return exitCode;
 }
 
 IBrailleDriver* LoadDriver()

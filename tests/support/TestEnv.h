@@ -51,6 +51,11 @@ bool PumpUntil(Pred pred, unsigned long timeoutMs)
     return PumpUntil(pred, timeoutMs, [](unsigned long ms) { PumpMessages(ms); });
 }
 
+// Runs a program of the build and waits for it; returns its exit code (-1 when
+// it could not start, -2 when it did not end in time) with what it printed to
+// its standard output and error, line ends as "\n".
+int RunProgram(const std::string& commandLine, std::string& output, unsigned long timeoutMs = 30000);
+
 // The driver as the screen reader gets it: VK.JLB loaded by name.
 IBrailleDriver* LoadDriver();
 

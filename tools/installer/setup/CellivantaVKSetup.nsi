@@ -6,7 +6,9 @@
 ; driver, so the setup then stops and installs nothing. Runs silently with /S.
 ; The uninstaller removes exactly what the setup put there.
 ;
-; makensis -DVK_JLB=... -DKVBRL_INI=... -DPELLACORE_DLL=... -DSETUP_ICON=... -DOUTFILE=...
+; vkkeys.exe, the key map checker, goes beside them.
+;
+; makensis -DVK_JLB=... -DKVBRL_INI=... -DVKKEYS_EXE=... -DPELLACORE_DLL=... -DSETUP_ICON=... -DOUTFILE=...
 
 Unicode true
 ; The tool stores and starts this package under the name Setup.exe.
@@ -108,6 +110,7 @@ Section "Driver"
     SetOutPath "$INSTDIR"
     File "/oname=VK.JLB" "${VK_JLB}"
     File "/oname=kvbrl.ini" "${KVBRL_INI}"
+    File "/oname=vkkeys.exe" "${VKKEYS_EXE}"
 
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "$(ProductName)"
@@ -125,6 +128,7 @@ SectionEnd
 Section "Uninstall"
     Delete "$INSTDIR\VK.JLB"
     Delete "$INSTDIR\kvbrl.ini"
+    Delete "$INSTDIR\vkkeys.exe"
     Delete "$INSTDIR\${UNINSTALLER}"
     ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "FolderCreated"
     ${If} $0 == 1
