@@ -12,7 +12,6 @@
 // box gives its text, so whatever reads message boxes reads the pages alike.
 #define IDC_PAGE_TEXT 0xFFFF
 
-#define IDS_TITLE 101
 #define IDS_INSTALLED 102
 #define IDS_RESTART 103
 #define IDS_FAILED 104
