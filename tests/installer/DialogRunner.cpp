@@ -18,9 +18,23 @@ BOOL CALLBACK TakeDialogWindow(HWND hWnd, LPARAM lParam)
 
 }  // namespace
 
-DialogRunner::DialogRunner() : m_threadId(0), m_finished(false), m_result(0), m_hWnd(nullptr)
+DialogRunner::DialogRunner()
+    : DialogRunner([] {
+          CTessalineDlg dialog;
+          return dialog.DoModal();
+      })
+{
+}
+
+DialogRunner::DialogRunner(std::function<INT_PTR()> run)
+    : m_run(std::move(run)), m_threadId(0), m_finished(false), m_result(0), m_hWnd(nullptr)
 {
     m_thread = std::thread(&DialogRunner::Run, this);
+    WaitUntilUp();
+}
+
+void DialogRunner::WaitUntilUp()
+{
     WaitFor([this] { return m_finished || FindDialogWindow() != nullptr; });
     m_hWnd = FindDialogWindow();
     // The first focus is set once WM_INITDIALOG has returned, and the dialog
@@ -30,18 +44,19 @@ DialogRunner::DialogRunner() : m_threadId(0), m_finished(false), m_result(0), m_
 
 DialogRunner::~DialogRunner()
 {
-    if (!m_finished && m_hWnd)
-        PostMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    // Whichever of its dialogs the thread shows now is asked to close.
+    WaitFor([this] {
+        if (HWND hWnd = FindDialogWindow())
+            PostMessageA(hWnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        return m_finished.load();
+    }, 20000);
     m_thread.join();
 }
 
 void DialogRunner::Run()
 {
     m_threadId = GetCurrentThreadId();
-    {
-        CTessalineDlg dialog;
-        m_result = dialog.DoModal();
-    }
+    m_result = m_run();  // the tool's dialog object, with its clean-up, is gone on return
     m_finished = true;
 }
 

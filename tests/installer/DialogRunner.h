@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -14,6 +15,9 @@ public:
     // The dialog comes up in the language that the platform picks from the
     // user's settings (for Wine, the locale the test process was started with).
     DialogRunner();
+    // Runs another modal window of the tools the same way (run shows it and
+    // returns its result); Window() is the first dialog it shows.
+    explicit DialogRunner(std::function<INT_PTR()> run);
     // Closes the dialog if it is still open and waits for the clean-up.
     ~DialogRunner();
     DialogRunner(const DialogRunner&) = delete;
@@ -33,6 +37,8 @@ public:
     // The system menu's Close (the title bar's close box, Alt+F4).
     void CloseFromSystemMenu();
     HWND Focus() const;
+    // The thread that shows the dialog (for windows it shows later).
+    DWORD ThreadId() const { return m_threadId; }
 
     // True once the dialog has ended and its object (with the clean-up) is gone.
     bool WaitClosed(DWORD timeoutMs = 10000);
@@ -40,8 +46,10 @@ public:
 
 private:
     void Run();
+    void WaitUntilUp();
     HWND FindDialogWindow() const;
 
+    std::function<INT_PTR()> m_run;
     std::thread m_thread;
     std::atomic<DWORD> m_threadId;
     std::atomic<bool> m_finished;

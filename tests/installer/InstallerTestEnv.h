@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace installertest {
 
@@ -35,5 +36,26 @@ int RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
 // Waits for a message box of the given thread to show its text; returns the
 // box (null when none came) with its text in text.
 HWND WaitForMessageBox(DWORD threadId, std::string& text, DWORD timeoutMs = 20000);
+
+// DLLs planted in a folder under the names of system DLLs: copies of the
+// tests' marker DLL (planted.dll, 32- or 64-bit), which leaves a marker file
+// beside itself when loaded. Wine prefers its own copy of a system DLL; the
+// test registration tells it (WINEDLLOVERRIDES, read when a process starts)
+// to prefer such copies, as Windows does for DLLs that are not known DLLs
+// when a program does not restrict the search.
+class PlantedDlls {
+public:
+    PlantedDlls(const std::string& folder, const std::vector<std::string>& names, bool is64Bit);
+
+    // Whether the programs this process starts would use a planted copy when
+    // they search a folder that holds one; without it a test proves nothing.
+    bool WouldBeFound() const;
+    // The planted names that were loaded.
+    std::vector<std::string> Loaded() const;
+
+private:
+    std::string m_folder;
+    std::vector<std::string> m_names;
+};
 
 }  // namespace installertest

@@ -1,12 +1,14 @@
 // The driver package installer: its options, the platform calls it makes for
-// a connected and for an absent display, and both built editions started as
-// the tool starts them (under Wine the platform's calls succeed at once).
+// a connected and for an absent display, the packed exit code, the INFs it
+// refuses, and both built editions started as the tool starts them (under
+// Wine the platform's calls succeed at once), with planted DLLs beside them.
 #include "CDriverPackageInstaller.h"
 #include "InstallerTestEnv.h"
 
 #include <gtest/gtest.h>
 #include <newdev.h>
 
+#include <cstring>
 #include <mutex>
 
 using namespace installertest;
@@ -14,27 +16,35 @@ using namespace installertest;
 namespace {
 
 using Options = CDriverPackageInstaller::Options;
+using Outcome = CDriverPackageInstaller::Outcome;
 
-TEST(DriverPackageOptions, TheToolsParameters)
+std::string StoredInf()
+{
+    return ReadBytes(SourceDir() + "\\tools\\installer\\payloads\\win7-64.inf");
+}
+
+TEST(DriverPackageOptions, TheToolsParametersAndTheQuietOnes)
 {
     Options options;
     ASSERT_TRUE(CDriverPackageInstaller::ParseOptions("/f /se /lm", options));
     EXPECT_TRUE(options.bForce);
-    EXPECT_TRUE(options.bSilent);
+    EXPECT_FALSE(options.bQuiet) << "/se only skips welcome and licence pages";
     EXPECT_TRUE(options.bLegacyMode);
 
-    Options spelled;
-    ASSERT_TRUE(CDriverPackageInstaller::ParseOptions("  -LM\t/Se  /F ", spelled));
-    EXPECT_TRUE(spelled.bForce && spelled.bSilent && spelled.bLegacyMode);
+    for (const char* line : {"  -LM\t/Q  /F ", "/sw /f /lm"}) {
+        Options quiet;
+        ASSERT_TRUE(CDriverPackageInstaller::ParseOptions(line, quiet)) << line;
+        EXPECT_TRUE(quiet.bForce && quiet.bQuiet && quiet.bLegacyMode) << line;
+    }
 
     Options none;
     ASSERT_TRUE(CDriverPackageInstaller::ParseOptions("", none));
-    EXPECT_FALSE(none.bForce || none.bSilent || none.bLegacyMode);
+    EXPECT_FALSE(none.bForce || none.bQuiet || none.bLegacyMode);
 }
 
 TEST(DriverPackageOptions, AnythingElseIsRefused)
 {
-    for (const char* line : {"/q", "/f /s", "f", "/", "/f /se /lm extra", "/sel"}) {
+    for (const char* line : {"/x", "/f /s", "f", "/", "/f /se /lm extra", "/sel"}) {
         Options options;
         EXPECT_FALSE(CDriverPackageInstaller::ParseOptions(line, options)) << line;
     }
@@ -72,79 +82,114 @@ BOOL WINAPI FakeInstall(HWND, LPCSTR infPath, DWORD flags, PBOOL reboot)
     return TRUE;
 }
 
-class DriverPackageInstall : public ::testing::Test {
+// One installation: what the folder holds, what the platform answers, what
+// the installer must do and report.
+struct InstallCase {
+    const char* name;
+    const char* commandLine;
+    DWORD updateError;
+    BOOL updateReboot;
+    const char* packageText;  // win7-64.inf as written; null: the stored one, "": none
+    const char* extraInf;     // another INF beside it, or null
+    std::vector<std::string> calls;
+    Outcome outcome;
+    DWORD exitCode;
+};
+
+const InstallCase kInstallCases[] = {
+    {"Connected", "/f /se /lm", ERROR_SUCCESS, FALSE, nullptr, nullptr, {"update"}, Outcome::Installed, 0x00000001},
+    {"RestartNeeded", "/f /se /lm", ERROR_SUCCESS, TRUE, nullptr, nullptr, {"update"}, Outcome::Installed,
+     0x40000001},
+    {"AlreadyUpToDate", "/lm", ERROR_NO_MORE_ITEMS, FALSE, nullptr, nullptr, {"update"}, Outcome::UpToDate,
+     0x00000100},
+    {"AbsentInLegacyMode", "/f /se /lm", ERROR_NO_SUCH_DEVINST, FALSE, nullptr, nullptr, {"update", "install"},
+     Outcome::ReadyForDevice, 0x00000100},
+    {"AbsentWithoutLegacyMode", "/f /se", ERROR_NO_SUCH_DEVINST, FALSE, nullptr, nullptr, {"update"},
+     Outcome::Failed, 0x80010000},
+    {"OtherFailure", "/f /se /lm", ERROR_ACCESS_DENIED, FALSE, nullptr, nullptr, {"update"}, Outcome::Failed,
+     0x80010000},
+    {"NoInf", "/f /se /lm", ERROR_SUCCESS, FALSE, "", nullptr, {}, Outcome::Failed, 0x80010000},
+    // An INF in its place that binds the display's id to something else.
+    {"ReplacedInf", "/f /se /lm", ERROR_SUCCESS, FALSE,
+     "[Version]\r\nSignature=\"$Windows NT$\"\r\n[DeviceList.NTamd64]\r\n%Evil%=Evil,USB\\VID_1C71&PID_C005\r\n", nullptr,
+     {}, Outcome::Failed, 0x80010000},
+    // A planted INF is refused and counted; the stored package still goes in.
+    {"PlantedInf", "/f /se /lm", ERROR_SUCCESS, FALSE, nullptr, "oem-planted.inf", {"update"}, Outcome::Installed,
+     0x80010001},
+};
+
+class DriverPackageInstall : public ::testing::TestWithParam<InstallCase> {
 protected:
     void SetUp() override
     {
         g_calls.clear();
-        g_updateError = ERROR_SUCCESS;
-        g_updateReboot = FALSE;
+        g_updateError = GetParam().updateError;
+        g_updateReboot = GetParam().updateReboot;
         folder = FreshDir("dpinst-logic");
         inf = folder + "\\win7-64.inf";
-        WriteBytes(inf, ReadBytes(SourceDir() + "\\tools\\installer\\payloads\\win7-64.inf"));
     }
     void TearDown() override { RemoveTree(folder); }
 
-    DWORD Install(const char* commandLine)
+    CDriverPackageInstaller::Result Install(const char* commandLine, const std::string& in)
     {
         Options options;
         EXPECT_TRUE(CDriverPackageInstaller::ParseOptions(commandLine, options));
-        return CDriverPackageInstaller(options, {FakeUpdate, FakeInstall}).InstallFolder(folder);
+        return CDriverPackageInstaller(options, StoredInf(), {FakeUpdate, FakeInstall}).InstallFolder(in);
     }
 
     std::string folder;
     std::string inf;
 };
 
-TEST_F(DriverPackageInstall, ConnectedDisplayGetsTheDriverThroughPlugAndPlay)
+TEST_P(DriverPackageInstall, InstallsOnlyTheStoredPackageAndPacksTheOutcome)
 {
-    EXPECT_EQ(Install("/f /se /lm"), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(g_calls.size(), 1u);
-    EXPECT_EQ(g_calls[0].function, "update");
-    EXPECT_EQ(g_calls[0].hardwareId, "USB\\VID_1C71&PID_C005");
-    EXPECT_EQ(g_calls[0].infPath, inf);
-    EXPECT_EQ(g_calls[0].flags, static_cast<DWORD>(INSTALLFLAG_FORCE));
+    const InstallCase& c = GetParam();
+    if (!c.packageText)
+        WriteBytes(inf, StoredInf());
+    else if (*c.packageText)
+        WriteBytes(inf, c.packageText);
+    if (c.extraInf)
+        WriteBytes(folder + "\\" + c.extraInf, StoredInf());
 
+    const CDriverPackageInstaller::Result result = Install(c.commandLine, folder);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.ExitCode(), c.exitCode) << std::hex << result.ExitCode();
+    if (c.outcome == Outcome::Failed && c.updateError != ERROR_SUCCESS) {
+        EXPECT_EQ(result.dwError, c.updateError);
+    }
+    if (c.extraInf) {
+        ASSERT_EQ(result.refusedInfs.size(), 1u);
+        EXPECT_EQ(result.refusedInfs[0], folder + "\\" + c.extraInf);
+    }
+
+    ASSERT_EQ(g_calls.size(), c.calls.size());
+    const bool force = std::string(c.commandLine).find("/f") != std::string::npos;
+    for (size_t i = 0; i < c.calls.size(); ++i) {
+        EXPECT_EQ(g_calls[i].function, c.calls[i]);
+        EXPECT_EQ(g_calls[i].infPath, inf) << "only the stored package is installed";
+        if (c.calls[i] == "update") {
+            EXPECT_EQ(g_calls[i].hardwareId, "USB\\VID_1C71&PID_C005");
+            EXPECT_EQ(g_calls[i].flags, force ? static_cast<DWORD>(INSTALLFLAG_FORCE) : 0u);
+        } else {
+            EXPECT_EQ(g_calls[i].flags, force ? static_cast<DWORD>(DIIRFLAG_FORCE_INF) : 0u);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DriverPackageInstall, ::testing::ValuesIn(kInstallCases),
+                         [](const ::testing::TestParamInfo<InstallCase>& info) { return info.param.name; });
+
+// An installer that cannot tell its own folder never looks elsewhere (the
+// current folder, the root of the current drive).
+TEST(DriverPackageFolder, WithoutItsOwnFolderItFails)
+{
     g_calls.clear();
-    EXPECT_EQ(Install("/se"), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(g_calls.size(), 1u);
-    EXPECT_EQ(g_calls[0].flags, 0u);
-}
-
-TEST_F(DriverPackageInstall, ARestartNeededIsTheExitCode)
-{
-    g_updateReboot = TRUE;
-    EXPECT_EQ(Install("/f /se /lm"), static_cast<DWORD>(ERROR_SUCCESS_REBOOT_REQUIRED));
-}
-
-TEST_F(DriverPackageInstall, AbsentDisplayInLegacyModeGoesIntoTheDriverStore)
-{
-    g_updateError = ERROR_NO_SUCH_DEVINST;
-    EXPECT_EQ(Install("/f /se /lm"), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(g_calls.size(), 2u);
-    EXPECT_EQ(g_calls[1].function, "install");
-    EXPECT_EQ(g_calls[1].infPath, inf);
-    EXPECT_EQ(g_calls[1].flags, static_cast<DWORD>(DIIRFLAG_FORCE_INF));
-}
-
-TEST_F(DriverPackageInstall, AbsentDisplayWithoutLegacyModeFails)
-{
-    g_updateError = ERROR_NO_SUCH_DEVINST;
-    EXPECT_EQ(Install("/f /se"), static_cast<DWORD>(ERROR_NO_SUCH_DEVINST));
-    EXPECT_EQ(g_calls.size(), 1u);
-}
-
-TEST_F(DriverPackageInstall, OtherFailuresAreReportedAsTheyAre)
-{
-    g_updateError = ERROR_ACCESS_DENIED;
-    EXPECT_EQ(Install("/f /se /lm"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(g_calls.size(), 1u);
-}
-
-TEST_F(DriverPackageInstall, NoInfBesideTheInstaller)
-{
-    DeleteFileA(inf.c_str());
-    EXPECT_EQ(Install("/f /se /lm"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(CDriverPackageInstaller::FolderOf("DPInst.exe"), "");
+    for (const char* folder : {"", ".", "CellivantaInstall"}) {
+        const auto result = CDriverPackageInstaller({}, StoredInf(), {FakeUpdate, FakeInstall}).InstallFolder(folder);
+        EXPECT_EQ(result.outcome, Outcome::Failed) << folder;
+        EXPECT_EQ(result.dwError, static_cast<DWORD>(ERROR_PATH_NOT_FOUND)) << folder;
+    }
     EXPECT_TRUE(g_calls.empty());
 }
 
@@ -154,29 +199,39 @@ protected:
     void SetUp() override
     {
         const std::string name = GetParam();
+        is64Bit = name != "DPInst.exe";
         folder = FreshDir(std::string("dpinst-") + name);
         program = folder + "\\" + name;
-        const std::string source = (name == "DPInst.exe" ? BinDir() : Bin64Dir()) + "\\" + name;
+        const std::string source = (is64Bit ? Bin64Dir() : BinDir()) + "\\" + name;
         ASSERT_TRUE(CopyFileA(source.c_str(), program.c_str(), FALSE)) << source;
     }
     void TearDown() override { RemoveTree(folder); }
 
     int Run(const char* parameters) { return RunProgram("\"" + program + "\" " + parameters); }
 
+    bool is64Bit = false;
     std::string folder;
     std::string program;
 };
 
-TEST_P(DriverPackageProgram, InstallsTheInfBesideIt)
+TEST_P(DriverPackageProgram, QuietRunsReportByExitCodeOnly)
 {
-    WriteBytes(folder + "\\win7-64.inf", ReadBytes(SourceDir() + "\\tools\\installer\\payloads\\win7-64.inf"));
-    EXPECT_EQ(Run("/f /se /lm"), 0);
+    EXPECT_EQ(Run("/f /q /lm"), static_cast<int>(0x80010000)) << "no INF beside it";
+    EXPECT_EQ(Run("/x /q"), static_cast<int>(0x80010000)) << "an unknown option";
+    WriteBytes(folder + "\\win7-64.inf", StoredInf());
+    EXPECT_EQ(Run("/f /sw /lm"), 0x00000001);
 }
 
-TEST_P(DriverPackageProgram, ReportsByExitCodeWhenSilent)
+// A program of the user plants DLLs and an INF in the installer's folder
+// before the user accepts the elevation prompt: none may be used.
+TEST_P(DriverPackageProgram, PlantedDllsAndInfsAreLeftAlone)
 {
-    EXPECT_EQ(Run("/f /se /lm"), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Run("/q /se"), ERROR_INVALID_PARAMETER);
+    WriteBytes(folder + "\\win7-64.inf", StoredInf());
+    WriteBytes(folder + "\\oem-planted.inf", StoredInf());
+    PlantedDlls planted(folder, {"newdev.dll", "comctl32.dll"}, is64Bit);
+    ASSERT_TRUE(planted.WouldBeFound()) << "the test registration must set WINEDLLOVERRIDES";
+    EXPECT_EQ(Run("/f /q /lm"), static_cast<int>(0x80010001));
+    EXPECT_EQ(planted.Loaded(), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, DriverPackageProgram, ::testing::Values("DPInst.exe", "DPInst_x64.exe"),
@@ -184,36 +239,51 @@ INSTANTIATE_TEST_SUITE_P(Editions, DriverPackageProgram, ::testing::Values("DPIn
                              return std::string(info.param) == "DPInst.exe" ? "x86" : "x64";
                          });
 
-// Without "/se" the result is also told in a message.
-TEST(DriverPackageMessage, TellsTheUserWhenNotSilent)
+// As the tool starts it ("/se"), the installer shows its window and ends on
+// the outcome page; Finish ends it with the packed exit code.
+TEST(DriverPackageWindow, AsTheToolStartsItTheUserSeesTheOutcome)
 {
-    const std::string folder = FreshDir("dpinst-message");
-    const std::string program = folder + "\\DPInst.exe";
-    ASSERT_TRUE(CopyFileA((BinDir() + "\\DPInst.exe").c_str(), program.c_str(), FALSE));
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + program + "\" /f /lm";
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
-    std::string text;
-    HWND box = WaitForMessageBox(process.dwThreadId, text);
-    EXPECT_NE(box, nullptr);
-    if (box) {
-        char title[128] = {};
-        GetWindowTextA(box, title, sizeof(title));
-        EXPECT_STREQ(title, "Cellivanta VK USB driver");
-        EXPECT_EQ(text, "The Cellivanta VK USB driver could not be installed (error 2).");
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    struct Case {
+        bool withInf;
+        const char* outcomeStart;
+        DWORD exitCode;
+    };
+    for (const Case& c : {Case{true, "The Cellivanta VK USB driver is installed.", 0x00000001},
+                          Case{false, "The Cellivanta VK USB driver could not be installed.", 0x80010000}}) {
+        SCOPED_TRACE(c.outcomeStart);
+        const std::string folder = FreshDir("dpinst-window");
+        const std::string program = folder + "\\DPInst.exe";
+        ASSERT_TRUE(CopyFileA((BinDir() + "\\DPInst.exe").c_str(), program.c_str(), FALSE));
+        if (c.withInf)
+            WriteBytes(folder + "\\win7-64.inf", StoredInf());
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        std::string commandLine = "\"" + program + "\" /f /se /lm";
+        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &process));
+        // The progress page may still be up when first looked for.
+        std::string text;
+        HWND page = nullptr;
+        EXPECT_TRUE(WaitFor([&] {
+            page = WaitForMessageBox(process.dwThreadId, text, 1000);
+            return text.compare(0, strlen(c.outcomeStart), c.outcomeStart) == 0;
+        }, 20000)) << text;
+        if (page) {
+            char caption[128] = {};
+            GetWindowTextA(page, caption, sizeof(caption));
+            EXPECT_STREQ(caption, "Cellivanta VK USB driver");
+            PostMessageA(page, WM_COMMAND, IDOK, 0);
+        }
+        EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        EXPECT_EQ(exitCode, c.exitCode);
+        TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        RemoveTree(folder);
     }
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    RemoveTree(folder);
 }
 
 }  // namespace

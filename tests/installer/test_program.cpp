@@ -1,6 +1,6 @@
 // The shipped CellivantaVKTools.exe as a user starts it: its dialog comes up
 // with the working folder in the temporary folder, and closing it ends the
-// program and removes the folder again.
+// program and removes the folder again; DLLs planted beside it are not used.
 #include "InstallerTestEnv.h"
 
 #include <gtest/gtest.h>
@@ -64,6 +64,34 @@ TEST(Program, ShowsItsDialogAndCleansUpWhenClosed)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     EXPECT_FALSE(FolderExists(workFolder));
+}
+
+// The tool runs from wherever it was saved (a downloads folder): DLLs planted
+// there under the names of the system DLLs it uses are left alone.
+TEST(Program, PlantedDllsBesideItAreNotLoaded)
+{
+    const std::string folder = FreshDir("tool-planted");
+    const std::string tool = folder + "\\CellivantaVKTools.exe";
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\CellivantaVKTools.exe").c_str(), tool.c_str(), FALSE));
+    PlantedDlls planted(folder, {"comctl32.dll", "newdev.dll"}, false);
+    ASSERT_TRUE(planted.WouldBeFound()) << "the test registration must set WINEDLLOVERRIDES";
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::string commandLine = "\"" + tool + "\"";
+    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    HWND dialog = nullptr;
+    EXPECT_TRUE(WaitFor([&] { return (dialog = FindProcessDialog(process.dwProcessId)) != nullptr; }, 20000));
+    if (dialog)
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(planted.Loaded(), std::vector<std::string>{});
+    RemoveTree(folder);
 }
 
 }  // namespace

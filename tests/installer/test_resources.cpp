@@ -75,18 +75,18 @@ TEST_F(ToolResources, EnglishDialog)
     ASSERT_TRUE(dialog.Load(module, IDD_TESSALINE_DIALOG, MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL)));
     ExpectFrame(dialog);
     EXPECT_EQ(dialog.caption, "Cellivanta VK tools installation");
-    RECT size = {0, 0, 278, 126};
+    RECT size = {0, 0, 278, 135};
     EXPECT_TRUE(EqualRect(&dialog.rect, &size));
     ExpectControls(dialog, {
-        {kNoId, kStatic, {7, 7, 271, 16}, kStatic_,
+        {kNoId, kStatic, {7, 7, 271, 25}, kStatic_,
          "This tool installs the Cellivanta VK driver for JAWS and the Cellivanta VK USB driver."},
-        {kNoId, kStatic, {7, 21, 271, 39}, kStatic_,
+        {kNoId, kStatic, {7, 30, 271, 48}, kStatic_,
          "The USB driver is necessary if you want to connect your Cellivanta VK display using the USB connection."},
-        {kNoId, kStatic, {7, 44, 271, 61}, kStatic_,
+        {kNoId, kStatic, {7, 53, 271, 70}, kStatic_,
          "To use your Cellivanta VK display with JAWS 10 or later, install the USB driver first, then install the JAWS driver."},
-        {1000, kButton, {7, 67, 271, 81}, kDefPush, "Install Cellivanta VK &USB driver"},
-        {1001, kButton, {7, 86, 271, 100}, kPush, "Install Cellivanta VK driver for &JAWS version 10 or later"},
-        {IDCANCEL, kButton, {7, 105, 271, 119}, kPush, "&Exit"},
+        {1000, kButton, {7, 76, 271, 90}, kDefPush, "Install Cellivanta VK &USB driver"},
+        {1001, kButton, {7, 95, 271, 109}, kPush, "Install Cellivanta VK driver for &JAWS version 10 or later"},
+        {IDCANCEL, kButton, {7, 114, 271, 128}, kPush, "&Exit"},
     });
 }
 

@@ -1,5 +1,6 @@
 #include "CTessalineApp.h"
 #include "CTessalineDlg.h"
+#include "SystemLibrary.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -18,10 +19,26 @@ const MessageMap* CTessalineApp::GetMessageMap() const
     return &map;
 }
 
+namespace {
+
+// comctl32 is no known DLL: taken from the system folder, not imported.
+void InitCommonControlClasses()
+{
+    using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    HMODULE comctl32 = LoadSystemLibrary("comctl32.dll");
+    auto init = comctl32 ? reinterpret_cast<InitCommonControlsExFn>(
+                               reinterpret_cast<void*>(GetProcAddress(comctl32, "InitCommonControlsEx")))
+                         : nullptr;
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), 0xFF};
+    if (init)
+        init(&controls);
+}
+
+}  // namespace
+
 BOOL CTessalineApp::InitInstance()
 {
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), 0xFF};
-    InitCommonControlsEx(&controls);
+    InitCommonControlClasses();
     CApplication::InitInstance();
     SetRegistryKey("Local AppWizard-Generated Applications");
 

@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
-# Pictures of the installation dialog in English and in French, for docs/.
+# Pictures of the installation dialog and of the USB driver installer's window
+# (while installing and at the end), in English and in French, for docs/.
 #
-#   tools/installer/screenshots.sh [BUILD_DIR]      (after `make`)
+#   tools/installer/screenshots.sh [BUILD_DIR]      (after `make test`)
 #
-# Runs the built CellivantaVKTools.exe under Xvfb in a throwaway Wine prefix of
-# its own (with a display driver, unlike the test prefix) inside Wine's virtual
+# Runs the built programs under Xvfb in a throwaway Wine prefix of its own
+# (with a display driver, unlike the test prefix) inside Wine's virtual
 # desktop, once with English and once with French user settings, and writes
-# docs/installer-en.png and docs/installer-fr.png. Wine takes the user's
-# language from the Unix locale's name only, so copies of C.utf8 named after
-# the two locales are enough.
+# docs/installer-{en,fr}.png, docs/usb-driver-installing-{en,fr}.png and
+# docs/usb-driver-installed-{en,fr}.png. The installer's window is shown by
+# installer_window_shots.exe (built with the tests), which holds it on one
+# page. Wine takes the user's language from the Unix locale's name only, so
+# copies of C.utf8 named after the two locales are enough.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 tool=$build/i686/bin/CellivantaVKTools.exe
+window=$build/i686/bin/installer_window_shots.exe
 shots=$build/shots
-[ -f "$tool" ] || { echo "build the tool first (make)" >&2; exit 1; }
+[ -f "$tool" ] && [ -f "$window" ] || { echo "build the tool and its tests first (make test)" >&2; exit 1; }
 
 export WINEPREFIX=$shots/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/.ready" ]; then
@@ -37,17 +41,25 @@ for locale in en_US.UTF-8 fr_FR.UTF-8; do
     [ -d "$shots/locale/$locale" ] || cp -r /usr/lib/locale/C.utf8 "$shots/locale/$locale"
 done
 
-# shoot LOCALE OUTPUT: the dialog as the first window of a 640x400 desktop.
+# shoot LOCALE OUTPUT PROGRAM [ARGUMENT]: the program's window in a 640x400
+# desktop, cut out of it by trimming the desktop's colour around it.
 shoot() {
     LOCPATH=$shots/locale LC_ALL=$1 xvfb-run -a -s "-screen 0 800x600x24" bash -c '
-        wine explorer /desktop=shot,640x400 "$0" >/dev/null 2>&1 &
+        wine explorer /desktop=shot,640x400 "$1" $2 >/dev/null 2>&1 &
         sleep 8
-        import -window root -crop 500x260+0+0 +repage "$1"
-        wineserver -k' "$tool" "$2"
+        import -window root -crop 640x400+0+0 +repage "$0"
+        wineserver -k' "$2" "$3" "${4:-}"
     wineserver -w || true
+    local desktop
+    desktop=$(convert "$2" -format '%[pixel:p{639,399}]' info:)
+    convert "$2" -bordercolor "$desktop" -border 1 -trim +repage "$2"
 }
 
 mkdir -p "$root/docs"
-shoot en_US.UTF-8 "$root/docs/installer-en.png"
-shoot fr_FR.UTF-8 "$root/docs/installer-fr.png"
-echo "wrote docs/installer-en.png and docs/installer-fr.png"
+for lang in en fr; do
+    locale=$([ $lang = en ] && echo en_US.UTF-8 || echo fr_FR.UTF-8)
+    shoot $locale "$root/docs/installer-$lang.png" "$tool"
+    shoot $locale "$root/docs/usb-driver-installing-$lang.png" "$window" installing
+    shoot $locale "$root/docs/usb-driver-installed-$lang.png" "$window" installed
+done
+echo "wrote docs/installer-*.png and docs/usb-driver-*.png"

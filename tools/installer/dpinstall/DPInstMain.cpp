@@ -1,53 +1,55 @@
 // Entry point of the driver package installer: installs the INF beside it and
-// reports by exit code and, unless "/se" is given, by a message.
+// reports by exit code and, unless "/q" or "/sw" is given, in its window.
 #include "CDriverPackageInstaller.h"
+#include "CInstallerWindow.h"
 #include "DPInstResource.h"
+#include "SystemLibrary.h"
 
-#include <cstdio>
+#include <vector>
 
 namespace {
 
-std::string LoadText(UINT id)
+// The module path, however long; empty when it cannot be had.
+std::string ModulePath()
 {
-    char text[512] = {};
-    LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof(text));
-    return text;
-}
-
-std::string ExeFolder()
-{
-    char path[MAX_PATH * 2] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof(path));
-    std::string folder(path, length);
-    return folder.substr(0, folder.rfind('\\'));
-}
-
-void Report(DWORD exitCode)
-{
-    std::string text;
-    UINT icon = MB_ICONINFORMATION;
-    if (exitCode == ERROR_SUCCESS) {
-        text = LoadText(IDS_INSTALLED);
-    } else if (exitCode == ERROR_SUCCESS_REBOOT_REQUIRED) {
-        text = LoadText(IDS_INSTALLED_REBOOT);
-    } else {
-        char line[600];
-        snprintf(line, sizeof(line), LoadText(IDS_FAILED).c_str(), static_cast<unsigned long>(exitCode));
-        text = line;
-        icon = MB_ICONERROR;
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return std::string();
+        if (length < buffer.size())
+            return std::string(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);
     }
-    MessageBoxA(nullptr, text.c_str(), LoadText(IDS_TITLE).c_str(), MB_OK | icon);
+}
+
+std::string StoredPackage()
+{
+    HMODULE module = GetModuleHandleA(nullptr);
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(IDR_DRIVER_PACKAGE), MAKEINTRESOURCEA(10));  // RT_RCDATA
+    if (!resource)
+        return std::string();
+    const char* data = static_cast<const char*>(LockResource(LoadResource(module, resource)));
+    return data ? std::string(data, SizeofResource(module, resource)) : std::string();
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
+    RestrictDllSearchToSystemFolder();
     CDriverPackageInstaller::Options options;
-    DWORD exitCode = ERROR_INVALID_PARAMETER;
-    if (CDriverPackageInstaller::ParseOptions(commandLine, options))
-        exitCode = CDriverPackageInstaller(options).InstallFolder(ExeFolder());
-    if (!options.bSilent)
-        Report(exitCode);
-    return static_cast<int>(exitCode);
+    const bool valid = CDriverPackageInstaller::ParseOptions(commandLine, options);
+    auto installation = [&] {
+        if (!valid) {
+            CDriverPackageInstaller::Result refused;
+            refused.dwError = ERROR_INVALID_PARAMETER;
+            return refused;
+        }
+        // An installer that cannot tell its own folder gets an empty one and fails.
+        const std::string folder = CDriverPackageInstaller::FolderOf(ModulePath());
+        return CDriverPackageInstaller(options, StoredPackage()).InstallFolder(folder);
+    };
+    const CDriverPackageInstaller::Result result = options.bQuiet ? installation() : CInstallerWindow::Run(installation);
+    return static_cast<int>(result.ExitCode());
 }

@@ -3,7 +3,8 @@
 ; Puts VK.JLB and its key map kvbrl.ini into the folder where JAWS looks for
 ; braille drivers of other makers, as JAWS itself records it in the registry
 ; (asked through Pellacore). Without that folder JAWS could never load the
-; driver, so the setup then stops and installs nothing. Runs silently with /S.
+; driver, so the setup then stops and installs nothing; so it does on 32-bit
+; Windows, where the 64-bit driver cannot load. Runs silently with /S.
 ; The uninstaller removes exactly what the setup put there.
 ;
 ; vkkeys.exe, the key map checker, goes beside them.
@@ -25,6 +26,10 @@ ManifestSupportedOS all
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\CellivantaVK"
 ; Exit code when JAWS names no folder for drivers of other makers.
 !define EXIT_NO_JAWS_FOLDER 2
+; Exit code on 32-bit Windows, where the 64-bit driver cannot load.
+!define EXIT_NEEDS_64BIT 3
+; Where a silent setup writes why it stopped.
+!define SETUP_LOG "$TEMP\Cellivanta VK setup.log"
 
 Name "$(ProductName)"
 OutFile "${OUTFILE}"
@@ -59,6 +64,8 @@ LangString FinishText ${LANG_ENGLISH} "The Cellivanta VK driver is installed in 
 LangString FinishText ${LANG_FRENCH} "Le pilote Cellivanta VK est installé dans $INSTDIR.$\r$\n$\r$\nDémarrez JAWS et choisissez l'afficheur Cellivanta VK dans ses réglages braille."
 LangString NoJawsFolder ${LANG_ENGLISH} "JAWS 10 or later was not found: this computer has no folder where JAWS looks for braille displays of other makers.$\r$\n$\r$\nInstall JAWS first, then run this setup again. Nothing was installed."
 LangString NoJawsFolder ${LANG_FRENCH} "JAWS 10 ou subséquent est introuvable : cet ordinateur n'a aucun dossier où JAWS cherche les afficheurs braille d'autres fabricants.$\r$\n$\r$\nInstallez d'abord JAWS, puis relancez cette installation. Rien n'a été installé."
+LangString Needs64Bit ${LANG_ENGLISH} "The Cellivanta VK braille driver needs 64-bit Windows, and this computer runs 32-bit Windows.$\r$\n$\r$\nNothing was installed."
+LangString Needs64Bit ${LANG_FRENCH} "Le pilote braille Cellivanta VK nécessite Windows 64 bits, et cet ordinateur utilise Windows 32 bits.$\r$\n$\r$\nRien n'a été installé."
 LangString InstallingInto ${LANG_ENGLISH} "Installing the Cellivanta VK driver into $INSTDIR"
 LangString InstallingInto ${LANG_FRENCH} "Installation du pilote Cellivanta VK dans $INSTDIR"
 LangString EmulatorClosed ${LANG_ENGLISH} "The PC emulator was asked to close."
@@ -79,16 +86,34 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
     System::Call "$PLUGINSDIR\Pellacore::${FUNCTION} ?u"
 !macroend
 
+; Stops the setup before anything is installed: the reason goes into a
+; message box, or into the setup log when the setup runs silently.
+!macro StopSetup TEXT CODE
+    ${If} ${Silent}
+        FileOpen $9 "${SETUP_LOG}" a
+        FileSeek $9 0 END
+        FileWrite $9 "${TEXT}$\r$\n"
+        FileClose $9
+    ${EndIf}
+    MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
+    SetErrorLevel ${CODE}
+    Quit
+!macroend
+
 Function .onInit
     InitPluginsDir
     File "/oname=$PLUGINSDIR\Pellacore.dll" "${PELLACORE_DLL}"
+    ; The braille driver is a 64-bit library: on 32-bit Windows JAWS could
+    ; never load it.
+    !insertmacro CallPellacore "Is64BitsOS() i .r0"
+    ${If} $0 != 1
+        !insertmacro StopSetup "$(Needs64Bit)" ${EXIT_NEEDS_64BIT}
+    ${EndIf}
     ; Room for 260 bytes and the terminator, the most the library reads.
     !insertmacro CallPellacore "GetThirdPartyFolderFromRegistry(i 261, m .r1) i .r0"
     ${If} $0 != 1
     ${OrIf} $1 == ""
-        MessageBox MB_OK|MB_ICONSTOP "$(NoJawsFolder)" /SD IDOK
-        SetErrorLevel ${EXIT_NO_JAWS_FOLDER}
-        Quit
+        !insertmacro StopSetup "$(NoJawsFolder)" ${EXIT_NO_JAWS_FOLDER}
     ${EndIf}
     StrCpy $INSTDIR $1
 FunctionEnd

@@ -1,0 +1,35 @@
+// The installer's window, in the user's language: a progress page naming the
+// device while the installation runs on a worker thread, then a page with the
+// outcome in plain words and a Finish button. Each page is a dialog of its
+// own, so that screen readers read the outcome page as they read any newly
+// opened dialog.
+#pragma once
+
+#include "CDriverPackageInstaller.h"
+
+#include <functional>
+#include <thread>
+
+class CInstallerWindow {
+public:
+    using Installation = std::function<CDriverPackageInstaller::Result()>;
+
+    // Shows the progress page while installation runs, then the outcome until
+    // the user presses Finish (or Escape, or closes the window). Returns the
+    // installation's result.
+    static CDriverPackageInstaller::Result Run(const Installation& installation);
+
+    // The outcome page's text for a result.
+    static std::string OutcomeText(const CDriverPackageInstaller::Result& result);
+
+private:
+    explicit CInstallerWindow(const Installation& installation);
+
+    static INT_PTR CALLBACK InstallingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK FinishedProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    const Installation& m_installation;
+    CDriverPackageInstaller::Result m_result;
+    std::string m_outcomeText;
+    std::thread m_worker;
+};
