@@ -24,6 +24,13 @@ HANDLE OpenPortDefault(const char* devicePath)
 }
 
 std::atomic<CSerialCommHelper::OpenPortFn> g_openPort{OpenPortDefault};
+std::atomic<const SerialPortCalls*> g_portCalls{nullptr};
+
+const SerialPortCalls& Port()
+{
+    const SerialPortCalls* calls = g_portCalls.load();
+    return calls ? *calls : SystemSerialPortCalls();
+}
 
 const char kDevicePrefix[] = "\\\\.\\";
 const char kDevicePathOfCom[] = "\\\\.\\COM";
@@ -55,6 +62,11 @@ std::string CSerialCommHelper::NormalisePortName(const std::string& portName)
 CSerialCommHelper::OpenPortFn CSerialCommHelper::SetOpenPortFn(OpenPortFn fn)
 {
     return g_openPort.exchange(fn ? fn : OpenPortDefault);
+}
+
+const SerialPortCalls* CSerialCommHelper::SetPortCalls(const SerialPortCalls* calls)
+{
+    return g_portCalls.exchange(calls);
 }
 
 HRESULT CSerialCommHelper::Init(std::string portName, DWORD dwBaudRate, BYTE byParity, BYTE byStopBits,
@@ -105,11 +117,11 @@ HRESULT CSerialCommHelper::ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE b
 {
     if (FAILED(PurgePort()))
         return E_FAIL;
-    if (!FlushFileBuffers(m_hPort)) {
+    if (!Port().FlushFileBuffers(m_hPort)) {
         Trace("CSerialCommHelper :  Error in flushing the COM Port buffers");
         return E_FAIL;
     }
-    if (!SetCommMask(m_hPort, EV_RXCHAR | EV_TXEMPTY)) {
+    if (!Port().SetCommMask(m_hPort, EV_RXCHAR | EV_TXEMPTY)) {
         Trace("CSerialCommHelper : Failed to Set Comm Mask Reason: %lu", GetLastError());
         return E_FAIL;
     }
@@ -117,7 +129,7 @@ HRESULT CSerialCommHelper::ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE b
         return E_FAIL;
     // Reads return at once with whatever is waiting; writes have no port time-out.
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
-    if (!SetCommTimeouts(m_hPort, &timeouts)) {
+    if (!Port().SetCommTimeouts(m_hPort, &timeouts)) {
         Trace("CSerialCommHelper :  Error setting time-outs. %lu", GetLastError());
         return E_FAIL;
     }
@@ -128,7 +140,7 @@ HRESULT CSerialCommHelper::PurgePort()
 {
     static const DWORD kPurgeOrder[] = {PURGE_RXCLEAR, PURGE_TXCLEAR, PURGE_RXABORT, PURGE_TXABORT};
     for (DWORD flags : kPurgeOrder) {
-        if (!PurgeComm(m_hPort, flags)) {
+        if (!Port().PurgeComm(m_hPort, flags)) {
             Trace("CSerialCommHelper :  Error in purging the COM Port");
             return E_FAIL;
         }
@@ -140,7 +152,7 @@ HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BY
 {
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
-    if (!GetCommState(m_hPort, &dcb)) {
+    if (!Port().GetCommState(m_hPort, &dcb)) {
         Trace("CSerialCommHelper : Failed to Get Comm State Reason: %lu", GetLastError());
         return E_FAIL;
     }
@@ -152,7 +164,7 @@ HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BY
     dcb.fOutxDsrFlow = 0;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    if (!SetCommState(m_hPort, &dcb)) {
+    if (!Port().SetCommState(m_hPort, &dcb)) {
         Trace("CSerialCommHelper : Failed to Set Comm State Reason: %lu", GetLastError());
         return E_FAIL;
     }
@@ -209,7 +221,7 @@ void CSerialCommHelper::ReleaseConnection()
     CloseAndCleanHandle(m_hThread);
     CloseAndCleanHandle(m_hDataReadEvent);
     if (m_hPort != INVALID_HANDLE_VALUE) {
-        PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+        Port().PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
         CloseAndCleanHandle(m_hPort);
     }
 }
@@ -235,14 +247,14 @@ HRESULT CSerialCommHelper::WriteAndWait(OVERLAPPED& overlapped, const char* data
 {
     // The port is closed when a later Init failed after ending the earlier opening.
     if (m_hPort == INVALID_HANDLE_VALUE ||
-        (!WriteFile(m_hPort, data, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING)) {
+        (!Port().WriteFile(m_hPort, data, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING)) {
         Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
         return E_FAIL;
     }
     DWORD written = 0;
     switch (WaitForSingleObject(overlapped.hEvent, kWriteTimeoutMs)) {
     case WAIT_OBJECT_0:
-        if (GetOverlappedResult(m_hPort, &overlapped, &written, FALSE))
+        if (Port().GetOverlappedResult(m_hPort, &overlapped, &written, FALSE))
             return S_OK;
         Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
         return E_FAIL;
@@ -261,8 +273,8 @@ HRESULT CSerialCommHelper::WriteAndWait(OVERLAPPED& overlapped, const char* data
 void CSerialCommHelper::CancelPending(OVERLAPPED& overlapped)
 {
     DWORD transferred = 0;
-    CancelIoEx(m_hPort, &overlapped);
-    GetOverlappedResult(m_hPort, &overlapped, &transferred, TRUE);
+    Port().CancelIoEx(m_hPort, &overlapped);
+    Port().GetOverlappedResult(m_hPort, &overlapped, &transferred, TRUE);
 }
 
 HRESULT CSerialCommHelper::ReadAvailable(std::string& data)
@@ -326,7 +338,7 @@ void CSerialCommHelper::WorkerLoop()
 // True while the wait is outstanding and must be ended before its record goes.
 bool CSerialCommHelper::StartCommWait(OVERLAPPED& overlapped, DWORD& eventMask)
 {
-    if (WaitCommEvent(m_hPort, &eventMask, &overlapped)) {
+    if (Port().WaitCommEvent(m_hPort, &eventMask, &overlapped)) {
         SetEvent(overlapped.hEvent);
         return false;
     }
@@ -337,9 +349,9 @@ bool CSerialCommHelper::StartCommWait(OVERLAPPED& overlapped, DWORD& eventMask)
 void CSerialCommHelper::EndCommWait(OVERLAPPED& overlapped)
 {
     DWORD transferred = 0;
-    if (!CancelIoEx(m_hPort, &overlapped) && WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0)
-        SetCommMask(m_hPort, 0);  // also ends a pending wait
-    GetOverlappedResult(m_hPort, &overlapped, &transferred, TRUE);
+    if (!Port().CancelIoEx(m_hPort, &overlapped) && WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0)
+        Port().SetCommMask(m_hPort, 0);  // also ends a pending wait
+    Port().GetOverlappedResult(m_hPort, &overlapped, &transferred, TRUE);
 }
 
 // One look for received bytes after a pause; false when the transport is
@@ -411,7 +423,7 @@ bool CSerialCommHelper::BytesWaiting(DWORD& count)
 {
     COMSTAT status{};
     DWORD errors = 0;
-    if (!ClearCommError(m_hPort, &errors, &status))
+    if (!Port().ClearCommError(m_hPort, &errors, &status))
         return false;
     count = status.cbInQue;
     return true;
@@ -421,13 +433,13 @@ bool CSerialCommHelper::ReadBlock(OVERLAPPED& overlapped, char* block, DWORD siz
 {
     got = 0;
     ResetEvent(overlapped.hEvent);
-    if (!ReadFile(m_hPort, block, size, nullptr, &overlapped)) {
+    if (!Port().ReadFile(m_hPort, block, size, nullptr, &overlapped)) {
         if (GetLastError() != ERROR_IO_PENDING)
             return false;
         if (WaitForSingleObject(overlapped.hEvent, kReadWaitMs) != WAIT_OBJECT_0)
-            CancelIoEx(m_hPort, &overlapped);
+            Port().CancelIoEx(m_hPort, &overlapped);
     }
-    if (GetOverlappedResult(m_hPort, &overlapped, &got, TRUE))
+    if (Port().GetOverlappedResult(m_hPort, &overlapped, &got, TRUE))
         return true;
     if (GetLastError() != ERROR_OPERATION_ABORTED)
         return false;

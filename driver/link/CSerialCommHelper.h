@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CSerialBuffer.h"
+#include "SerialPortCalls.h"
 
 #include <windows.h>
 #include <atomic>
@@ -41,6 +42,10 @@ public:
     // error set; null restores the real opening. Returns the previous one.
     using OpenPortFn = HANDLE (*)(const char* devicePath);
     static OpenPortFn SetOpenPortFn(OpenPortFn fn);
+    // Seam around every other call made on the open port, so that tests can
+    // play the comm events of a port; null restores the system's calls.
+    // Returns the previous table (null for the system's).
+    static const SerialPortCalls* SetPortCalls(const SerialPortCalls* calls);
 
     static constexpr int kMaxOpenRetries = 3;
     static constexpr DWORD kOpenRetryDelayMs = 1000;
