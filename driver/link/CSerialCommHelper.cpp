@@ -220,6 +220,8 @@ void CSerialCommHelper::ReleaseConnection()
     CloseAndCleanHandle(m_hStopEvent);
     CloseAndCleanHandle(m_hThread);
     CloseAndCleanHandle(m_hDataReadEvent);
+    // What this port sent must not be taken for the next port's answer.
+    m_rxBuffer.Flush();
     if (m_hPort != INVALID_HANDLE_VALUE) {
         Port().PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
         CloseAndCleanHandle(m_hPort);

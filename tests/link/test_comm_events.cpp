@@ -48,6 +48,7 @@ public:
     // The line: bytes that arrive (EV_RXCHAR) and what was written to it.
     void Receive(const std::string& bytes);
     std::string Sent();
+    bool InputEmpty();
     // Ends the pending comm-event wait with this mask (0: no event), once
     // the worker has one pending; false when none came.
     bool EndWait(DWORD mask);
@@ -166,6 +167,12 @@ std::string ScriptedPort::Sent()
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     return m_sent;
+}
+
+bool ScriptedPort::InputEmpty()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_input.empty();
 }
 
 bool ScriptedPort::WaitPending()
@@ -537,6 +544,28 @@ TEST(CommEvents, FailedReadKeepsEarlierBytesEndsTheWorkerAndWritesStayHonest)
     EXPECT_EQ(serial.Write("x", 1), E_FAIL);
     EXPECT_EQ(port.Sent(), "w");
     EXPECT_EQ(serial.UnInit(), S_OK);
+}
+
+// --- faults ----------------------------------------------------------------------
+
+// A late answer from one candidate port must not be credited to the next.
+TEST(CommEvents, NewConnectionStartsWithAnEmptyReceiveBuffer)
+{
+    for (bool unInitFirst : {false, true}) {
+        ScriptedPort port;
+        CSerialCommHelper serial;
+        ASSERT_EQ(Connect(serial), S_OK);
+        port.Receive("late");
+        // Drained into the buffer, never read out.
+        ASSERT_TRUE(testenv::PumpUntil([&] { return port.InputEmpty(); }, 2000));
+        if (unInitFirst)
+            serial.UnInit();
+        ASSERT_EQ(Connect(serial), S_OK);
+        std::string out = "unread";
+        EXPECT_EQ(serial.ReadAvailable(out), S_OK);
+        EXPECT_EQ(out, "") << (unInitFirst ? "after UnInit" : "Init over an open port");
+        serial.UnInit();
+    }
 }
 
 }  // namespace
