@@ -22,7 +22,7 @@ namespace {
 const ULONG_PTR kPending = 0x103;  // STATUS_PENDING
 // How long a serial driver that will not end a cancelled operation keeps
 // GetOverlappedResult(..., TRUE) waiting before it lets go after all.
-const DWORD kLateDriverMs = 3000;
+const DWORD kLateDriverMs = 5000;
 
 enum OpKind { kNone, kWait, kRead, kWrite };
 
@@ -565,6 +565,42 @@ TEST(CommEvents, NewConnectionStartsWithAnEmptyReceiveBuffer)
         EXPECT_EQ(serial.ReadAvailable(out), S_OK);
         EXPECT_EQ(out, "") << (unInitFirst ? "after UnInit" : "Init over an open port");
         serial.UnInit();
+    }
+}
+
+// A serial driver that never ends a cancelled operation must neither hold
+// the caller nor have the operation's record freed under it.
+TEST(CommEvents, CancelThatNeverEndsLetsTheCallerGo)
+{
+    for (OpKind hangs : {kWrite, kRead, kWait}) {
+        SCOPED_TRACE(hangs == kWrite ? "write" : hangs == kRead ? "read" : "comm-event wait");
+        testenv::TraceCapture trace;
+        ScriptedPort port;
+        port.hangs = hangs;
+        CSerialCommHelper serial;
+        ASSERT_EQ(Connect(serial), S_OK);
+        const DWORD start = GetTickCount();
+        if (hangs == kWrite) {
+            EXPECT_EQ(serial.Write("x", 1), E_FAIL);
+        } else if (hangs == kRead) {
+            port.Receive("abc");
+        }
+        if (hangs != kWait) {
+            // The port is given up: the worker ends and writes fail.
+            EXPECT_TRUE(testenv::PumpUntil([&] { return trace.Contains(kWorkerEnded); }, 2000));
+            EXPECT_EQ(serial.Write("y", 1), E_FAIL);
+        }
+        std::string out;
+        EXPECT_EQ(serial.ReadAvailable(out), S_OK);
+        EXPECT_EQ(serial.UnInit(), S_OK);
+        EXPECT_LT(GetTickCount() - start, 2500u);  // about 400 ms expected
+        EXPECT_TRUE(trace.Contains("did not end"));
+        EXPECT_EQ(port.FinishHanging(), 1) << "the record's event was closed while the port could still end it";
+
+        port.hangs = kNone;
+        ASSERT_EQ(Connect(serial), S_OK);
+        EXPECT_EQ(serial.Write("z", 1), S_OK);
+        EXPECT_EQ(serial.UnInit(), S_OK);
     }
 }
 
