@@ -3,6 +3,8 @@
 
 #include <process.h>
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 namespace {
 
@@ -24,11 +26,55 @@ HANDLE OpenPortDefault(const char* devicePath)
 }
 
 std::atomic<CSerialCommHelper::OpenPortFn> g_openPort{OpenPortDefault};
+std::atomic<const SerialPortCalls*> g_portCalls{nullptr};
+
+const SerialPortCalls& Port()
+{
+    const SerialPortCalls* calls = g_portCalls.load();
+    return calls ? *calls : SystemSerialPortCalls();
+}
 
 const char kDevicePrefix[] = "\\\\.\\";
 const char kDevicePathOfCom[] = "\\\\.\\COM";
 
 }  // namespace
+
+// One overlapped operation on the port and all the system may write while it
+// runs: the record, its event, the bytes read or written, the event mask. On
+// the heap, so that an operation a cancel does not end can be left to the
+// system rather than freed under it.
+struct CSerialCommHelper::PortOperation {
+    OVERLAPPED overlapped{};
+    DWORD dwEventMask = 0;
+    char* pBytes = nullptr;
+
+    // Null when memory or the event cannot be had.
+    static PortOperation* New(DWORD byteCount);
+    static void Free(PortOperation*& operation);
+};
+
+CSerialCommHelper::PortOperation* CSerialCommHelper::PortOperation::New(DWORD byteCount)
+{
+    PortOperation* operation = new (std::nothrow) PortOperation;
+    if (operation == nullptr)
+        return nullptr;
+    operation->overlapped.hEvent = NewEvent(true);
+    if (byteCount > 0)
+        operation->pBytes = new (std::nothrow) char[byteCount]();
+    if (operation->overlapped.hEvent == INVALID_HANDLE_VALUE || (byteCount > 0 && operation->pBytes == nullptr))
+        Free(operation);
+    return operation;
+}
+
+void CSerialCommHelper::PortOperation::Free(PortOperation*& operation)
+{
+    if (operation == nullptr)
+        return;
+    CloseAndCleanHandle(operation->overlapped.hEvent);
+    delete[] operation->pBytes;
+    delete operation;
+    operation = nullptr;
+}
 
 CSerialCommHelper::CSerialCommHelper()
     : m_state(CS_UnInit), m_hPort(INVALID_HANDLE_VALUE), m_hStopEvent(INVALID_HANDLE_VALUE),
@@ -55,6 +101,11 @@ std::string CSerialCommHelper::NormalisePortName(const std::string& portName)
 CSerialCommHelper::OpenPortFn CSerialCommHelper::SetOpenPortFn(OpenPortFn fn)
 {
     return g_openPort.exchange(fn ? fn : OpenPortDefault);
+}
+
+const SerialPortCalls* CSerialCommHelper::SetPortCalls(const SerialPortCalls* calls)
+{
+    return g_portCalls.exchange(calls);
 }
 
 HRESULT CSerialCommHelper::Init(std::string portName, DWORD dwBaudRate, BYTE byParity, BYTE byStopBits,
@@ -105,11 +156,11 @@ HRESULT CSerialCommHelper::ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE b
 {
     if (FAILED(PurgePort()))
         return E_FAIL;
-    if (!FlushFileBuffers(m_hPort)) {
+    if (!Port().FlushFileBuffers(m_hPort)) {
         Trace("CSerialCommHelper :  Error in flushing the COM Port buffers");
         return E_FAIL;
     }
-    if (!SetCommMask(m_hPort, EV_RXCHAR | EV_TXEMPTY)) {
+    if (!Port().SetCommMask(m_hPort, EV_RXCHAR | EV_TXEMPTY)) {
         Trace("CSerialCommHelper : Failed to Set Comm Mask Reason: %lu", GetLastError());
         return E_FAIL;
     }
@@ -117,7 +168,7 @@ HRESULT CSerialCommHelper::ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE b
         return E_FAIL;
     // Reads return at once with whatever is waiting; writes have no port time-out.
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
-    if (!SetCommTimeouts(m_hPort, &timeouts)) {
+    if (!Port().SetCommTimeouts(m_hPort, &timeouts)) {
         Trace("CSerialCommHelper :  Error setting time-outs. %lu", GetLastError());
         return E_FAIL;
     }
@@ -128,7 +179,7 @@ HRESULT CSerialCommHelper::PurgePort()
 {
     static const DWORD kPurgeOrder[] = {PURGE_RXCLEAR, PURGE_TXCLEAR, PURGE_RXABORT, PURGE_TXABORT};
     for (DWORD flags : kPurgeOrder) {
-        if (!PurgeComm(m_hPort, flags)) {
+        if (!Port().PurgeComm(m_hPort, flags)) {
             Trace("CSerialCommHelper :  Error in purging the COM Port");
             return E_FAIL;
         }
@@ -140,7 +191,7 @@ HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BY
 {
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
-    if (!GetCommState(m_hPort, &dcb)) {
+    if (!Port().GetCommState(m_hPort, &dcb)) {
         Trace("CSerialCommHelper : Failed to Get Comm State Reason: %lu", GetLastError());
         return E_FAIL;
     }
@@ -152,7 +203,7 @@ HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BY
     dcb.fOutxDsrFlow = 0;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    if (!SetCommState(m_hPort, &dcb)) {
+    if (!Port().SetCommState(m_hPort, &dcb)) {
         Trace("CSerialCommHelper : Failed to Set Comm State Reason: %lu", GetLastError());
         return E_FAIL;
     }
@@ -208,8 +259,11 @@ void CSerialCommHelper::ReleaseConnection()
     CloseAndCleanHandle(m_hStopEvent);
     CloseAndCleanHandle(m_hThread);
     CloseAndCleanHandle(m_hDataReadEvent);
+    // What this port sent must not be taken for the next port's answer.
+    m_rxBuffer.Flush();
+    m_bPortFailed = false;
     if (m_hPort != INVALID_HANDLE_VALUE) {
-        PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+        Port().PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
         CloseAndCleanHandle(m_hPort);
     }
 }
@@ -220,29 +274,33 @@ HRESULT CSerialCommHelper::Write(const char* data, DWORD count)
         Trace("CSerialCommHelper::Write -> the port is not started");
         return E_FAIL;
     }
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = NewEvent(true);
-    if (overlapped.hEvent == INVALID_HANDLE_VALUE) {
+    // The bytes go with the record: a write left to the system still reads them.
+    PortOperation* write = PortOperation::New(count);
+    if (!write) {
         Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
         return E_FAIL;
     }
-    const HRESULT hr = WriteAndWait(overlapped, data, count);
-    CloseAndCleanHandle(overlapped.hEvent);
+    if (count > 0)
+        memcpy(write->pBytes, data, count);
+    const HRESULT hr = WriteAndWait(write, count);
+    PortOperation::Free(write);
     return hr;
 }
 
-HRESULT CSerialCommHelper::WriteAndWait(OVERLAPPED& overlapped, const char* data, DWORD count)
+HRESULT CSerialCommHelper::WriteAndWait(PortOperation*& write, DWORD count)
 {
-    // The port is closed when a later Init failed after ending the earlier opening.
-    if (m_hPort == INVALID_HANDLE_VALUE ||
-        (!WriteFile(m_hPort, data, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING)) {
+    OVERLAPPED& overlapped = write->overlapped;
+    // The port is closed when a later Init failed after ending the earlier
+    // opening, and given up when an operation on it would not end.
+    if (m_hPort == INVALID_HANDLE_VALUE || m_bPortFailed ||
+        (!Port().WriteFile(m_hPort, write->pBytes, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING)) {
         Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
         return E_FAIL;
     }
     DWORD written = 0;
     switch (WaitForSingleObject(overlapped.hEvent, kWriteTimeoutMs)) {
     case WAIT_OBJECT_0:
-        if (GetOverlappedResult(m_hPort, &overlapped, &written, FALSE))
+        if (Port().GetOverlappedResult(m_hPort, &overlapped, &written, FALSE))
             return S_OK;
         Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
         return E_FAIL;
@@ -254,15 +312,37 @@ HRESULT CSerialCommHelper::WriteAndWait(OVERLAPPED& overlapped, const char* data
         break;
     }
     // The write must be over before its record and event go away.
-    CancelPending(overlapped);
+    CancelPending(write);
     return E_FAIL;
 }
 
-void CSerialCommHelper::CancelPending(OVERLAPPED& overlapped)
+void CSerialCommHelper::CancelPending(PortOperation*& write)
 {
-    DWORD transferred = 0;
-    CancelIoEx(m_hPort, &overlapped);
-    GetOverlappedResult(m_hPort, &overlapped, &transferred, TRUE);
+    Port().CancelIoEx(m_hPort, &write->overlapped);
+    AwaitCancelled(write, "Write");
+}
+
+// A serial driver may take as long as it likes to end a cancelled operation;
+// the caller (the braille thread, or the worker holding the receive buffer)
+// waits a bounded time. An operation still running after that keeps its
+// record, which the system may yet write: it is left to it, never freed, and
+// the port is given up.
+bool CSerialCommHelper::AwaitCancelled(PortOperation*& operation, const char* caller)
+{
+    if (WaitForSingleObject(operation->overlapped.hEvent, kCancelWaitMs) == WAIT_OBJECT_0)
+        return true;
+    Trace("CSerialCommHelper::%s -> a cancelled operation did not end; its record is left to the system", caller);
+    operation = nullptr;
+    MarkPortFailed();
+    return false;
+}
+
+// Writes fail and the worker ends, until the next Init opens a port again.
+void CSerialCommHelper::MarkPortFailed()
+{
+    m_bPortFailed = true;
+    if (m_hStopEvent != INVALID_HANDLE_VALUE)
+        SetEvent(m_hStopEvent);
 }
 
 HRESULT CSerialCommHelper::ReadAvailable(std::string& data)
@@ -288,58 +368,58 @@ unsigned __stdcall CSerialCommHelper::ThreadFn(void* pvParam)
 
 void CSerialCommHelper::WorkerLoop()
 {
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = NewEvent(true);
-    DWORD eventMask = 0;  // written when the wait completes, so it outlives every wait
+    PortOperation* wait = PortOperation::New(0);
     Trace("CSerialCommHelper::ThreadFn -> started");
     SetEvent(m_hThreadReady);
-    bool keepRunning = overlapped.hEvent != INVALID_HANDLE_VALUE;
     // A port known for empty events is polled from the start.
     int emptyEvents = m_bEmptyCommEvents ? kEmptyEventsBeforePolling : 0;
-    while (keepRunning) {
-        if (emptyEvents >= kEmptyEventsBeforePolling) {
-            keepRunning = PollPass();
-            continue;
-        }
-        eventMask = 0;
-        const bool outstanding = StartCommWait(overlapped, eventMask);
-        HANDLE handles[2] = {m_hStopEvent, overlapped.hEvent};
-        // The stop event comes first, so it wins when both are set.
-        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
-            if (outstanding)
-                EndCommWait(overlapped);
-            break;
-        }
-        DWORD total = 0;
-        keepRunning = DrainPass(total);
-        ResetEvent(overlapped.hEvent);
-        emptyEvents = (eventMask == 0 && total == 0) ? emptyEvents + 1 : 0;
-        if (emptyEvents == kEmptyEventsBeforePolling) {
-            Trace("CSerialCommHelper::ThreadFn -> empty comm events, polling the port instead");
-            m_bEmptyCommEvents = true;
-        }
-    }
-    CloseAndCleanHandle(overlapped.hEvent);
+    bool keepRunning = wait != nullptr;
+    while (keepRunning)
+        keepRunning = emptyEvents >= kEmptyEventsBeforePolling ? PollPass() : EventPass(wait, emptyEvents);
+    PortOperation::Free(wait);
     Trace("CSerialCommHelper::ThreadFn -> ended");
 }
 
-// True while the wait is outstanding and must be ended before its record goes.
-bool CSerialCommHelper::StartCommWait(OVERLAPPED& overlapped, DWORD& eventMask)
+// One comm-event wait and the drain pass it leads to; false when the
+// transport is being stopped or the port failed.
+bool CSerialCommHelper::EventPass(PortOperation*& wait, int& emptyEvents)
 {
-    if (WaitCommEvent(m_hPort, &eventMask, &overlapped)) {
-        SetEvent(overlapped.hEvent);
+    wait->dwEventMask = 0;
+    const bool outstanding = StartCommWait(*wait);
+    HANDLE handles[2] = {m_hStopEvent, wait->overlapped.hEvent};
+    // The stop event comes first, so it wins when both are set.
+    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+        if (outstanding)
+            EndCommWait(wait);
+        return false;
+    }
+    DWORD total = 0;
+    const bool keepRunning = DrainPass(total);
+    ResetEvent(wait->overlapped.hEvent);
+    emptyEvents = (wait->dwEventMask == 0 && total == 0) ? emptyEvents + 1 : 0;
+    if (emptyEvents == kEmptyEventsBeforePolling) {
+        Trace("CSerialCommHelper::ThreadFn -> empty comm events, polling the port instead");
+        m_bEmptyCommEvents = true;
+    }
+    return keepRunning;
+}
+
+// True while the wait is outstanding and must be ended before its record goes.
+bool CSerialCommHelper::StartCommWait(PortOperation& wait)
+{
+    if (Port().WaitCommEvent(m_hPort, &wait.dwEventMask, &wait.overlapped)) {
+        SetEvent(wait.overlapped.hEvent);
         return false;
     }
     return GetLastError() == ERROR_IO_PENDING;
 }
 
-// The wait's record lives on the worker's stack: it must be over first.
-void CSerialCommHelper::EndCommWait(OVERLAPPED& overlapped)
+void CSerialCommHelper::EndCommWait(PortOperation*& wait)
 {
-    DWORD transferred = 0;
-    if (!CancelIoEx(m_hPort, &overlapped) && WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0)
-        SetCommMask(m_hPort, 0);  // also ends a pending wait
-    GetOverlappedResult(m_hPort, &overlapped, &transferred, TRUE);
+    OVERLAPPED& overlapped = wait->overlapped;
+    if (!Port().CancelIoEx(m_hPort, &overlapped) && WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0)
+        Port().SetCommMask(m_hPort, 0);  // also ends a pending wait
+    AwaitCancelled(wait, "ThreadFn");
 }
 
 // One look for received bytes after a pause; false when the transport is
@@ -356,16 +436,15 @@ bool CSerialCommHelper::PollPass()
 bool CSerialCommHelper::DrainPass(DWORD& total)
 {
     m_rxBuffer.Lock();
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = NewEvent(true);
+    PortOperation* read = PortOperation::New(kReadBlockSize);
     total = 0;
     bool keepRunning = true;
     try {
-        keepRunning = DrainPort(overlapped, total);
+        keepRunning = DrainPort(read, total);
     } catch (...) {
         Trace("CSerialCommHelper::DrainPass -> could not store the received bytes");
     }
-    CloseAndCleanHandle(overlapped.hEvent);
+    PortOperation::Free(read);
     // Bytes that arrive while the transport is not started are dropped.
     if (m_state != CS_Started) {
         m_rxBuffer.Flush();
@@ -380,9 +459,9 @@ bool CSerialCommHelper::DrainPass(DWORD& total)
 // Reads in small blocks what the port reports waiting, until nothing is left.
 // Never asks for more than is waiting: an overlapped read of an empty port may
 // go pending on some platforms even with "return at once" time-outs.
-bool CSerialCommHelper::DrainPort(OVERLAPPED& overlapped, DWORD& total)
+bool CSerialCommHelper::DrainPort(PortOperation*& read, DWORD& total)
 {
-    if (overlapped.hEvent == INVALID_HANDLE_VALUE) {
+    if (read == nullptr) {
         TraceReadError(GetLastError());
         return false;
     }
@@ -394,15 +473,14 @@ bool CSerialCommHelper::DrainPort(OVERLAPPED& overlapped, DWORD& total)
         }
         if (waiting == 0)
             return true;
-        char block[kReadBlockSize] = {};
         DWORD got = 0;
-        if (!ReadBlock(overlapped, block, std::min(waiting, kReadBlockSize), got)) {
+        if (!ReadBlock(read, std::min(waiting, kReadBlockSize), got)) {
             TraceReadError(GetLastError());
             return false;
         }
         if (got == 0)
             return true;
-        m_rxBuffer.AddData(block, got);
+        m_rxBuffer.AddData(read->pBytes, got);
         total += got;
     }
 }
@@ -411,23 +489,29 @@ bool CSerialCommHelper::BytesWaiting(DWORD& count)
 {
     COMSTAT status{};
     DWORD errors = 0;
-    if (!ClearCommError(m_hPort, &errors, &status))
+    if (!Port().ClearCommError(m_hPort, &errors, &status))
         return false;
     count = status.cbInQue;
     return true;
 }
 
-bool CSerialCommHelper::ReadBlock(OVERLAPPED& overlapped, char* block, DWORD size, DWORD& got)
+// False when the read failed or was left to the system (read is then null).
+bool CSerialCommHelper::ReadBlock(PortOperation*& read, DWORD size, DWORD& got)
 {
     got = 0;
+    OVERLAPPED& overlapped = read->overlapped;
     ResetEvent(overlapped.hEvent);
-    if (!ReadFile(m_hPort, block, size, nullptr, &overlapped)) {
+    if (!Port().ReadFile(m_hPort, read->pBytes, size, nullptr, &overlapped)) {
         if (GetLastError() != ERROR_IO_PENDING)
             return false;
-        if (WaitForSingleObject(overlapped.hEvent, kReadWaitMs) != WAIT_OBJECT_0)
-            CancelIoEx(m_hPort, &overlapped);
+        if (WaitForSingleObject(overlapped.hEvent, kReadWaitMs) != WAIT_OBJECT_0) {
+            Port().CancelIoEx(m_hPort, &overlapped);
+            if (!AwaitCancelled(read, "ThreadFn"))
+                return false;
+        }
     }
-    if (GetOverlappedResult(m_hPort, &overlapped, &got, TRUE))
+    // The read is over by now, so this returns at once.
+    if (Port().GetOverlappedResult(m_hPort, &overlapped, &got, TRUE))
         return true;
     if (GetLastError() != ERROR_OPERATION_ABORTED)
         return false;

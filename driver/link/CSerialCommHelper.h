@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CSerialBuffer.h"
+#include "SerialPortCalls.h"
 
 #include <windows.h>
 #include <atomic>
@@ -41,10 +42,16 @@ public:
     // error set; null restores the real opening. Returns the previous one.
     using OpenPortFn = HANDLE (*)(const char* devicePath);
     static OpenPortFn SetOpenPortFn(OpenPortFn fn);
+    // Seam around every other call made on the open port, so that tests can
+    // play the comm events of a port; null restores the system's calls.
+    // Returns the previous table (null for the system's).
+    static const SerialPortCalls* SetPortCalls(const SerialPortCalls* calls);
 
     static constexpr int kMaxOpenRetries = 3;
     static constexpr DWORD kOpenRetryDelayMs = 1000;
     static constexpr DWORD kWriteTimeoutMs = 100;
+    // How long a cancelled operation is waited for before it is left to the system.
+    static constexpr DWORD kCancelWaitMs = 300;
 
 private:
     static unsigned __stdcall ThreadFn(void* pvParam);
@@ -60,19 +67,27 @@ private:
     // Ends the worker, closes its events and the port: what UnInit releases.
     void ReleaseConnection();
 
+    // One overlapped operation with what the system writes into while it runs.
+    struct PortOperation;
+
     // The worker thread.
     void WorkerLoop();
-    bool StartCommWait(OVERLAPPED& overlapped, DWORD& eventMask);
-    void EndCommWait(OVERLAPPED& overlapped);
+    bool EventPass(PortOperation*& wait, int& emptyEvents);
+    bool StartCommWait(PortOperation& wait);
+    void EndCommWait(PortOperation*& wait);
     bool DrainPass(DWORD& total);
     bool PollPass();
-    bool DrainPort(OVERLAPPED& overlapped, DWORD& total);
+    bool DrainPort(PortOperation*& read, DWORD& total);
     bool BytesWaiting(DWORD& count);
-    bool ReadBlock(OVERLAPPED& overlapped, char* block, DWORD size, DWORD& got);
+    bool ReadBlock(PortOperation*& read, DWORD size, DWORD& got);
     static void TraceReadError(DWORD error);
 
-    HRESULT WriteAndWait(OVERLAPPED& overlapped, const char* data, DWORD count);
-    void CancelPending(OVERLAPPED& overlapped);
+    HRESULT WriteAndWait(PortOperation*& write, DWORD count);
+    void CancelPending(PortOperation*& write);
+    // False when the cancelled operation was left to the system (operation
+    // is then null and the port failed).
+    bool AwaitCancelled(PortOperation*& operation, const char* caller);
+    void MarkPortFailed();
 
     static HANDLE NewEvent(bool manualReset);
     static void CloseAndCleanHandle(HANDLE& handle);
@@ -89,4 +104,6 @@ private:
     // Set once this transport's ports were seen to complete comm-event waits
     // with no event; later workers then poll instead of waiting.
     std::atomic<bool> m_bEmptyCommEvents{false};
+    // Set when an operation on the port would not end, until the next Init.
+    std::atomic<bool> m_bPortFailed{false};
 };
