@@ -1,7 +1,7 @@
 // The screen reader's view of VK.JLB before any display is opened: every slot
 // of the interface answered through the loaded library, so a wrong slot order
 // or a wrong answer shows here.
-#include "TestEnv.h"
+#include "DriverEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +19,6 @@ protected:
         ASSERT_NE(driver, nullptr) << "VK.JLB did not load";
     }
     IBrailleDriver* driver = nullptr;
-};
-
-struct NullCallbacks : IBrailleDriverCallbacks {
-    int ProcessBrailleCommandKeys(IBrailleDriver*, const char*, int) override { return 0; }
-    int ProcessEncodedTypeKey(IBrailleDriver*, const BYTE*, int) override { return 0; }
-    WORD DotsToChar(IBrailleDriver*, WORD) override { return 0; }
 };
 
 TEST_F(InterfaceTest, ExportHandsOutTheOneDriverObject)
@@ -153,7 +147,7 @@ TEST_F(InterfaceTest, ManufacturerInfo)
 
 TEST_F(InterfaceTest, SetCallbacksReturnsThePreviousPointer)
 {
-    NullCallbacks a, b;
+    RecordingCallbacks a, b;
     IBrailleDriverCallbacks* before = driver->SetCallbacks(&a);
     EXPECT_EQ(before, nullptr);
     EXPECT_EQ(driver->SetCallbacks(&b), &a);

@@ -29,7 +29,7 @@ TEST_F(BadCallTest, ALineFarWiderThanTheDisplayIsCutToIt)
 // name would point into the folder above, whose key map is not the driver's.
 TEST_F(BadCallTest, NamesOfAnyLengthOrNone)
 {
-    const std::string base = testenv::TempDir("longnames");
+    const std::string base = testenv::FreshDir("longnames");
     ASSERT_LT(base.size(), 150u);
     const std::string parent = base + "\\" + std::string(200 - base.size() - 1, 'x');
     ASSERT_TRUE(CreateDirectoryA(parent.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);

@@ -1,39 +1,7 @@
-// What the installer's tests share: the build's files as Wine sees them,
-// scratch folders, reading files, waiting for a condition, running programs.
+// The installer's tests share tests/support's environment; this name stays
+// for test files written against it.
 #pragma once
 
-#include <windows.h>
+#include "TestEnv.h"
 
-#include <functional>
-#include <string>
-
-namespace installertest {
-
-// A host path as Wine sees it (Z:\...).
-std::string WinPath(const std::string& unixPath);
-// The source tree, the 32-bit tree's bin folder and the 64-bit tree's.
-std::string SourceDir();
-std::string BinDir();
-std::string Bin64Dir();
-
-// A fresh empty folder (any old one of the same name is removed first).
-std::string FreshDir(const std::string& name);
-void RemoveTree(const std::string& folder);
-
-bool FileExists(const std::string& path);
-bool FolderExists(const std::string& path);
-std::string ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const std::string& bytes);
-
-// Polls until the condition holds or the time is up; true if it held.
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
-
-// Starts a program, waits for it and returns its exit code (-1 when it could
-// not be started, -2 when it did not end in time and was stopped).
-int RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
-
-// Waits for a message box of the given thread to show its text; returns the
-// box (null when none came) with its text in text.
-HWND WaitForMessageBox(DWORD threadId, std::string& text, DWORD timeoutMs = 20000);
-
-}  // namespace installertest
+namespace installertest = testenv;

@@ -2,14 +2,14 @@
 // a connected and for an absent display, and both built editions started as
 // the tool starts them (under Wine the platform's calls succeed at once).
 #include "CDriverPackageInstaller.h"
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 #include <newdev.h>
 
 #include <mutex>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 

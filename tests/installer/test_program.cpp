@@ -1,11 +1,11 @@
 // The shipped CellivantaVKTools.exe as a user starts it: its dialog comes up
 // with the working folder in the temporary folder, and closing it ends the
 // program and removes the folder again.
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 

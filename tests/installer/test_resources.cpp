@@ -2,14 +2,14 @@
 // control by control, the icon group, the version block, the manifest and
 // the five payloads.
 #include "DialogTemplate.h"
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 

@@ -1,8 +1,7 @@
 // The serial transport on real (pseudo) COM ports: what reaches the owner,
 // what reaches the wire, and how the port is opened, retried and released.
 #include "DisplaySimulator.h"
-#include "LinkTestHelpers.h"
-#include "TestEnv.h"
+#include "DriverEnv.h"
 #include "link/CSerialCommHelper.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +9,25 @@
 #include <atomic>
 #include <thread>
 
-using linktest::ReadUntil;
-
 namespace {
 
 const DWORD kSettle = 300;  // long enough for the worker to drain what was sent
+
+// Reads what is available until at least count bytes have come or the time is up.
+std::string ReadUntil(CSerialCommHelper& serial, size_t count, DWORD timeoutMs)
+{
+    std::string all;
+    testenv::WaitFor([&] {
+        std::string chunk;
+        if (SUCCEEDED(serial.ReadAvailable(chunk)))
+            all += chunk;
+        return all.size() >= count;
+    }, timeoutMs, [](DWORD) { Sleep(5); });
+    return all;
+}
+
+std::string AsString(const std::vector<BYTE>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::vector<BYTE> AsBytes(const std::string& text) { return std::vector<BYTE>(text.begin(), text.end()); }
 
 HRESULT InitPair(CSerialCommHelper& serial, int pair, BYTE parity = 0)
 {
@@ -156,7 +169,7 @@ TEST_F(TransportTest, BytesBeforeStartAreDroppedAndAfterItKeptInOrder)
     for (int i = 0; i < 256; ++i)
         all[i] = static_cast<BYTE>(i);  // 0x00 and 0x1B included
     m_display.SendRaw(all);
-    EXPECT_EQ(ReadUntil(m_serial, all.size(), 3000), linktest::AsString(all));
+    EXPECT_EQ(ReadUntil(m_serial, all.size(), 3000), AsString(all));
 }
 
 TEST_F(TransportTest, ReadOutsNeitherRepeatNorLoseBytes)
@@ -169,7 +182,7 @@ TEST_F(TransportTest, ReadOutsNeitherRepeatNorLoseBytes)
 
     std::thread sender([&] {
         for (size_t at = 0; at < sent.size(); at += 37) {
-            m_display.SendRaw(linktest::AsBytes(sent.substr(at, 37)));
+            m_display.SendRaw(AsBytes(sent.substr(at, 37)));
             if (at % 370 == 0)
                 Sleep(1);
         }
@@ -197,7 +210,7 @@ TEST_F(TransportTest, WritesOnlyWhileStarted)
     m_serial.Stop();
     EXPECT_EQ(m_serial.Write("e", 1), E_FAIL);  // CS_Stopped
     Sleep(kSettle);
-    EXPECT_EQ(linktest::AsString(m_display.ReceivedBytes()), std::string("c\0d", 3));
+    EXPECT_EQ(AsString(m_display.ReceivedBytes()), std::string("c\0d", 3));
 }
 
 TEST(Transport, WriteStillPendingAfterItsBoundIsCancelled)
@@ -245,7 +258,7 @@ TEST_F(TransportTest, UnInitThenInitRunsANewWorker)
     testenv::TraceCapture trace;
     for (int round = 1; round <= 2; ++round) {
         ASSERT_EQ(InitPair(m_serial, 1), S_OK);
-        EXPECT_EQ(linktest::CountLines(trace, kWorkerStarted), round);
+        EXPECT_EQ(trace.Count(kWorkerStarted), round);
         m_serial.Start();
         m_display.SendRaw({0x1B, static_cast<BYTE>(round)});
         EXPECT_EQ(ReadUntil(m_serial, 2, 2000), std::string("\x1B", 1) + static_cast<char>(round));
@@ -256,7 +269,7 @@ TEST_F(TransportTest, UnInitThenInitRunsANewWorker)
         EXPECT_EQ(m_serial.UnInit(), S_OK);
         EXPECT_FALSE(m_serial.IsConnected());
         EXPECT_EQ(m_serial.GetState(), CS_UnInit);
-        EXPECT_EQ(linktest::CountLines(trace, kWorkerEnded), round);
+        EXPECT_EQ(trace.Count(kWorkerEnded), round);
     }
 }
 
@@ -266,8 +279,8 @@ TEST_F(TransportTest, InitOverAnOpenPortEndsTheEarlierWorker)
     testenv::TraceCapture trace;
     ASSERT_EQ(InitPair(m_serial, 1), S_OK);
     ASSERT_EQ(InitPair(m_serial, 2), S_OK);  // as the handshake does with its candidates
-    EXPECT_EQ(linktest::CountLines(trace, kWorkerStarted), 2);
-    EXPECT_EQ(linktest::CountLines(trace, kWorkerEnded), 1);
+    EXPECT_EQ(trace.Count(kWorkerStarted), 2);
+    EXPECT_EQ(trace.Count(kWorkerEnded), 1);
 
     m_serial.Start();
     m_display.SendRaw({'1'});
@@ -277,7 +290,7 @@ TEST_F(TransportTest, InitOverAnOpenPortEndsTheEarlierWorker)
     EXPECT_TRUE(second.WaitForBytes(1, 2000));
     EXPECT_TRUE(m_display.ReceivedBytes().empty());
     m_serial.UnInit();
-    EXPECT_EQ(linktest::CountLines(trace, kWorkerEnded), 2);
+    EXPECT_EQ(trace.Count(kWorkerEnded), 2);
 }
 
 TEST(Transport, PulledCableFailsWritesAndStillUnInits)
