@@ -8,8 +8,6 @@
 namespace faults {
 namespace {
 
-const DWORD kPromptMs = 2000;
-
 class CableTest : public FaultSession {
 protected:
     void SetUp() override
