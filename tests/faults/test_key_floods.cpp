@@ -42,11 +42,10 @@ protected:
                 }
                 if (display->SendRaw(bytes))
                     m_sent += batch;
-                const LONG ahead = count == 0 ? 10
-                                              : static_cast<LONG>((round + 1) * 10) -
-                                                    static_cast<LONG>(GetTickCount() - start);
-                if (ahead > 0)
-                    Sleep(static_cast<DWORD>(ahead));
+                if (count == 0)
+                    Sleep(10);
+                else
+                    testenv::SleepUntil(start, static_cast<DWORD>((round + 1) * 10));
             }
         });
     }

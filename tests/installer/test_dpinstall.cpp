@@ -190,14 +190,10 @@ TEST(DriverPackageMessage, TellsTheUserWhenNotSilent)
     const std::string folder = FreshDir("dpinst-message");
     const std::string program = folder + "\\DPInst.exe";
     ASSERT_TRUE(CopyFileA((BinDir() + "\\DPInst.exe").c_str(), program.c_str(), FALSE));
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + program + "\" /f /lm";
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    Program dpinst("\"" + program + "\" /f /lm");
+    ASSERT_TRUE(dpinst.Started());
     std::string text;
-    HWND box = WaitForMessageBox(process.dwThreadId, text);
+    HWND box = WaitForMessageBox(dpinst.ThreadId(), text);
     EXPECT_NE(box, nullptr);
     if (box) {
         char title[128] = {};
@@ -206,13 +202,9 @@ TEST(DriverPackageMessage, TellsTheUserWhenNotSilent)
         EXPECT_EQ(text, "The Cellivanta VK USB driver could not be installed (error 2).");
         PostMessageA(box, WM_COMMAND, IDOK, 0);
     }
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_TRUE(dpinst.Wait(20000, exitCode));
     EXPECT_EQ(exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     RemoveTree(folder);
 }
 

@@ -123,26 +123,18 @@ TEST_F(SetupPackage, WithoutTheJawsFolderItInstallsNothing)
 TEST_F(SetupPackage, WithoutTheJawsFolderItSaysSo)
 {
     RemoveJawsFolder();
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + BinDir() + "\\Setup.exe\"";
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    Program setup("\"" + BinDir() + "\\Setup.exe\"");
+    ASSERT_TRUE(setup.Started());
     std::string text;
-    HWND box = WaitForMessageBox(process.dwThreadId, text);
+    HWND box = WaitForMessageBox(setup.ThreadId(), text);
     EXPECT_NE(box, nullptr);
     EXPECT_NE(text.find("JAWS 10 or later was not found"), std::string::npos) << text;
     EXPECT_NE(text.find("Nothing was installed."), std::string::npos) << text;
     if (box)
         PostMessageA(box, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_TRUE(setup.Wait(20000, exitCode));
     EXPECT_EQ(exitCode, 2u);
-    TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }
 
 TEST_F(SetupPackage, ClosesThePcEmulatorBeforeCopying)

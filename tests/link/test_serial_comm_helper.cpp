@@ -224,7 +224,7 @@ TEST(Transport, WriteStillPendingAfterItsBoundIsCancelled)
     EXPECT_LT(GetTickCount() - start, 3000u);
     EXPECT_TRUE(trace.Contains("Writing to serial COM port timed out."));
     EXPECT_EQ(serial.UnInit(), S_OK);
-    testenv::ReplugPair(4);  // throw away what the pair still holds
+    EXPECT_TRUE(testenv::ReplugPair(4));  // throw away what the pair still holds
 }
 
 TEST_F(TransportTest, LineSettingsFollowTheArguments)
@@ -297,14 +297,13 @@ TEST(Transport, PulledCableFailsWritesAndStillUnInits)
     CSerialCommHelper serial;
     ASSERT_EQ(InitPair(serial, 3), S_OK);
     serial.Start();
-    display.Vanish();
+    ASSERT_TRUE(display.Vanish());
     HRESULT hr = S_OK;
-    for (int i = 0; i < 20 && hr == S_OK; ++i, Sleep(50))
-        hr = serial.Write("x", 1);
+    testenv::WaitFor([&] { return (hr = serial.Write("x", 1)) != S_OK; }, 1000, [](DWORD) { Sleep(50); });
     EXPECT_EQ(hr, E_FAIL);
     EXPECT_EQ(serial.UnInit(), S_OK);
 
-    display.Return();
+    ASSERT_TRUE(display.Return());
     ASSERT_EQ(InitPair(serial, 3), S_OK);
     serial.Start();
     display.SendRaw({'b', 'a', 'c', 'k'});

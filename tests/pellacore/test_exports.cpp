@@ -41,28 +41,15 @@ TEST(PellacoreExports, ThirtyTwoBitProgramOnSixtyFourBitWindows)
     EXPECT_EQ(Pellacore().Is64BitsOS(), 1);
 }
 
-std::string VersionString(const std::vector<char>& block, const char* szName)
-{
-    std::string path = std::string("\\StringFileInfo\\040904b0\\") + szName;
-    void* pValue = nullptr;
-    UINT cch = 0;
-    if (!VerQueryValueA(block.data(), path.c_str(), &pValue, &cch) || cch == 0)
-        return "(missing)";
-    return static_cast<const char*>(pValue);
-}
-
 TEST(PellacoreExports, VersionBlockInUsEnglish)
 {
     char szPath[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(Pellacore().hModule, szPath, MAX_PATH), 0u);
-    DWORD cb = GetFileVersionInfoSizeA(szPath, nullptr);
-    ASSERT_GT(cb, 0u);
-    std::vector<char> block(cb);
-    ASSERT_TRUE(GetFileVersionInfoA(szPath, 0, cb, block.data()));
+    std::vector<BYTE> block = testenv::VersionBlock(szPath);
+    ASSERT_FALSE(block.empty());
 
-    VS_FIXEDFILEINFO* pFixed = nullptr;
-    UINT cbFixed = 0;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&pFixed), &cbFixed));
+    VS_FIXEDFILEINFO* pFixed = testenv::FixedVersion(block);
+    ASSERT_NE(pFixed, nullptr);
     EXPECT_EQ(pFixed->dwFileVersionMS, 0x00010000u);
     EXPECT_EQ(pFixed->dwFileVersionLS, 0x00000002u);
     EXPECT_EQ(pFixed->dwProductVersionMS, 0x00010000u);
@@ -75,13 +62,13 @@ TEST(PellacoreExports, VersionBlockInUsEnglish)
     ASSERT_GE(cbTranslation, 4u);
     EXPECT_EQ(pTranslation[0], 0x0409);
 
-    EXPECT_EQ(VersionString(block, "CompanyName"), "Kelvadore");
-    EXPECT_EQ(VersionString(block, "FileDescription"), "Setup Extension Library");
-    EXPECT_EQ(VersionString(block, "InternalName"), "Pellacore");
-    EXPECT_EQ(VersionString(block, "OriginalFilename"), "Pellacore.DLL");
-    EXPECT_EQ(VersionString(block, "ProductName"), "Pellacore Dynamic Link Library");
-    EXPECT_EQ(VersionString(block, "FileVersion"), "1, 0, 0, 2");
-    EXPECT_EQ(VersionString(block, "ProductVersion"), "1, 0, 0, 2");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "CompanyName"), "Kelvadore");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "FileDescription"), "Setup Extension Library");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "InternalName"), "Pellacore");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "OriginalFilename"), "Pellacore.DLL");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "ProductName"), "Pellacore Dynamic Link Library");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "FileVersion"), "1, 0, 0, 2");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "ProductVersion"), "1, 0, 0, 2");
 }
 
 TEST(PellacoreExports, KillPcEmulatorWithoutItsWindow)

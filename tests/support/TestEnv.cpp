@@ -102,6 +102,13 @@ void WriteBytes(const std::string& path, const std::string& bytes)
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+void SleepUntil(DWORD start, DWORD dueMs)
+{
+    const LONG ahead = static_cast<LONG>(dueMs) - static_cast<LONG>(GetTickCount() - start);
+    if (ahead > 0)
+        ::Sleep(static_cast<DWORD>(ahead));
+}
+
 void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG&)>& observe)
 {
     const DWORD end = GetTickCount() + milliseconds;
@@ -120,25 +127,68 @@ void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG
     }
 }
 
-int RunProgram(const std::string& commandLine, DWORD timeoutMs)
+Program::Program(const std::string& commandLine)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
     std::string line = commandLine;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &m_process))
+        m_process = {};
+}
+
+Program::~Program()
+{
+    if (!Started())
+        return;
+    TerminateProcess(m_process.hProcess, 1);
+    CloseHandle(m_process.hThread);
+    CloseHandle(m_process.hProcess);
+}
+
+bool Program::Wait(DWORD timeoutMs, DWORD& exitCode)
+{
+    exitCode = STILL_ACTIVE;
+    if (!Started())
+        return false;
+    const bool ended = WaitForSingleObject(m_process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    GetExitCodeProcess(m_process.hProcess, &exitCode);
+    return ended;
+}
+
+int RunProgram(const std::string& commandLine, DWORD timeoutMs)
+{
+    Program program(commandLine);
+    if (!program.Started())
         return -1;
-    int exitCode = -2;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        exitCode = static_cast<int>(code);
-    } else {
-        TerminateProcess(process.hProcess, 1);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return exitCode;
+    DWORD exitCode = 0;
+    return program.Wait(timeoutMs, exitCode) ? static_cast<int>(exitCode) : -2;
+}
+
+std::vector<BYTE> VersionBlock(const std::string& path)
+{
+    std::vector<BYTE> block(GetFileVersionInfoSizeA(path.c_str(), nullptr));
+    if (!block.empty() && !GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()))
+        block.clear();
+    return block;
+}
+
+VS_FIXEDFILEINFO* FixedVersion(std::vector<BYTE>& block)
+{
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (block.empty() || !VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length))
+        return nullptr;
+    return fixed;
+}
+
+std::string VersionString(const std::vector<BYTE>& block, const std::string& languageCodePage, const char* name)
+{
+    const std::string key = "\\StringFileInfo\\" + languageCodePage + "\\" + name;
+    void* value = nullptr;
+    UINT length = 0;
+    if (block.empty() || !VerQueryValueA(block.data(), key.c_str(), &value, &length) || length == 0)
+        return "(missing)";
+    return static_cast<const char*>(value);
 }
 
 HWND DialogOfThread(DWORD threadId)

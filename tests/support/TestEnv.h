@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace testenv {
 
@@ -50,6 +51,10 @@ bool WaitFor(Pred pred, DWORD timeoutMs = 10000)
     return WaitFor(pred, timeoutMs, [](DWORD ms) { ::Sleep(ms); });
 }
 
+// Sleeps until dueMs after start (a GetTickCount), so that a sender keeps
+// to its schedule without catching up.
+void SleepUntil(DWORD start, DWORD dueMs);
+
 // Runs the calling thread's message loop for a while (the driver's key
 // callbacks arrive through it, as in the screen reader); observe, when
 // given, sees each message before it is dispatched.
@@ -62,9 +67,35 @@ bool PumpUntil(Pred pred, unsigned long timeoutMs)
     return WaitFor(pred, timeoutMs, [](DWORD ms) { PumpMessages(ms); });
 }
 
+// A program started and left running; stopped when dropped if it still runs.
+class Program {
+public:
+    explicit Program(const std::string& commandLine);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool Started() const { return m_process.hProcess != nullptr; }
+    DWORD ProcessId() const { return m_process.dwProcessId; }
+    DWORD ThreadId() const { return m_process.dwThreadId; }
+    // Waits for its end: true if it ended in time. exitCode is its exit code
+    // (STILL_ACTIVE while it runs).
+    bool Wait(DWORD timeoutMs, DWORD& exitCode);
+
+private:
+    PROCESS_INFORMATION m_process = {};
+};
+
 // Starts a program, waits for it and returns its exit code (-1 when it could
 // not be started, -2 when it did not end in time and was stopped).
 int RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
+
+// The version resource of a file (empty when it has none), its fixed part
+// and one of its strings ("(missing)" when absent) for a language and code
+// page such as "040904b0".
+std::vector<BYTE> VersionBlock(const std::string& path);
+VS_FIXEDFILEINFO* FixedVersion(std::vector<BYTE>& block);
+std::string VersionString(const std::vector<BYTE>& block, const std::string& languageCodePage, const char* name);
 
 // The dialog (or message box) of a thread, null when it has none.
 HWND DialogOfThread(DWORD threadId);
