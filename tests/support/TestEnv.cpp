@@ -109,6 +109,8 @@ void SleepUntil(DWORD start, DWORD dueMs)
         ::Sleep(static_cast<DWORD>(ahead));
 }
 
+// The time is checked after every message: a flood that comes faster than
+// it is handled must not keep the caller here for ever.
 void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG&)>& observe)
 {
     const DWORD end = GetTickCount() + milliseconds;
@@ -119,6 +121,8 @@ void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG
                 observe(msg);
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
+            if (static_cast<LONG>(end - GetTickCount()) <= 0)
+                return;
         }
         const LONG left = static_cast<LONG>(end - GetTickCount());
         if (left <= 0)
