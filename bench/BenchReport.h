@@ -3,8 +3,9 @@
 // scripts/bench.sh gathers into one table.
 #pragma once
 
+#include "TestEnv.h"
+
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -59,28 +60,8 @@ inline Usage ProcessUsage()
 {
     Usage usage;
     usage.handles = CountHandles();
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof counters);
-    const SIZE_T bytes = counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
-    usage.privateKiB = static_cast<double>(bytes) / 1024.0;
+    usage.privateKiB = static_cast<double>(testenv::PrivateBytes()) / 1024.0;
     return usage;
 }
-
-class Stopwatch {
-public:
-    Stopwatch() { QueryPerformanceFrequency(&m_frequency), QueryPerformanceCounter(&m_start); }
-    double Ms() const
-    {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        return 1000.0 * static_cast<double>(now.QuadPart - m_start.QuadPart) / static_cast<double>(m_frequency.QuadPart);
-    }
-    double Us() const { return Ms() * 1000.0; }
-
-private:
-    LARGE_INTEGER m_frequency, m_start;
-};
 
 }  // namespace bench

@@ -2,7 +2,7 @@
 // loaded VK.JLB and the display simulator on a pseudo-terminal pair.
 #include "BenchReport.h"
 #include "DisplaySimulator.h"
-#include "TestEnv.h"
+#include "DriverEnv.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -11,25 +11,6 @@
 #include <vector>
 
 namespace {
-
-// Records when each key callback arrives.
-class TimedCallbacks : public IBrailleDriverCallbacks {
-public:
-    int ProcessBrailleCommandKeys(IBrailleDriver*, const char*, int) override
-    {
-        arrivals.push_back(clock.Ms());
-        return 1;
-    }
-    int ProcessEncodedTypeKey(IBrailleDriver*, const BYTE*, int) override
-    {
-        arrivals.push_back(clock.Ms());
-        return 1;
-    }
-    WORD DotsToChar(IBrailleDriver*, WORD) override { return 'x'; }
-
-    bench::Stopwatch clock;
-    std::vector<double> arrivals;
-};
 
 // A line of its own for every n below 65536.
 std::string Line(int n, int width)
@@ -64,7 +45,7 @@ public:
     {
         std::vector<double> samples;
         for (int i = 0; i < 5; ++i) {
-            bench::Stopwatch watch;
+            testenv::Stopwatch watch;
             if (!Open())
                 return;
             samples.push_back(watch.Ms());
@@ -81,7 +62,7 @@ public:
         for (int i = 0; i < 1000; ++i) {
             const std::string cells = Line(i, 40);
             const size_t before = m_display.FrameCount();
-            bench::Stopwatch watch;
+            testenv::Stopwatch watch;
             m_driver->ShowText(cells.data(), 40);
             calls.push_back(watch.Us());
             if (!m_display.WaitForFrames(before + 1, 2000))
@@ -102,23 +83,20 @@ public:
     {
         Open();
         m_display.ClearFrames();
-        bench::Stopwatch watch;
+        testenv::Stopwatch watch;
         for (int i = 0; i < 1000; ++i) {
             const std::string cells = Line(i, 40);
             m_driver->ShowText(cells.data(), 40);
         }
         const std::string last = Line(999, 40);
         double drained = 0;
-        for (;;) {
+        testenv::WaitFor([&] {
             const auto frames = m_display.Frames();
-            if (!frames.empty() && std::string(frames.back().payload.begin(), frames.back().payload.end()) == last) {
-                drained = watch.Ms();
-                break;
-            }
-            if (watch.Ms() > 30000)
-                break;
-            Sleep(1);
-        }
+            if (frames.empty() || std::string(frames.back().payload.begin(), frames.back().payload.end()) != last)
+                return false;
+            drained = watch.Ms();
+            return true;
+        }, 30000, [](DWORD) { Sleep(1); });
         bench::Report("burst of 1000 lines: frames on the wire", static_cast<double>(m_display.FrameCount()),
                       "frames", "lines given", 1000);
         bench::Report("burst of 1000 lines: time until the last line is shown", drained, "ms");
@@ -129,20 +107,21 @@ public:
     {
         Open();
         std::vector<double> pressed;
-        m_callbacks.arrivals.clear();
+        m_callbacks.Clear();
         srand(7);
         for (int i = 0; i < 200; ++i) {
-            m_display.KeyDown(17);
+            m_display.KeyDown(keycode::T1);
             testenv::PumpMessages(5);
             pressed.push_back(m_callbacks.clock.Ms());
-            m_display.KeyUp(17);
+            m_display.KeyUp(keycode::T1);
             testenv::PumpMessages(static_cast<DWORD>(60 + rand() % 240));
         }
         testenv::PumpMessages(300);
+        const std::vector<Delivery> arrivals = m_callbacks.Deliveries();
         std::vector<double> latency;
-        for (size_t i = 0; i < pressed.size() && i < m_callbacks.arrivals.size(); ++i)
-            latency.push_back(m_callbacks.arrivals[i] - pressed[i]);
-        bench::Report("keys delivered", static_cast<double>(m_callbacks.arrivals.size()), "keys", "keys pressed",
+        for (size_t i = 0; i < pressed.size() && i < arrivals.size(); ++i)
+            latency.push_back(arrivals[i].ms - pressed[i]);
+        bench::Report("keys delivered", static_cast<double>(arrivals.size()), "keys", "keys pressed",
                       200);
         for (double p : {50.0, 95.0, 99.0, 100.0})
             bench::Report("key latency p" + std::to_string(static_cast<int>(p)), bench::Percentile(latency, p), "ms",
@@ -154,7 +133,7 @@ public:
     {
         Open();
         const double cpuBefore = CpuMs();
-        bench::Stopwatch watch;
+        testenv::Stopwatch watch;
         testenv::PumpMessages(30000);
         const double share = 100.0 * (CpuMs() - cpuBefore) / watch.Ms();
         bench::Report("CPU of an open, idle driver over 30 s (whole process)", share, "%", "one core", 100);
@@ -212,7 +191,7 @@ private:
             const size_t before = peer.FrameCount();
             OVERLAPPED ov{};
             ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-            bench::Stopwatch watch;
+            testenv::Stopwatch watch;
             DWORD written = 0;
             if (!WriteFile(port, frame.data(), 43, &written, &ov))
                 GetOverlappedResult(port, &ov, &written, TRUE);
@@ -226,7 +205,7 @@ private:
 
     IBrailleDriver* m_driver;
     DisplaySimulator m_display;
-    TimedCallbacks m_callbacks;
+    RecordingCallbacks m_callbacks;
 };
 
 }  // namespace

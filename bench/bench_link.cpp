@@ -8,8 +8,7 @@
 //   scripts/test-env.sh stop build
 #include "BenchReport.h"
 #include "DisplaySimulator.h"
-#include "TestEnv.h"
-#include "link/CCellivantaDisplay.h"
+#include "TestDisplay.h"
 
 #include <windows.h>
 
@@ -92,26 +91,10 @@ Figures Measure(DisplaySimulator& sim, int cells, int lines, const std::function
     return {Percentile(arrival, 0.5), Percentile(arrival, 0.99), Percentile(call, 0.5)};
 }
 
-class BenchDisplay : public CCellivantaDisplay {
-public:
-    bool Handshake()
-    {
-        if (!SendInitRequest())
-            return false;
-        int text = 0, status = 0;
-        for (int i = 0; i < 100; ++i, Sleep(10)) {
-            ProcessReceivedData();
-            if (GetDisplayInfos(text, status))
-                return true;
-        }
-        return false;
-    }
-};
-
 Figures ThroughTheDriver(DisplaySimulator& sim, int cells, int lines)
 {
     sim.SetInitResponse(0, 0, static_cast<BYTE>(cells));
-    BenchDisplay display;
+    TestDisplay display;
     if (!display.ConnectTo(testenv::DriverPort(kPair).c_str()) || !display.Handshake()) {
         fprintf(stderr, "no handshake on %s\n", testenv::DriverPort(kPair).c_str());
         exit(1);

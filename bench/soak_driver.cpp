@@ -4,7 +4,7 @@
 // process's handles and private bytes must not have grown.
 #include "BenchReport.h"
 #include "DisplaySimulator.h"
-#include "TestEnv.h"
+#include "DriverEnv.h"
 
 #include <cstdlib>
 #include <deque>
@@ -21,19 +21,15 @@ const double kHandleTolerance = 4;
 
 // Checks each delivery against the keys pressed, oldest first, keeping no
 // history (the soak must not grow by itself).
-class CheckingCallbacks : public IBrailleDriverCallbacks {
+class KeyCheck {
 public:
-    int ProcessBrailleCommandKeys(IBrailleDriver*, const char* szKeyComb, int nRoutingKey) override
+    explicit KeyCheck(RecordingCallbacks& callbacks)
     {
-        Check(std::string(szKeyComb) + (nRoutingKey ? " " + std::to_string(nRoutingKey) : ""));
-        return 1;
+        callbacks.keep = false;
+        callbacks.onDelivery = [this](const Delivery& d) {
+            Check(d.name + (d.routing ? " " + std::to_string(d.routing) : ""));
+        };
     }
-    int ProcessEncodedTypeKey(IBrailleDriver*, const BYTE* r, int) override
-    {
-        Check(std::string(1, static_cast<char>(r[0] ^ r[1] ^ r[2])));
-        return 1;
-    }
-    WORD DotsToChar(IBrailleDriver*, WORD dots) override { return dots == 0x01 ? 'a' : dots == 0x03 ? 'b' : 0; }
 
     void Expect(const std::string& key) { expected.push_back(key); ++pressed; }
 
@@ -53,7 +49,7 @@ private:
 
 class Soak {
 public:
-    Soak() : m_driver(testenv::LoadDriver()), m_display(1), m_random(2026) {}
+    Soak() : m_driver(testenv::LoadDriver()), m_display(1), m_check(m_callbacks), m_random(2026) {}
 
     bool Run(DWORD seconds)
     {
@@ -71,7 +67,7 @@ public:
             Step();
             if (static_cast<LONG>(GetTickCount() - nextNote) >= 0) {
                 const bench::Usage now = bench::ProcessUsage();
-                printf("soak: %.0f keys so far, %.0f handles, private %.0f KiB\n", m_callbacks.pressed,
+                printf("soak: %.0f keys so far, %.0f handles, private %.0f KiB\n", m_check.pressed,
                        now.handles, now.privateKiB);
                 fflush(stdout);
                 nextNote += 60000;
@@ -81,7 +77,7 @@ public:
         const bench::Usage finish = bench::ProcessUsage();
         m_driver->Close();
         Report(start, finish);
-        return m_callbacks.wrong == 0 && m_callbacks.expected.empty() &&
+        return m_check.wrong == 0 && m_check.expected.empty() &&
                finish.handles <= start.handles + kHandleTolerance &&
                finish.privateKiB < start.privateKiB + kMemoryToleranceKiB;
     }
@@ -118,21 +114,21 @@ private:
         switch (m_random() % 4) {
         case 0: {
             const int index = 1 + static_cast<int>(m_random() % 40);
-            m_display.Press({static_cast<BYTE>(79 + index)});
-            m_callbacks.Expect("Routing " + std::to_string(index));
+            m_display.Press({keycode::R(index)});
+            m_check.Expect("Routing " + std::to_string(index));
             break;
         }
         case 1:
-            m_display.Press({17, 3});  // T1 with D2
-            m_callbacks.Expect("D2+T1");
+            m_display.Press({keycode::T1, keycode::D2});
+            m_check.Expect("D2+T1");
             break;
         case 2:
-            m_display.Press({2});  // dot 1: a
-            m_callbacks.Expect("a");
+            m_display.Press({keycode::D1});  // dot 1: a
+            m_check.Expect("a");
             break;
         default:
-            m_display.Press({2, 3});  // dots 1 2: b
-            m_callbacks.Expect("b");
+            m_display.Press({keycode::D1, keycode::D2});  // dots 1 2: b
+            m_check.Expect("b");
             break;
         }
         ++m_keys;
@@ -152,15 +148,16 @@ private:
         bench::Report("soak: steps", m_steps, "steps");
         bench::Report("soak: lines shown", m_lines, "lines");
         bench::Report("soak: sleep/wake cycles", m_sleeps, "cycles");
-        bench::Report("soak: keys delivered", m_callbacks.delivered, "keys", "keys pressed", m_callbacks.pressed);
-        bench::Report("soak: keys delivered out of order or wrong", m_callbacks.wrong, "keys");
+        bench::Report("soak: keys delivered", m_check.delivered, "keys", "keys pressed", m_check.pressed);
+        bench::Report("soak: keys delivered out of order or wrong", m_check.wrong, "keys");
         bench::Report("soak: handles at the end", finish.handles, "handles", "at the start", start.handles);
         bench::Report("soak: private bytes at the end", finish.privateKiB, "KiB", "at the start", start.privateKiB);
     }
 
     IBrailleDriver* m_driver;
     DisplaySimulator m_display;
-    CheckingCallbacks m_callbacks;
+    RecordingCallbacks m_callbacks;
+    KeyCheck m_check;
     std::mt19937 m_random;
     double m_steps = 0, m_lines = 0, m_keys = 0, m_sleeps = 0;
 };

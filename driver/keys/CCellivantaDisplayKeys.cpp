@@ -3,6 +3,7 @@
 // Key capture of the display: which keys are held, when a combination is
 // complete, and the record that goes into the queue.
 #include "CCellivantaDisplay.h"
+#include "CellivantaKeyCodes.h"
 
 #include "Trace.h"
 #include "CCellivantaKeyCombination.h"
@@ -12,11 +13,8 @@
 
 namespace {
 
-// Key codes of the display's key groups.
-const int kFirstD = 2, kLastDotKey = 7, kLastD = 10;  // D1..D9; D1..D6 end a D combination
-const int kFirstC = 11, kLastC = 16;
-const int kFirstT = 17, kLastT = 20;
-const int kFirstRouting = 80, kLastRouting = 159;
+using namespace CellivantaKeyCodes;
+const int kLastDotKey = 7;  // D1..D6 end a D combination
 // D7, D8 and the space key may be held across combinations (capitals, space chords).
 const int kCarriedKeys[] = {8, 9, 10};
 

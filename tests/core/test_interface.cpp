@@ -1,7 +1,7 @@
 // The screen reader's view of VK.JLB before any display is opened: every slot
 // of the interface answered through the loaded library, so a wrong slot order
 // or a wrong answer shows here.
-#include "TestEnv.h"
+#include "DriverEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +19,6 @@ protected:
         ASSERT_NE(driver, nullptr) << "VK.JLB did not load";
     }
     IBrailleDriver* driver = nullptr;
-};
-
-struct NullCallbacks : IBrailleDriverCallbacks {
-    int ProcessBrailleCommandKeys(IBrailleDriver*, const char*, int) override { return 0; }
-    int ProcessEncodedTypeKey(IBrailleDriver*, const BYTE*, int) override { return 0; }
-    WORD DotsToChar(IBrailleDriver*, WORD) override { return 0; }
 };
 
 TEST_F(InterfaceTest, ExportHandsOutTheOneDriverObject)
@@ -153,7 +147,7 @@ TEST_F(InterfaceTest, ManufacturerInfo)
 
 TEST_F(InterfaceTest, SetCallbacksReturnsThePreviousPointer)
 {
-    NullCallbacks a, b;
+    RecordingCallbacks a, b;
     IBrailleDriverCallbacks* before = driver->SetCallbacks(&a);
     EXPECT_EQ(before, nullptr);
     EXPECT_EQ(driver->SetCallbacks(&b), &a);
@@ -186,16 +180,11 @@ TEST(InterfaceSlotTest, SlotsAnswerByTheirNumber)
     EXPECT_EQ(reinterpret_cast<IntFn>(slot(7))(driver), 1070);
     EXPECT_EQ(reinterpret_cast<IntFn>(slot(21))(driver), 0) << "GetTotalCellCount before Open";
 
-    struct TypedCallbacks : NullCallbacks {
-        int ProcessEncodedTypeKey(IBrailleDriver*, const BYTE* pRecord, int nLength) override
-        {
-            typed = nLength == 3 ? static_cast<char>(pRecord[0] ^ pRecord[1] ^ pRecord[2]) : '?';
-            return 5;
-        }
-        char typed = 0;
-    } callbacks;
+    RecordingCallbacks callbacks;
+    callbacks.typedResult = 5;
     IBrailleDriverCallbacks* previous = reinterpret_cast<SetCallbacksFn>(slot(2))(driver, &callbacks);
     EXPECT_EQ(reinterpret_cast<TypeKeyFn>(slot(37))(driver, 'x'), 5) << "slot 37 is EncodedTypeKey";
-    EXPECT_EQ(callbacks.typed, 'x');
+    ASSERT_EQ(callbacks.Deliveries().size(), 1u);
+    EXPECT_EQ(callbacks.Deliveries()[0].name, "x");
     driver->SetCallbacks(previous);
 }

@@ -10,9 +10,7 @@
 
 namespace {
 
-// Key codes of the display.
-const BYTE D1 = 2, D2 = 3, D4 = 5, D9 = 10, C1 = 11, C2 = 12, T1 = 17;
-BYTE Routing(int index) { return static_cast<BYTE>(79 + index); }
+using namespace keycode;
 
 std::vector<BYTE> KeyFrame(BYTE id, BYTE code) { return {0x1B, id, 0x01, code}; }
 
@@ -56,7 +54,7 @@ protected:
     {
         driver = testenv::LoadDriver();
         ASSERT_NE(driver, nullptr);
-        folder = testenv::TempDir("dispatch");
+        folder = testenv::FreshDir("dispatch");
         std::ofstream ini(folder + "\\kvbrl.ini");
         ini << "[Typing Modifiers]\nC1=Control\nC2=Function\n"
                "[Typing]\nD1+D9+C1=Tab\n"
@@ -89,7 +87,7 @@ protected:
 TEST_F(KeyDispatchTest, CommandAndRoutingKeysArriveByName)
 {
     display->Press({T1, D2});
-    display->Press({Routing(5)});
+    display->Press({R(5)});
     const auto got = Await(2);
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].kind, Delivery::Command);
@@ -151,7 +149,7 @@ TEST_F(KeyDispatchTest, ModifiersJoinTheNextCombination)
 TEST_F(KeyDispatchTest, ThreeCombinationsInOnePollArriveInOrder)
 {
     std::vector<BYTE> burst;
-    for (BYTE code : {T1, Routing(1), D1})
+    for (BYTE code : {T1, R(1), D1})
         for (BYTE id : {BYTE(5), BYTE(6)}) {
             auto frame = KeyFrame(id, code);
             burst.insert(burst.end(), frame.begin(), frame.end());
@@ -236,7 +234,7 @@ TEST_F(KeyDispatchTest, KeysWithoutCallbacksAreDroppedSafely)
 
     RecordingCallbacks other;
     driver->SetCallbacks(&other);
-    display->Press({Routing(3)});
+    display->Press({R(3)});
     PumpUntil([&] { return !other.Deliveries().empty(); }, 2000);
     ASSERT_EQ(other.Deliveries().size(), 1u);
     EXPECT_EQ(other.Deliveries()[0].routing, 3);

@@ -1,23 +1,11 @@
 #include "FaultSession.h"
 
-#include <psapi.h>
-
 namespace faults {
 
 std::vector<BYTE> RoutingPress(int index)
 {
-    const BYTE code = Routing(index);
+    const BYTE code = R(index);
     return {0x1B, 0x05, 0x01, code, 0x1B, 0x06, 0x01, code};
-}
-
-SIZE_T PrivateBytes()
-{
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof counters);
-    // Wine leaves PrivateUsage at 0; PagefileUsage is the same commit charge on Windows.
-    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 void FaultSession::SetUp()

@@ -13,24 +13,17 @@
 
 namespace faults {
 
-// Key codes of the display.
-const BYTE D1 = 2, D9 = 10, C1 = 11, T1 = 17;
-inline BYTE Routing(int index) { return static_cast<BYTE>(79 + index); }
+using namespace keycode;
 
 // A routing press as the display sends it: key down then key up.
 std::vector<BYTE> RoutingPress(int index);
 
-SIZE_T PrivateBytes();
+using testenv::PrivateBytes;
+using testenv::Stopwatch;
 
-// Bounds the calls that must return promptly.
-class Stopwatch {
-public:
-    Stopwatch() : m_start(GetTickCount()) {}
-    DWORD Ms() const { return GetTickCount() - m_start; }
-
-private:
-    DWORD m_start;
-};
+// A call that must return promptly: far above its figure (`make bench`),
+// below the driver's 5 s wait for its braille thread, which a hang runs into.
+const DWORD kPromptMs = 4000;
 
 class FaultSession : public ::testing::Test {
 protected:
@@ -46,7 +39,7 @@ protected:
     template <typename Pred>
     bool PumpUntil(Pred pred, DWORD timeoutMs)
     {
-        return testenv::PumpUntil(pred, timeoutMs, [this](unsigned long ms) { Pump(ms); });
+        return testenv::WaitFor(pred, timeoutMs, [this](DWORD ms) { Pump(ms); });
     }
     // Waits for n deliveries in all, then a little longer for any extra.
     std::vector<Delivery> Await(size_t n, DWORD timeoutMs = 3000);

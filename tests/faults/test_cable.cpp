@@ -8,8 +8,6 @@
 namespace faults {
 namespace {
 
-const DWORD kPromptMs = 2000;
-
 class CableTest : public FaultSession {
 protected:
     void SetUp() override
@@ -18,7 +16,7 @@ protected:
         ASSERT_TRUE(Open());
         ASSERT_TRUE(driver->ShowText(line.data(), 40));
         ASSERT_TRUE(display->WaitForFrames(2, 2000));
-        display->Vanish();
+        ASSERT_TRUE(display->Vanish());
     }
     // The display works: a line reaches it and a key comes back.
     void ExpectWorking(char fill)
@@ -66,7 +64,7 @@ TEST_F(CableTest, EveryCallReturnsPromptlyWhileTheCableIsOut)
 
     // Replugged, the display shows nothing: the first line of the new
     // session is sent even though it is the one sent before the cable went.
-    display->Return();
+    ASSERT_TRUE(display->Return());
     ASSERT_TRUE(Open()) << "open on the restored port";
     display->ClearFrames();
     ASSERT_TRUE(driver->ShowText(line.data(), 40));
@@ -81,7 +79,7 @@ TEST_F(CableTest, CloseReturnsPromptlyWhileTheCableIsOut)
     Stopwatch watch;
     driver->Close();
     EXPECT_LT(watch.Ms(), kPromptMs);
-    display->Return();
+    ASSERT_TRUE(display->Return());
     ASSERT_TRUE(Open());
 }
 
@@ -90,7 +88,7 @@ TEST_F(CableTest, CloseReturnsPromptlyWhileTheCableIsOut)
 TEST_F(CableTest, SleepAndWakeAfterTheCableIsBackReconnect)
 {
     Pump(300);
-    display->Return();
+    ASSERT_TRUE(display->Return());
     display->ClearFrames();
     ASSERT_TRUE(driver->Sleep(TRUE));
     ASSERT_TRUE(driver->Sleep(FALSE));

@@ -44,10 +44,7 @@ protected:
                 chunk.insert(chunk.begin() + static_cast<long>(rng() % kChunk), press.begin(), press.end());
                 if (display->SendRaw(chunk))
                     sent += chunk.size();
-                const LONG ahead = static_cast<LONG>((off + kChunk) * 1000 / kPace) -
-                                   static_cast<LONG>(GetTickCount() - start);
-                if (ahead > 0)
-                    Sleep(static_cast<DWORD>(ahead));
+                testenv::SleepUntil(start, static_cast<DWORD>((off + kChunk) * 1000 / kPace));
             }
             done = true;
         });

@@ -3,7 +3,7 @@
 // The driver is linked in, so that this program's operator new is its own.
 #include "CBrailleDisplayDriver.h"
 #include "DisplaySimulator.h"
-#include "TestEnv.h"
+#include "DriverEnv.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>

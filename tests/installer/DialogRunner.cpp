@@ -1,22 +1,8 @@
 #include "DialogRunner.h"
 #include "CTessalineDlg.h"
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
 
-using installertest::WaitFor;
-
-namespace {
-
-BOOL CALLBACK TakeDialogWindow(HWND hWnd, LPARAM lParam)
-{
-    char className[16] = {};
-    GetClassNameA(hWnd, className, sizeof(className));
-    if (lstrcmpA(className, "#32770") != 0)
-        return TRUE;
-    *reinterpret_cast<HWND*>(lParam) = hWnd;
-    return FALSE;
-}
-
-}  // namespace
+using testenv::WaitFor;
 
 DialogRunner::DialogRunner()
     : DialogRunner([] {
@@ -62,12 +48,7 @@ void DialogRunner::Run()
 
 HWND DialogRunner::FindDialogWindow() const
 {
-    HWND found = nullptr;
-    DWORD threadId = m_threadId;
-    if (threadId == 0)
-        return nullptr;
-    EnumThreadWindows(threadId, TakeDialogWindow, reinterpret_cast<LPARAM>(&found));
-    return found;
+    return testenv::DialogOfThread(m_threadId);
 }
 
 HWND DialogRunner::Item(int id) const

@@ -4,12 +4,12 @@
 // keyboard reaches every control; closing cleans up in order.
 #include "DialogRunner.h"
 #include "FakePlatform.h"
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 

@@ -5,7 +5,7 @@
 // reachable from the keyboard, in the template's tab order and by mnemonic.
 #include "DialogRunner.h"
 #include "FakePlatform.h"
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 

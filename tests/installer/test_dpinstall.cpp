@@ -3,7 +3,8 @@
 // refuses, and both built editions started as the tool starts them (under
 // Wine the platform's calls succeed at once), with planted DLLs beside them.
 #include "CDriverPackageInstaller.h"
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
+#include "PlantedDlls.h"
 
 #include <gtest/gtest.h>
 #include <newdev.h>
@@ -11,7 +12,7 @@
 #include <cstring>
 #include <mutex>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 
@@ -256,17 +257,13 @@ TEST(DriverPackageWindow, AsTheToolStartsItTheUserSeesTheOutcome)
         ASSERT_TRUE(CopyFileA((BinDir() + "\\DPInst.exe").c_str(), program.c_str(), FALSE));
         if (c.withInf)
             WriteBytes(folder + "\\win7-64.inf", StoredInf());
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        std::string commandLine = "\"" + program + "\" /f /se /lm";
-        ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                   &startup, &process));
+        Program dpinst("\"" + program + "\" /f /se /lm");
+        ASSERT_TRUE(dpinst.Started());
         // The progress page may still be up when first looked for.
         std::string text;
         HWND page = nullptr;
         EXPECT_TRUE(WaitFor([&] {
-            page = WaitForMessageBox(process.dwThreadId, text, 1000);
+            page = WaitForMessageBox(dpinst.ThreadId(), text, 1000);
             return text.compare(0, strlen(c.outcomeStart), c.outcomeStart) == 0;
         }, 20000)) << text;
         if (page) {
@@ -275,13 +272,9 @@ TEST(DriverPackageWindow, AsTheToolStartsItTheUserSeesTheOutcome)
             EXPECT_STREQ(caption, "Cellivanta VK USB driver");
             PostMessageA(page, WM_COMMAND, IDOK, 0);
         }
-        EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), static_cast<DWORD>(WAIT_OBJECT_0));
         DWORD exitCode = 0;
-        GetExitCodeProcess(process.hProcess, &exitCode);
+        EXPECT_TRUE(dpinst.Wait(20000, exitCode));
         EXPECT_EQ(exitCode, c.exitCode);
-        TerminateProcess(process.hProcess, 1);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
         RemoveTree(folder);
     }
 }

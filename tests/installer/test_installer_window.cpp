@@ -6,14 +6,15 @@
 #include "CInstallerWindow.h"
 #include "DPInstResource.h"
 #include "DialogRunner.h"
-#include "InstallerTestEnv.h"
+#include "PlantedDlls.h"
+#include "TestEnv.h"
 #include "TextFit.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 

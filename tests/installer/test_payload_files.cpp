@@ -2,7 +2,7 @@
 // working folder from what the temporary folder query gives, and every stored
 // payload written byte for byte.
 #include "FakePlatform.h"
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
 #include "PayloadFiles.h"
 #include "resource.h"
 
@@ -10,7 +10,7 @@
 
 #include <stdexcept>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 

@@ -1,11 +1,12 @@
 // The shipped CellivantaVKTools.exe as a user starts it: its dialog comes up
 // with the working folder in the temporary folder, and closing it ends the
 // program and removes the folder again; DLLs planted beside it are not used.
-#include "InstallerTestEnv.h"
+#include "PlantedDlls.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 
@@ -41,14 +42,10 @@ TEST(Program, ShowsItsDialogAndCleansUpWhenClosed)
     const std::string workFolder = std::string(temp) + "CellivantaInstall";
     RemoveTree(workFolder);
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + BinDir() + "\\CellivantaVKTools.exe\"";
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    Program tool("\"" + BinDir() + "\\CellivantaVKTools.exe\"");
+    ASSERT_TRUE(tool.Started());
     HWND dialog = nullptr;
-    EXPECT_TRUE(WaitFor([&] { return (dialog = FindProcessDialog(process.dwProcessId)) != nullptr; }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return (dialog = FindProcessDialog(tool.ProcessId())) != nullptr; }, 20000));
     if (dialog) {
         char caption[128] = {};
         GetWindowTextA(dialog, caption, sizeof(caption));
@@ -56,13 +53,9 @@ TEST(Program, ShowsItsDialogAndCleansUpWhenClosed)
         EXPECT_TRUE(FolderExists(workFolder));
         PostMessageA(dialog, WM_CLOSE, 0, 0);
     }
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
     DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_TRUE(tool.Wait(20000, exitCode));
     EXPECT_EQ(exitCode, 0u);
-    TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     EXPECT_FALSE(FolderExists(workFolder));
 }
 

@@ -2,14 +2,14 @@
 // control by control, the icon group, the version block, the manifest and
 // the five payloads.
 #include "DialogTemplate.h"
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 
@@ -165,36 +165,23 @@ TEST_F(ToolResources, IconGroupHoldsFour24BitImages)
     }
 }
 
-std::string VersionString(const std::vector<BYTE>& block, const char* name)
-{
-    char* value = nullptr;
-    UINT length = 0;
-    std::string key = std::string("\\StringFileInfo\\040904e4\\") + name;
-    if (!VerQueryValueA(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length))
-        return "(missing)";
-    return value;
-}
-
 TEST_F(ToolResources, VersionBlock)
 {
-    const std::string path = BinDir() + "\\CellivantaVKTools.exe";
-    std::vector<BYTE> block(GetFileVersionInfoSizeA(path.c_str(), nullptr));
+    std::vector<BYTE> block = VersionBlock(BinDir() + "\\CellivantaVKTools.exe");
     ASSERT_FALSE(block.empty());
-    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    VS_FIXEDFILEINFO* fixed = FixedVersion(block);
+    ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
     EXPECT_EQ(fixed->dwFileVersionLS, 0x00070003u);
     EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
     EXPECT_EQ(fixed->dwProductVersionLS, 0x00070003u);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
     EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
-    EXPECT_EQ(VersionString(block, "FileDescription"), "Cellivanta VK tools utility");
-    EXPECT_EQ(VersionString(block, "ProductName"), "Cellivanta tools utility");
-    EXPECT_EQ(VersionString(block, "InternalName"), "CellivantaVKTools.exe");
-    EXPECT_EQ(VersionString(block, "OriginalFilename"), "CellivantaVKTools.exe");
-    EXPECT_EQ(VersionString(block, "CompanyName"), "Kelvadore");
+    EXPECT_EQ(VersionString(block, "040904e4", "FileDescription"), "Cellivanta VK tools utility");
+    EXPECT_EQ(VersionString(block, "040904e4", "ProductName"), "Cellivanta tools utility");
+    EXPECT_EQ(VersionString(block, "040904e4", "InternalName"), "CellivantaVKTools.exe");
+    EXPECT_EQ(VersionString(block, "040904e4", "OriginalFilename"), "CellivantaVKTools.exe");
+    EXPECT_EQ(VersionString(block, "040904e4", "CompanyName"), "Kelvadore");
     EXPECT_NE(FindResourceExA(module, reinterpret_cast<LPCSTR>(RT_VERSION), MAKEINTRESOURCEA(VS_VERSION_INFO),
                               MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
               nullptr);

@@ -3,14 +3,13 @@
 // braille drivers of other makers, or stops with its message when there is
 // none; it closes the PC emulator first; its uninstaller takes back exactly
 // what it put there.
-#include "InstallerTestEnv.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 
@@ -127,92 +126,28 @@ TEST_F(SetupPackage, WithoutTheJawsFolderItInstallsNothing)
 TEST_F(SetupPackage, WithoutTheJawsFolderItSaysSo)
 {
     RemoveJawsFolder();
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + BinDir() + "\\Setup.exe\"";
-    ASSERT_TRUE(CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
+    Program setup("\"" + BinDir() + "\\Setup.exe\"");
+    ASSERT_TRUE(setup.Started());
     std::string text;
-    HWND box = WaitForMessageBox(process.dwThreadId, text);
+    HWND box = WaitForMessageBox(setup.ThreadId(), text);
     EXPECT_NE(box, nullptr);
     EXPECT_NE(text.find("JAWS 10 or later was not found"), std::string::npos) << text;
     EXPECT_NE(text.find("Nothing was installed."), std::string::npos) << text;
     if (box)
         PostMessageA(box, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_TRUE(setup.Wait(20000, exitCode));
     EXPECT_EQ(exitCode, 2u);
-    TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }
-
-// A stand-in for the PC emulator: its window, class and title "PDIHooks".
-class PcEmulator {
-public:
-    explicit PcEmulator(std::string watchedFile) : m_watched(std::move(watchedFile))
-    {
-        m_thread = std::thread([this] { Run(); });
-        WaitFor([this] { return m_hWnd.load() != nullptr; }, 5000);
-    }
-    ~PcEmulator()
-    {
-        if (HWND hWnd = m_hWnd.load())
-            PostMessageA(hWnd, WM_CLOSE, 0, 0);
-        m_thread.join();
-    }
-    bool Closed() const { return m_closed; }
-    // Whether the driver was already in place when the emulator was asked to close.
-    bool DriverPresentAtClose() const { return m_driverPresentAtClose; }
-
-private:
-    static LRESULT CALLBACK WindowProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        auto* self = reinterpret_cast<PcEmulator*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
-        if (message == WM_CLOSE && self) {
-            self->m_driverPresentAtClose = FileExists(self->m_watched);
-            self->m_closed = true;
-            DestroyWindow(hWnd);
-            return 0;
-        }
-        if (message == WM_DESTROY)
-            PostQuitMessage(0);
-        return DefWindowProcA(hWnd, message, wParam, lParam);
-    }
-
-    void Run()
-    {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = WindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "PDIHooks";
-        RegisterClassA(&windowClass);
-        HWND hWnd = CreateWindowExA(0, "PDIHooks", "PDIHooks", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                    GetModuleHandleA(nullptr), nullptr);
-        SetWindowLongPtrA(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        m_hWnd = hWnd;
-        MSG msg;
-        while (GetMessageA(&msg, nullptr, 0, 0) > 0)
-            DispatchMessageA(&msg);
-        m_hWnd = nullptr;
-        UnregisterClassA("PDIHooks", GetModuleHandleA(nullptr));
-    }
-
-    std::string m_watched;
-    std::thread m_thread;
-    std::atomic<HWND> m_hWnd{nullptr};
-    std::atomic<bool> m_closed{false};
-    std::atomic<bool> m_driverPresentAtClose{false};
-};
 
 TEST_F(SetupPackage, ClosesThePcEmulatorBeforeCopying)
 {
-    PcEmulator emulator(In("VK.JLB"));
+    // Whether the driver was already in place when the emulator was asked to close.
+    std::atomic<bool> driverPresentAtClose{false};
+    PcEmulatorWindow emulator(true, "PDIHooks", "PDIHooks", [&] { driverPresentAtClose = FileExists(In("VK.JLB")); });
     ASSERT_EQ(RunSetup(), 0);
-    EXPECT_TRUE(WaitFor([&] { return emulator.Closed(); }, 5000));
-    EXPECT_FALSE(emulator.DriverPresentAtClose());
+    EXPECT_TRUE(emulator.Closed(5000));
+    EXPECT_FALSE(driverPresentAtClose);
     EXPECT_TRUE(FileExists(In("VK.JLB")));
 }
 

@@ -4,7 +4,8 @@
 // created hidden; the outcome page's texts, set at run time, are measured by
 // the installer window's own test.
 #include "DPInstResource.h"
-#include "InstallerTestEnv.h"
+#include "PlantedDlls.h"
+#include "TestEnv.h"
 #include "TextFit.h"
 #include "resource.h"
 
@@ -13,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-using namespace installertest;
+using namespace testenv;
 
 namespace {
 

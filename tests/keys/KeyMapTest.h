@@ -1,8 +1,7 @@
 // Translation of queued records against key map files written by the test.
 #pragma once
 
-#include "KeyTestDisplay.h"
-#include "TestEnv.h"
+#include "TestDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +37,7 @@ protected:
 
     std::string WriteKeyMap(const std::string& text, const std::string& file = "kvbrl.ini")
     {
-        static const std::string dir = testenv::TempDir("keys");
+        static const std::string dir = testenv::FreshDir("keys");
         const std::string path = dir + "\\" + file;
         std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
         return path;
@@ -63,15 +62,8 @@ protected:
         return t;
     }
 
-    KeyTestDisplay display;
+    TestDisplay display;
 };
-
-inline Keys Chord(DWORD d, DWORD t = 0, DWORD c = 0, DWORD routing = 0)
-{
-    Keys k;
-    k.d = d, k.t = t, k.c = c, k.routing = routing;
-    return k;
-}
 
 // The ways a record comes out: a name (dots 0), dots (with the name of a
 // pending modifier or none), a modifier kept back, nothing written at all.

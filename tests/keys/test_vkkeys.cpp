@@ -42,7 +42,7 @@ std::string SourcePath(const std::string& relative)
 
 std::string WriteFile(const std::string& name, const std::string& bytes)
 {
-    static const std::string dir = testenv::TempDir("vkkeys");
+    static const std::string dir = testenv::FreshDir("vkkeys");
     const std::string path = dir + "\\" + name;
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     return path;
@@ -191,7 +191,7 @@ TEST(Vkkeys, ReportsEachMistakeOnItsLine)
 
 TEST(Vkkeys, FilesThatCannotBeReadAreReportedNotCrashedOn)
 {
-    const std::string folder = testenv::TempDir("vkkeys-folder");
+    const std::string folder = testenv::FreshDir("vkkeys-folder");
     for (const std::string& path : {folder + "\\missing.ini", folder}) {
         const Output run = Vkkeys("check \"" + path + "\"");
         EXPECT_EQ(run.exitCode, 1) << run.output;

@@ -2,7 +2,7 @@
 // stands in for the serial driver through the transport's seams and plays
 // its events as Windows documents them. (A pseudo-terminal under Wine only
 // ever completes waits with no event, so the port-pair tests never get here.)
-#include "TestEnv.h"
+#include "DriverEnv.h"
 #include "link/CSerialCommHelper.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The display classes on a real port pair with the simulator at the other
 // end: the handshake, the cells frames on the wire and what comes back.
 #include "DisplaySimulator.h"
-#include "RecordingDisplay.h"
-#include "TestEnv.h"
+#include "TestDisplay.h"
+#include "DriverEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -25,35 +25,25 @@ Bytes Cells(size_t count, BYTE first)
 
 class DisplayTest : public ::testing::Test {
 protected:
-    void SetUp() override { RecordingDisplay::ResetAssembler(); }
+    void SetUp() override { TestDisplay::ResetAssembler(); }
 
     bool Connect() { return m_display.ConnectTo(testenv::DriverPort(1).c_str()); }
 
-    // What the braille thread does: request, then poll for the answer.
-    bool Handshake()
-    {
-        if (!m_display.SendInitRequest())
-            return false;
-        int text = 0, status = 0;
-        for (int i = 0; i < 50; ++i, Sleep(20)) {
-            m_display.ProcessReceivedData();
-            if (m_display.GetDisplayInfos(text, status))
-                return true;
-        }
-        return false;
-    }
+    bool Handshake() { return m_display.Handshake(); }
 
     bool Show(const Bytes& cells) { return m_display.DisplayBraille(cells.data(), static_cast<int>(cells.size())); }
 
     // Reads out until the recorder holds count key messages.
     void PollKeys(size_t count)
     {
-        for (int i = 0; i < 100 && m_display.Keys().size() < count; ++i, Sleep(10))
+        testenv::WaitFor([&] {
             m_display.ProcessReceivedData();
+            return m_display.Keys().size() >= count;
+        }, 1000);
     }
 
     DisplaySimulator m_sim{1};
-    RecordingDisplay m_display;
+    TestDisplay m_display{TestDisplay::RecordOnly};
 };
 
 TEST_F(DisplayTest, ConnectToNeedsAPortThatOpens)

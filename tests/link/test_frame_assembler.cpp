@@ -1,7 +1,7 @@
 // The display protocol's frame assembler, fed directly: what each byte
 // sequence from the display turns into.
-#include "RecordingDisplay.h"
-#include "TestEnv.h"
+#include "TestDisplay.h"
+#include "DriverEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,9 @@ using Keys = std::vector<std::string>;
 
 class FrameAssemblerTest : public ::testing::Test {
 protected:
-    void SetUp() override { RecordingDisplay::ResetAssembler(); }
+    void SetUp() override { TestDisplay::ResetAssembler(); }
 
-    RecordingDisplay m_display;
+    TestDisplay m_display{TestDisplay::RecordOnly};
 };
 
 TEST_F(FrameAssemblerTest, InitResponseSetsAndClearsTheGeometry)
@@ -104,14 +104,20 @@ TEST_F(FrameAssemblerTest, ShortPayloadReadsZerosNotTheLastFrame)
     EXPECT_EQ(m_display.MM(), 5);
 }
 
-TEST_F(FrameAssemblerTest, AFrameCutByAReconnectionIsCompletedAfterIt)
+TEST_F(FrameAssemblerTest, OneAssemblerForTheProcessAndEveryConnectionStartsIdle)
 {
-    // The state belongs to the process, not to one display object or connection.
+    // The state belongs to the process, not to one display object...
     m_display.Feed({0x1B, 0x05});
-    RecordingDisplay other;
+    TestDisplay other{TestDisplay::RecordOnly};
     other.Feed({0x01, 0x66});
     EXPECT_EQ(other.Keys(), (Keys{"D66"}));
     EXPECT_TRUE(m_display.Keys().empty());
+
+    // ...but a new connection never completes a frame cut by the one before.
+    m_display.Feed({0x1B, 0x05});
+    other.ResetReceiveState();
+    other.Feed({0x01, 0x67});
+    EXPECT_EQ(other.Keys(), (Keys{"D66"}));
 }
 
 }  // namespace

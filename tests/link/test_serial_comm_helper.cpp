@@ -1,8 +1,7 @@
 // The serial transport on real (pseudo) COM ports: what reaches the owner,
 // what reaches the wire, and how the port is opened, retried and released.
 #include "DisplaySimulator.h"
-#include "LinkTestHelpers.h"
-#include "TestEnv.h"
+#include "DriverEnv.h"
 #include "link/CSerialCommHelper.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +9,25 @@
 #include <atomic>
 #include <thread>
 
-using linktest::ReadUntil;
-
 namespace {
 
 const DWORD kSettle = 300;  // long enough for the worker to drain what was sent
+
+// Reads what is available until at least count bytes have come or the time is up.
+std::string ReadUntil(CSerialCommHelper& serial, size_t count, DWORD timeoutMs)
+{
+    std::string all;
+    testenv::WaitFor([&] {
+        std::string chunk;
+        if (SUCCEEDED(serial.ReadAvailable(chunk)))
+            all += chunk;
+        return all.size() >= count;
+    }, timeoutMs, [](DWORD) { Sleep(5); });
+    return all;
+}
+
+std::string AsString(const std::vector<BYTE>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::vector<BYTE> AsBytes(const std::string& text) { return std::vector<BYTE>(text.begin(), text.end()); }
 
 HRESULT InitPair(CSerialCommHelper& serial, int pair, BYTE parity = 0)
 {
@@ -96,7 +109,7 @@ TEST_F(OpeningTest, BusyPortIsRetriedThreeTimesOneSecondApart)
     ASSERT_EQ(g_openedPaths.size(), 4u);
     for (size_t i = 1; i < g_openTicks.size(); ++i)
         EXPECT_GE(g_openTicks[i] - g_openTicks[i - 1], 950u);
-    EXPECT_LT(elapsed, 6000u);
+    EXPECT_LT(elapsed, 15000u) << "the retries do not end";
     EXPECT_TRUE(trace.Contains("Port after 3 retries."));
     EXPECT_EQ(m_serial.GetState(), CS_UnInit);
     EXPECT_FALSE(m_serial.IsConnected());
@@ -116,10 +129,8 @@ TEST_F(OpeningTest, PortFreedDuringTheRetriesIsUsed)
 TEST_F(OpeningTest, OtherOpeningErrorsFailAtOnce)
 {
     Refuse(ERROR_FILE_NOT_FOUND, 100);
-    const DWORD start = GetTickCount();
     EXPECT_EQ(InitPair(m_serial, 1), E_FAIL);
-    EXPECT_LT(GetTickCount() - start, 500u);
-    EXPECT_EQ(g_openedPaths.size(), 1u);
+    EXPECT_EQ(g_openedPaths.size(), 1u) << "retried";
 }
 
 TEST(Transport, MissingPortFails)
@@ -156,7 +167,7 @@ TEST_F(TransportTest, BytesBeforeStartAreDroppedAndAfterItKeptInOrder)
     for (int i = 0; i < 256; ++i)
         all[i] = static_cast<BYTE>(i);  // 0x00 and 0x1B included
     m_display.SendRaw(all);
-    EXPECT_EQ(ReadUntil(m_serial, all.size(), 3000), linktest::AsString(all));
+    EXPECT_EQ(ReadUntil(m_serial, all.size(), 3000), AsString(all));
 }
 
 TEST_F(TransportTest, ReadOutsNeitherRepeatNorLoseBytes)
@@ -169,7 +180,7 @@ TEST_F(TransportTest, ReadOutsNeitherRepeatNorLoseBytes)
 
     std::thread sender([&] {
         for (size_t at = 0; at < sent.size(); at += 37) {
-            m_display.SendRaw(linktest::AsBytes(sent.substr(at, 37)));
+            m_display.SendRaw(AsBytes(sent.substr(at, 37)));
             if (at % 370 == 0)
                 Sleep(1);
         }
@@ -197,7 +208,7 @@ TEST_F(TransportTest, WritesOnlyWhileStarted)
     m_serial.Stop();
     EXPECT_EQ(m_serial.Write("e", 1), E_FAIL);  // CS_Stopped
     Sleep(kSettle);
-    EXPECT_EQ(linktest::AsString(m_display.ReceivedBytes()), std::string("c\0d", 3));
+    EXPECT_EQ(AsString(m_display.ReceivedBytes()), std::string("c\0d", 3));
 }
 
 TEST(Transport, WriteStillPendingAfterItsBoundIsCancelled)
@@ -213,7 +224,7 @@ TEST(Transport, WriteStillPendingAfterItsBoundIsCancelled)
     EXPECT_LT(GetTickCount() - start, 3000u);
     EXPECT_TRUE(trace.Contains("Writing to serial COM port timed out."));
     EXPECT_EQ(serial.UnInit(), S_OK);
-    testenv::ReplugPair(4);  // throw away what the pair still holds
+    EXPECT_TRUE(testenv::ReplugPair(4));  // throw away what the pair still holds
 }
 
 TEST_F(TransportTest, LineSettingsFollowTheArguments)
@@ -245,7 +256,7 @@ TEST_F(TransportTest, UnInitThenInitRunsANewWorker)
     testenv::TraceCapture trace;
     for (int round = 1; round <= 2; ++round) {
         ASSERT_EQ(InitPair(m_serial, 1), S_OK);
-        EXPECT_EQ(linktest::CountLines(trace, kWorkerStarted), round);
+        EXPECT_EQ(trace.Count(kWorkerStarted), round);
         m_serial.Start();
         m_display.SendRaw({0x1B, static_cast<BYTE>(round)});
         EXPECT_EQ(ReadUntil(m_serial, 2, 2000), std::string("\x1B", 1) + static_cast<char>(round));
@@ -256,7 +267,7 @@ TEST_F(TransportTest, UnInitThenInitRunsANewWorker)
         EXPECT_EQ(m_serial.UnInit(), S_OK);
         EXPECT_FALSE(m_serial.IsConnected());
         EXPECT_EQ(m_serial.GetState(), CS_UnInit);
-        EXPECT_EQ(linktest::CountLines(trace, kWorkerEnded), round);
+        EXPECT_EQ(trace.Count(kWorkerEnded), round);
     }
 }
 
@@ -266,8 +277,8 @@ TEST_F(TransportTest, InitOverAnOpenPortEndsTheEarlierWorker)
     testenv::TraceCapture trace;
     ASSERT_EQ(InitPair(m_serial, 1), S_OK);
     ASSERT_EQ(InitPair(m_serial, 2), S_OK);  // as the handshake does with its candidates
-    EXPECT_EQ(linktest::CountLines(trace, kWorkerStarted), 2);
-    EXPECT_EQ(linktest::CountLines(trace, kWorkerEnded), 1);
+    EXPECT_EQ(trace.Count(kWorkerStarted), 2);
+    EXPECT_EQ(trace.Count(kWorkerEnded), 1);
 
     m_serial.Start();
     m_display.SendRaw({'1'});
@@ -277,7 +288,7 @@ TEST_F(TransportTest, InitOverAnOpenPortEndsTheEarlierWorker)
     EXPECT_TRUE(second.WaitForBytes(1, 2000));
     EXPECT_TRUE(m_display.ReceivedBytes().empty());
     m_serial.UnInit();
-    EXPECT_EQ(linktest::CountLines(trace, kWorkerEnded), 2);
+    EXPECT_EQ(trace.Count(kWorkerEnded), 2);
 }
 
 TEST(Transport, PulledCableFailsWritesAndStillUnInits)
@@ -286,14 +297,13 @@ TEST(Transport, PulledCableFailsWritesAndStillUnInits)
     CSerialCommHelper serial;
     ASSERT_EQ(InitPair(serial, 3), S_OK);
     serial.Start();
-    display.Vanish();
+    ASSERT_TRUE(display.Vanish());
     HRESULT hr = S_OK;
-    for (int i = 0; i < 20 && hr == S_OK; ++i, Sleep(50))
-        hr = serial.Write("x", 1);
+    testenv::WaitFor([&] { return (hr = serial.Write("x", 1)) != S_OK; }, 1000, [](DWORD) { Sleep(50); });
     EXPECT_EQ(hr, E_FAIL);
     EXPECT_EQ(serial.UnInit(), S_OK);
 
-    display.Return();
+    ASSERT_TRUE(display.Return());
     ASSERT_EQ(InitPair(serial, 3), S_OK);
     serial.Start();
     display.SendRaw({'b', 'a', 'c', 'k'});

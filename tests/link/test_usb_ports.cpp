@@ -1,6 +1,6 @@
 // The lookup of the display's USB virtual COM ports in the registry, against
 // keys the test writes itself (64-bit view) and removes again.
-#include "RecordingDisplay.h"
+#include "TestDisplay.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -71,7 +71,7 @@ protected:
         RegCloseKey(key);
     }
 
-    RecordingDisplay m_display;
+    TestDisplay m_display{TestDisplay::RecordOnly};
     bool m_hadUsbKey = false;
     bool m_ownsKeys = false;
 };

@@ -3,11 +3,11 @@
 // convention, answers the 64-bit question, carries its version block, and
 // closes the PC emulator's window.
 #include "PellacoreLibrary.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <thread>
 
 namespace {
 
@@ -41,28 +41,15 @@ TEST(PellacoreExports, ThirtyTwoBitProgramOnSixtyFourBitWindows)
     EXPECT_EQ(Pellacore().Is64BitsOS(), 1);
 }
 
-std::string VersionString(const std::vector<char>& block, const char* szName)
-{
-    std::string path = std::string("\\StringFileInfo\\040904b0\\") + szName;
-    void* pValue = nullptr;
-    UINT cch = 0;
-    if (!VerQueryValueA(block.data(), path.c_str(), &pValue, &cch) || cch == 0)
-        return "(missing)";
-    return static_cast<const char*>(pValue);
-}
-
 TEST(PellacoreExports, VersionBlockInUsEnglish)
 {
     char szPath[MAX_PATH];
     ASSERT_GT(GetModuleFileNameA(Pellacore().hModule, szPath, MAX_PATH), 0u);
-    DWORD cb = GetFileVersionInfoSizeA(szPath, nullptr);
-    ASSERT_GT(cb, 0u);
-    std::vector<char> block(cb);
-    ASSERT_TRUE(GetFileVersionInfoA(szPath, 0, cb, block.data()));
+    std::vector<BYTE> block = testenv::VersionBlock(szPath);
+    ASSERT_FALSE(block.empty());
 
-    VS_FIXEDFILEINFO* pFixed = nullptr;
-    UINT cbFixed = 0;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&pFixed), &cbFixed));
+    VS_FIXEDFILEINFO* pFixed = testenv::FixedVersion(block);
+    ASSERT_NE(pFixed, nullptr);
     EXPECT_EQ(pFixed->dwFileVersionMS, 0x00010000u);
     EXPECT_EQ(pFixed->dwFileVersionLS, 0x00000002u);
     EXPECT_EQ(pFixed->dwProductVersionMS, 0x00010000u);
@@ -75,86 +62,20 @@ TEST(PellacoreExports, VersionBlockInUsEnglish)
     ASSERT_GE(cbTranslation, 4u);
     EXPECT_EQ(pTranslation[0], 0x0409);
 
-    EXPECT_EQ(VersionString(block, "CompanyName"), "Kelvadore");
-    EXPECT_EQ(VersionString(block, "FileDescription"), "Setup Extension Library");
-    EXPECT_EQ(VersionString(block, "InternalName"), "Pellacore");
-    EXPECT_EQ(VersionString(block, "OriginalFilename"), "Pellacore.DLL");
-    EXPECT_EQ(VersionString(block, "ProductName"), "Pellacore Dynamic Link Library");
-    EXPECT_EQ(VersionString(block, "FileVersion"), "1, 0, 0, 2");
-    EXPECT_EQ(VersionString(block, "ProductVersion"), "1, 0, 0, 2");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "CompanyName"), "Kelvadore");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "FileDescription"), "Setup Extension Library");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "InternalName"), "Pellacore");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "OriginalFilename"), "Pellacore.DLL");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "ProductName"), "Pellacore Dynamic Link Library");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "FileVersion"), "1, 0, 0, 2");
+    EXPECT_EQ(testenv::VersionString(block, "040904b0", "ProductVersion"), "1, 0, 0, 2");
 }
-
-// A stand-in for the PC emulator: a hidden top-level window of its own thread
-// that records WM_CLOSE. Its thread pumps messages only once Pump() is
-// called, so a caller that waited for the window would never come back.
-class EmulatorWindow {
-public:
-    EmulatorWindow(const char* szClass, const char* szTitle)
-        : m_hReady(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-          m_hPump(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-          m_hClosed(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-          m_thread([=] { Run(szClass, szTitle); })
-    {
-        WaitForSingleObject(m_hReady, 10000);
-    }
-    ~EmulatorWindow()
-    {
-        Pump();
-        if (m_hWnd)
-            PostMessageA(m_hWnd, WM_USER, 0, 0);  // ends the loop if it is still open
-        m_thread.join();
-        CloseHandle(m_hReady);
-        CloseHandle(m_hPump);
-        CloseHandle(m_hClosed);
-    }
-    void Pump() { SetEvent(m_hPump); }
-    bool Closed(DWORD dwTimeout) const { return WaitForSingleObject(m_hClosed, dwTimeout) == WAIT_OBJECT_0; }
-
-private:
-    static LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
-    {
-        auto self = reinterpret_cast<EmulatorWindow*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
-        if (uMsg == WM_CLOSE && wParam == 0 && lParam == 0)
-            SetEvent(self->m_hClosed);
-        if (uMsg == WM_CLOSE || uMsg == WM_USER) {
-            DestroyWindow(hWnd);
-            return 0;
-        }
-        if (uMsg == WM_DESTROY)
-            PostQuitMessage(0);
-        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
-    }
-
-    void Run(const char* szClass, const char* szTitle)
-    {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = WndProc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = szClass;
-        RegisterClassA(&wc);
-        m_hWnd = CreateWindowExA(0, szClass, szTitle, WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                                 nullptr, wc.hInstance, nullptr);
-        SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-        SetEvent(m_hReady);
-        WaitForSingleObject(m_hPump, INFINITE);
-        MSG msg;
-        while (m_hWnd && GetMessageA(&msg, nullptr, 0, 0) > 0)
-            DispatchMessageA(&msg);
-        UnregisterClassA(szClass, wc.hInstance);
-    }
-
-    HANDLE m_hReady;
-    HANDLE m_hPump;
-    HANDLE m_hClosed;
-    HWND m_hWnd = nullptr;
-    std::thread m_thread;
-};
 
 TEST(PellacoreExports, KillPcEmulatorWithoutItsWindow)
 {
     EXPECT_EQ(Pellacore().KillPcEmulator(), 0);
     // Class and title must both match.
-    EmulatorWindow other("PDIHooks", "Something else");
+    testenv::PcEmulatorWindow other(false, "PDIHooks", "Something else");
     EXPECT_EQ(Pellacore().KillPcEmulator(), 0);
     other.Pump();
     EXPECT_FALSE(other.Closed(200));
@@ -162,7 +83,7 @@ TEST(PellacoreExports, KillPcEmulatorWithoutItsWindow)
 
 TEST(PellacoreExports, KillPcEmulatorPostsCloseWithoutWaiting)
 {
-    EmulatorWindow emulator("PDIHooks", "PDIHooks");
+    testenv::PcEmulatorWindow emulator(false);
     // The window's thread is not pumping yet: a sent message would hang here.
     EXPECT_EQ(Pellacore().KillPcEmulator(), 1);
     EXPECT_FALSE(emulator.Closed(0));

@@ -1,11 +1,10 @@
 #include "TestEnv.h"
-#include "trace/Trace.h"
 
-#include <gtest/gtest.h>
-#include <windows.h>
+#include <psapi.h>
 
 #include <cstdlib>
-#include <mutex>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace testenv {
@@ -18,43 +17,17 @@ std::string Env(const char* name)
     return value ? value : "";
 }
 
-bool FileExists(const std::string& path)
+BOOL CALLBACK TakeDialog(HWND hWnd, LPARAM lParam)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Asks the port manager of scripts/test-env.sh to run one request and waits for it.
-void PortRequest(const std::string& request)
-{
-    const std::string ctl = WinPath(Env("VKTEST_PORTS_DIR") + "/ctl/");
-    const std::string done = ctl + request + ".done";
-    DeleteFileA(done.c_str());
-    HANDLE h = CreateFileA((ctl + request + ".req").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << "cannot reach the port manager";
-    CloseHandle(h);
-    for (int i = 0; i < 500 && !FileExists(done); ++i)
-        ::Sleep(10);
-    ASSERT_TRUE(FileExists(done)) << request << " was not served";
-    DeleteFileA(done.c_str());
-}
-
-std::mutex g_traceMutex;
-std::vector<std::string> g_traceLines;
-
-void CollectTrace(const char* line)
-{
-    std::lock_guard<std::mutex> lock(g_traceMutex);
-    g_traceLines.emplace_back(line);
+    char className[16] = {};
+    GetClassNameA(hWnd, className, sizeof(className));
+    if (lstrcmpA(className, "#32770") != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(lParam) = hWnd;
+    return FALSE;
 }
 
 }  // namespace
-
-std::string DriverPort(int n) { return "COM1" + std::to_string(n); }
-std::string DisplayPort(int n) { return "COM2" + std::to_string(n); }
-
-void UnplugPair(int n) { PortRequest("unplug-" + std::to_string(n)); }
-void ReplugPair(int n) { PortRequest("replug-" + std::to_string(n)); }
 
 std::string WinPath(const std::string& unixPath)
 {
@@ -65,6 +38,9 @@ std::string WinPath(const std::string& unixPath)
     return path;
 }
 
+std::string SourceDir() { return WinPath(Env("VKTEST_SOURCE_DIR")); }
+std::string Bin64Dir() { return WinPath(Env("VKTEST_BIN64_DIR")); }
+
 std::string BinDir()
 {
     char path[MAX_PATH];
@@ -73,15 +49,69 @@ std::string BinDir()
     return dir.substr(0, dir.find_last_of('\\'));
 }
 
-std::string TempDir(const std::string& name)
+void RemoveTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = folder + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+std::string FreshDir(const std::string& name)
 {
     char base[MAX_PATH];
     GetTempPathA(MAX_PATH, base);
-    std::string dir = std::string(base) + "vktest-" + name + "-" + std::to_string(GetCurrentProcessId());
+    std::string dir = std::string(base) + "vktest-" + name;
+    RemoveTree(dir);
     CreateDirectoryA(dir.c_str(), nullptr);
     return dir;
 }
 
+bool FileExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ReadBytes(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void SleepUntil(DWORD start, DWORD dueMs)
+{
+    const LONG ahead = static_cast<LONG>(dueMs) - static_cast<LONG>(GetTickCount() - start);
+    if (ahead > 0)
+        ::Sleep(static_cast<DWORD>(ahead));
+}
+
+// The time is checked after every message: a flood that comes faster than
+// it is handled must not keep the caller here for ever.
 void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG&)>& observe)
 {
     const DWORD end = GetTickCount() + milliseconds;
@@ -93,6 +123,8 @@ void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG
                 observe(msg);
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
+            if (static_cast<LONG>(end - GetTickCount()) <= 0)
+                return;
         }
         const LONG left = static_cast<LONG>(end - GetTickCount());
         if (left <= 0)
@@ -150,44 +182,170 @@ int RunProgram(const std::string& commandLine, std::string& output, unsigned lon
     return exitCode;
 }
 
-IBrailleDriver* LoadDriver()
+Program::Program(const std::string& commandLine)
 {
-    HMODULE module = LoadLibraryA("VK.JLB");
-    if (!module)
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &m_process))
+        m_process = {};
+}
+
+Program::~Program()
+{
+    if (!Started())
+        return;
+    TerminateProcess(m_process.hProcess, 1);
+    CloseHandle(m_process.hThread);
+    CloseHandle(m_process.hProcess);
+}
+
+bool Program::Wait(DWORD timeoutMs, DWORD& exitCode)
+{
+    exitCode = STILL_ACTIVE;
+    if (!Started())
+        return false;
+    const bool ended = WaitForSingleObject(m_process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    GetExitCodeProcess(m_process.hProcess, &exitCode);
+    return ended;
+}
+
+int RunProgram(const std::string& commandLine, DWORD timeoutMs)
+{
+    Program program(commandLine);
+    if (!program.Started())
+        return -1;
+    DWORD exitCode = 0;
+    return program.Wait(timeoutMs, exitCode) ? static_cast<int>(exitCode) : -2;
+}
+
+std::vector<BYTE> VersionBlock(const std::string& path)
+{
+    std::vector<BYTE> block(GetFileVersionInfoSizeA(path.c_str(), nullptr));
+    if (!block.empty() && !GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()))
+        block.clear();
+    return block;
+}
+
+VS_FIXEDFILEINFO* FixedVersion(std::vector<BYTE>& block)
+{
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (block.empty() || !VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length))
         return nullptr;
-    auto getInterface =
-        reinterpret_cast<PFN_GetBrailleInterface>(reinterpret_cast<void*>(GetProcAddress(module, "GetBrailleInterface")));
-    if (!getInterface)
-        return nullptr;
-    IBrailleDriver* driver = nullptr;
-    getInterface(&driver);
-    return driver;
+    return fixed;
 }
 
-TraceCapture::TraceCapture()
+std::string VersionString(const std::vector<BYTE>& block, const std::string& languageCodePage, const char* name)
 {
-    std::lock_guard<std::mutex> lock(g_traceMutex);
-    g_traceLines.clear();
-    SetTraceSink(CollectTrace);
+    const std::string key = "\\StringFileInfo\\" + languageCodePage + "\\" + name;
+    void* value = nullptr;
+    UINT length = 0;
+    if (block.empty() || !VerQueryValueA(block.data(), key.c_str(), &value, &length) || length == 0)
+        return "(missing)";
+    return static_cast<const char*>(value);
 }
 
-TraceCapture::~TraceCapture()
+HWND DialogOfThread(DWORD threadId)
 {
-    SetTraceSink(nullptr);
+    HWND found = nullptr;
+    if (threadId != 0)
+        EnumThreadWindows(threadId, TakeDialog, reinterpret_cast<LPARAM>(&found));
+    return found;
 }
 
-std::vector<std::string> TraceCapture::Lines() const
+// The box is found as soon as it exists; its text comes a moment later.
+HWND WaitForMessageBox(DWORD threadId, std::string& text, DWORD timeoutMs)
 {
-    std::lock_guard<std::mutex> lock(g_traceMutex);
-    return g_traceLines;
+    HWND box = nullptr;
+    char buffer[1024] = {};
+    WaitFor([&] {
+        box = DialogOfThread(threadId);
+        return box && GetDlgItemTextA(box, 0xFFFF, buffer, sizeof(buffer)) > 0;
+    }, timeoutMs);
+    text = buffer;
+    return box;
 }
 
-bool TraceCapture::Contains(const std::string& text) const
+Stopwatch::Stopwatch()
 {
-    for (const std::string& line : Lines())
-        if (line.find(text) != std::string::npos)
-            return true;
-    return false;
+    QueryPerformanceFrequency(&m_frequency);
+    QueryPerformanceCounter(&m_start);
+}
+
+double Stopwatch::Ms() const
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart - m_start.QuadPart) / static_cast<double>(m_frequency.QuadPart);
+}
+
+SIZE_T PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof counters);
+    // Wine leaves PrivateUsage at 0; PagefileUsage is the same commit charge on Windows.
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+PcEmulatorWindow::PcEmulatorWindow(bool pumpNow, const char* className, const char* title,
+                                   std::function<void()> onClose)
+    : m_hReady(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_hPump(CreateEventA(nullptr, TRUE, pumpNow, nullptr)),
+      m_hClosed(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_onClose(std::move(onClose))
+{
+    m_thread = std::thread([this, c = std::string(className), t = std::string(title)] { Run(c, t); });
+    WaitForSingleObject(m_hReady, 10000);
+}
+
+PcEmulatorWindow::~PcEmulatorWindow()
+{
+    Pump();
+    if (m_hWnd)
+        PostMessageA(m_hWnd, WM_USER, 0, 0);  // ends the loop if it is still open
+    m_thread.join();
+    CloseHandle(m_hReady);
+    CloseHandle(m_hPump);
+    CloseHandle(m_hClosed);
+}
+
+LRESULT CALLBACK PcEmulatorWindow::WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<PcEmulatorWindow*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+    if (uMsg == WM_CLOSE && self) {
+        if (self->m_onClose)
+            self->m_onClose();
+        if (wParam == 0 && lParam == 0)
+            SetEvent(self->m_hClosed);
+    }
+    if (uMsg == WM_CLOSE || uMsg == WM_USER) {
+        DestroyWindow(hWnd);
+        return 0;
+    }
+    if (uMsg == WM_DESTROY)
+        PostQuitMessage(0);
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+void PcEmulatorWindow::Run(const std::string& className, const std::string& title)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = className.c_str();
+    RegisterClassA(&wc);
+    m_hWnd = CreateWindowExA(0, className.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                             nullptr, wc.hInstance, nullptr);
+    SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetEvent(m_hReady);
+    WaitForSingleObject(m_hPump, INFINITE);
+    MSG msg;
+    while (m_hWnd && GetMessageA(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    UnregisterClassA(className.c_str(), wc.hInstance);
 }
 
 }  // namespace testenv

@@ -1,6 +1,6 @@
 // The test environment's port pairs: bytes written at one end arrive at the
 // other, and a pulled pair comes back when replugged.
-#include "TestEnv.h"
+#include "DriverEnv.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -47,7 +47,7 @@ TEST(Ports, EveryPairCarriesBytesBothWays)
 
 TEST(Ports, APulledPairIsGoneUntilReplugged)
 {
-    testenv::UnplugPair(2);
+    ASSERT_TRUE(testenv::UnplugPair(2));
     // Wine may still hand out a handle for the vanished device, but nothing
     // can be written through it.
     HANDLE h = OpenPlain(testenv::DriverPort(2));
@@ -56,7 +56,7 @@ TEST(Ports, APulledPairIsGoneUntilReplugged)
         EXPECT_FALSE(WriteFile(h, "x", 1, &n, nullptr));
         CloseHandle(h);
     }
-    testenv::ReplugPair(2);
+    ASSERT_TRUE(testenv::ReplugPair(2));
     ExpectCarries(2);
 }
 

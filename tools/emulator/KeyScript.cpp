@@ -1,5 +1,6 @@
 #include "KeyScript.h"
 #include "ComputerBraille.h"
+#include "CellivantaKeyCodes.h"
 
 #include <cstdlib>
 #include <sstream>
@@ -7,8 +8,8 @@
 namespace KeyScript {
 
 namespace {
-const BYTE kFirstDot = 2, kFirstC = 11, kFirstT = 17, kFirstRouting = 80;
-const BYTE kSpace = 10;
+using namespace CellivantaKeyCodes;
+const int kSpace = kLastD;  // D9
 }
 
 BYTE CodeOfKeyName(const std::string& name)
@@ -17,7 +18,7 @@ BYTE CodeOfKeyName(const std::string& name)
         return 0;
     const int n = atoi(name.c_str() + 1);
     switch (toupper(static_cast<unsigned char>(name[0]))) {
-    case 'D': return n >= 1 && n <= 9 ? static_cast<BYTE>(kFirstDot + n - 1) : 0;
+    case 'D': return n >= 1 && n <= 9 ? static_cast<BYTE>(kFirstD + n - 1) : 0;
     case 'C': return n >= 1 && n <= 6 ? static_cast<BYTE>(kFirstC + n - 1) : 0;
     case 'T': return n >= 1 && n <= 4 ? static_cast<BYTE>(kFirstT + n - 1) : 0;
     case 'R': return n >= 1 && n <= 80 ? static_cast<BYTE>(kFirstRouting + n - 1) : 0;
@@ -28,12 +29,12 @@ BYTE CodeOfKeyName(const std::string& name)
 std::vector<BYTE> ChordOfCharacter(char c)
 {
     if (c == ' ')
-        return {kSpace};
+        return {static_cast<BYTE>(kSpace)};
     const uint8_t dots = ComputerBraille::CharToDots(c);
     std::vector<BYTE> chord;
     for (int dot = 0; dot < 8; ++dot)
         if (dots & (1u << dot))
-            chord.push_back(static_cast<BYTE>(kFirstDot + dot));
+            chord.push_back(static_cast<BYTE>(kFirstD + dot));
     return chord;
 }
 

@@ -1,4 +1,4 @@
-// The display end of a port pair, played by Windows code in the test process:
+// The display end of a port pair, played by Windows code in the process:
 // it answers init requests, records every frame the driver sends (with its
 // arrival time) and sends key presses, raw bytes and noise back. Its frame
 // parser is its own, independent of the driver's assembler.
@@ -15,7 +15,7 @@
 
 class DisplaySimulator {
 public:
-    // Opens testenv::DisplayPort(pair) and starts reading.
+    // Opens portpairs::DisplayPort(pair) and starts reading.
     explicit DisplaySimulator(int pair);
     ~DisplaySimulator();
     DisplaySimulator(const DisplaySimulator&) = delete;
@@ -57,9 +57,10 @@ public:
     // Anything at all: noise, partial frames, several frames at once.
     bool SendRaw(const std::vector<BYTE>& bytes);
 
-    // Pulls the cable (the whole pair goes away) / plugs it back and reopens.
-    void Vanish();
-    void Return();
+    // Pulls the cable (the whole pair goes away) / plugs it back and reopens;
+    // false when the port manager or the reopening failed.
+    bool Vanish();
+    bool Return();
 
 private:
     enum ParsePhase { WaitStart, WaitId, WaitLength, WaitPayload };

@@ -1,5 +1,5 @@
 #include "DisplaySimulator.h"
-#include "TestEnv.h"
+#include "PortPairs.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,7 +30,7 @@ DisplaySimulator::~DisplaySimulator()
 {
     Close();
     if (m_vanished)
-        testenv::ReplugPair(m_pair);  // later tests expect every pair plugged
+        portpairs::ReplugPair(m_pair);  // later tests expect every pair plugged
     CloseHandle(m_hStop);
 }
 
@@ -41,7 +41,7 @@ bool DisplaySimulator::IsOpen() const
 
 bool DisplaySimulator::Open()
 {
-    const std::string path = "\\\\.\\" + testenv::DisplayPort(m_pair);
+    const std::string path = "\\\\.\\" + portpairs::DisplayPort(m_pair);
     m_hPort = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                           nullptr);
     if (m_hPort == INVALID_HANDLE_VALUE)
@@ -81,19 +81,19 @@ void DisplaySimulator::Close()
     }
 }
 
-void DisplaySimulator::Vanish()
+bool DisplaySimulator::Vanish()
 {
     Close();
-    testenv::UnplugPair(m_pair);
     m_vanished = true;
+    return portpairs::UnplugPair(m_pair);
 }
 
-void DisplaySimulator::Return()
+bool DisplaySimulator::Return()
 {
     Close();
-    testenv::ReplugPair(m_pair);
+    const bool replugged = portpairs::ReplugPair(m_pair);
     m_vanished = false;
-    Open();
+    return Open() && replugged;
 }
 
 void DisplaySimulator::SetInitResponse(BYTE ee, BYTE mm, BYTE nn, DWORD delayMs)
