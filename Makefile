@@ -20,7 +20,8 @@ build: deps
 	    cmake --preset $$t >/dev/null; \
 	    cmake --build --preset $$t; \
 	done
-	@rm -rf dist && for t in $(TREES); do cmake --install build/$$t --prefix dist >/dev/null; done
+	@mkdir -p dist && find dist -mindepth 1 -maxdepth 1 ! -name release -exec rm -rf {} + && \
+	    for t in $(TREES); do cmake --install build/$$t --prefix dist >/dev/null; done
 	@echo "Deliverables in dist/:" && ls dist
 
 # The key reference of the shipped key map, as the build made it. make test
