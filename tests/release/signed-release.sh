@@ -7,8 +7,9 @@
 #
 #   tests/release/signed-release.sh [COMMIT]    (default HEAD; after `make build`)
 #
-# Uncommitted changes are not built. Run by CTest it uses the environment the
-# run holds; run by hand it starts and stops the build's Wine environment.
+# Uncommitted changes are not built. Part of `make test` (CTest, in the
+# environment the run holds); run by hand it starts and stops the build's
+# Wine environment itself.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$src"
