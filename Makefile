@@ -1,11 +1,14 @@
 # Front door of the project. `make` builds every deliverable into dist/ and
 # brings docs/keys.md up to date, `make test` builds and runs every test under
-# Wine, `make demo` runs the driver end to end against the emulated display.
+# Wine, `make demo` runs the driver end to end against the emulated display,
+# `make release` writes the versioned archive and its checksums to
+# dist/release/, `make release-check` builds the release again to prove its
+# bytes reproducible (two release builds: too slow for every CI run).
 # Each installs what is missing.
 SHELL := /bin/bash
 TREES := x86_64 i686
 
-.PHONY: all build docs deps test demo emulator bench soak clean
+.PHONY: all build docs deps test demo emulator bench soak clean release release-check
 
 all: build docs
 
@@ -17,7 +20,8 @@ build: deps
 	    cmake --preset $$t >/dev/null; \
 	    cmake --build --preset $$t; \
 	done
-	@rm -rf dist && for t in $(TREES); do cmake --install build/$$t --prefix dist >/dev/null; done
+	@mkdir -p dist && find dist -mindepth 1 -maxdepth 1 ! -name release -exec rm -rf {} + && \
+	    for t in $(TREES); do cmake --install build/$$t --prefix dist >/dev/null; done
 	@echo "Deliverables in dist/:" && ls dist
 
 # The key reference of the shipped key map, as the build made it. make test
@@ -42,6 +46,16 @@ bench: build
 
 soak: build
 	@scripts/soak.sh
+
+# The versioned archive and its checksums in dist/release/, built from clean
+# release trees; signed when SIGN_CERT/SIGN_KEY are given (see scripts/release.sh).
+release: deps
+	@scripts/release.sh
+
+# Two release builds from clean clones of HEAD, compared byte for byte. (The
+# signed release is checked by `make test`.)
+release-check: deps
+	@scripts/check-reproducible.sh
 
 clean:
 	@if [ -d build ]; then scripts/test-env.sh stop build; fi

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build make mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          wine wine64 wine32:i386 nsis socat xvfb googletest imagemagick procps)
+          wine wine64 wine32:i386 nsis socat xvfb googletest imagemagick procps
+          zip unzip osslsigncode openssl)
 
 missing=()
 for p in "${packages[@]}"; do

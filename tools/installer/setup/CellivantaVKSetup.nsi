@@ -9,7 +9,8 @@
 ;
 ; vkkeys.exe, the key map checker, goes beside them.
 ;
-; makensis -DVK_JLB=... -DKVBRL_INI=... -DVKKEYS_EXE=... -DPELLACORE_DLL=... -DSETUP_ICON=... -DOUTFILE=...
+; makensis -DPRODUCT_VERSION=... -DVK_JLB=... -DKVBRL_INI=... -DVKKEYS_EXE=... -DPELLACORE_DLL=...
+;          -DSETUP_ICON=... -DOUTFILE=... [-DSIGN_FILE=command that signs the file it is given]
 
 Unicode true
 ; The tool stores and starts this package under the name Setup.exe.
@@ -21,7 +22,11 @@ ManifestSupportedOS all
 !include LogicLib.nsh
 !include MUI2.nsh
 
-!define PRODUCT_VERSION "1.0.7.0"
+; The same bytes from every build: the packed files keep no time of their own.
+SetDateSave off
+!ifdef SIGN_FILE
+!uninstfinalize '"${SIGN_FILE}" "%1"'
+!endif
 !define UNINSTALLER "Uninstall Cellivanta VK.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\CellivantaVK"
 ; Exit code when JAWS names no folder for drivers of other makers.

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# make release: builds what ships in clean release trees (build/release/) and
+# writes dist/release/CellivantaVK-<version>.zip with SHA256SUMS over the
+# archive and every file in it.
+#
+# Signing: SIGN_CERT and SIGN_KEY (PEM certificate and key), or SIGN_CERT alone
+# as a PKCS#12 file (password in SIGN_PASSWORD); SIGN_TIMESTAMP_URL optional.
+# Without them the release is unsigned, and says so.
+#
+# The bytes depend only on the sources: every time inside is SOURCE_DATE_EPOCH
+# (the last commit's time unless given), and no build path is kept.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+version=$(head -n 1 VERSION)
+name=CellivantaVK-$version
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 0)}
+export TZ=UTC LC_ALL=C
+umask 022
+
+absolute() { [ -z "$1" ] && return 0; readlink -f "$1"; }
+export SIGN_CERT=$(absolute "${SIGN_CERT:-}") SIGN_KEY=$(absolute "${SIGN_KEY:-}")
+export SIGN_TIMESTAMP_URL=${SIGN_TIMESTAMP_URL:-}
+if [ -n "$SIGN_CERT" ]; then
+    [ -f "$SIGN_CERT" ] || { echo "SIGN_CERT: no file $SIGN_CERT" >&2; exit 1; }
+    case "$SIGN_CERT" in
+        *.p12|*.pfx|*.P12|*.PFX) ;;
+        *) [ -f "$SIGN_KEY" ] || { echo "SIGN_KEY: a PEM certificate needs its key file" >&2; exit 1; } ;;
+    esac
+elif [ -n "$SIGN_KEY" ]; then
+    echo "SIGN_KEY given without SIGN_CERT" >&2; exit 1
+fi
+
+# Clean trees: the 32-bit tree builds the 64-bit one first.
+rm -rf build/release
+cmake --preset release-x86_64 >/dev/null
+cmake --preset release-i686 >/dev/null
+cmake --build --preset release-i686
+
+stage=build/release/stage/$name
+mkdir -p "$stage/licenses"
+for tree in x86_64 i686; do
+    cmake --install build/release/$tree --prefix "$stage" >/dev/null
+done
+# Text for Notepad on any Windows: CRLF line ends.
+crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
+# The guide ends with the key reference of the shipped key map.
+cat docs/user-guide.md <(echo) docs/keys.md >build/release/user-guide.txt
+crlf build/release/user-guide.txt "$stage/User guide.txt"
+# The licences of what is built into the programs: the MinGW-w64 runtime and
+# GCC's runtime libraries (linked statically), and NSIS (the setup package).
+crlf /usr/share/doc/mingw-w64-common/copyright "$stage/licenses/MinGW-w64 runtime.txt"
+crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/GCC runtime libraries.txt"
+crlf /usr/share/doc/nsis/copyright "$stage/licenses/NSIS.txt"
+
+# The archive: one time, fixed modes, names in byte order, no extra fields.
+chmod -R u=rwX,go=rX build/release/stage
+find build/release/stage -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+out=$root/dist/release
+rm -rf "$out" && mkdir -p "$out"
+(cd build/release/stage && find "$name" -type f | sort | zip -q -X -D "$out/$name.zip" -@)
+(cd build/release/stage && find "$name" -type f | sort | xargs -d '\n' sha256sum && cd "$out" && sha256sum "$name.zip") \
+    >"$out/SHA256SUMS.tmp"
+mv "$out/SHA256SUMS.tmp" "$out/SHA256SUMS"
+
+echo "Release in dist/release/:" && ls -l "$out"
+if [ -n "$SIGN_CERT" ]; then
+    echo "Signed with $(openssl x509 -noout -subject -in "$SIGN_CERT" 2>/dev/null || echo "$SIGN_CERT")."
+else
+    echo "UNSIGNED release: set SIGN_CERT and SIGN_KEY to sign it (Windows will warn of an unknown publisher)."
+fi
