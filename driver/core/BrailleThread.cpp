@@ -291,26 +291,42 @@ unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
     SetEvent(start.hDone);
     const UINT_PTR timer = SetTimer(nullptr, 0, kPollPeriodMs, nullptr);
 
-    for (;;) {
-        if (GetMessageA(&msg, nullptr, 0, 0) <= 0)
-            continue;  // WM_QUIT does not end the thread; only its commands do
-        BOOL goOn = TRUE;
-        if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST) {
-            goOn = driver->RunThreadCommand(static_cast<int>(msg.message - WM_BT_FIRST),
-                                            reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
-            SetEvent(start.hDone);
-        } else if (msg.message == WM_TIMER) {
+    // Received bytes are forwarded as soon as the transport stores them; the
+    // timer stays as a safety net. The event is the transport's of the moment
+    // (each connection has its own), read afresh before every wait.
+    bool goOn = true;
+    while (goOn) {
+        HANDLE received = driver->m_display.ReceivedDataEvent();
+        const DWORD count = (received && received != INVALID_HANDLE_VALUE) ? 1 : 0;
+        const DWORD woken = MsgWaitForMultipleObjectsEx(count, &received, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (count && woken == WAIT_OBJECT_0)
             driver->RunThreadCommand(BTPoll, nullptr, 0);
-        } else {
-            DispatchMessageA(&msg);
-        }
-        if (!goOn)
-            break;
+        goOn = driver->RunQueuedMessages(start.hDone);
     }
     if (timer)
         KillTimer(nullptr, timer);
     CloseHandle(start.hDone);
     return 0;
+}
+
+// Runs what waits in the thread's queue; false once a command ended the thread.
+BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST) {
+            const BOOL goOn = RunThreadCommand(static_cast<int>(msg.message - WM_BT_FIRST),
+                                               reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
+            SetEvent(hDone);
+            if (!goOn)
+                return FALSE;
+        } else if (msg.message == WM_TIMER) {
+            RunThreadCommand(BTPoll, nullptr, 0);
+        } else if (msg.message != WM_QUIT) {  // WM_QUIT does not end the thread; only its commands do
+            DispatchMessageA(&msg);
+        }
+    }
+    return TRUE;
 }
 
 // Nothing may leave the thread: a command that runs out of memory fails
@@ -459,9 +475,10 @@ void CBrailleDisplayDriver::SaveAndBlankCells()
 // drain the key queue.
 void CBrailleDisplayDriver::Poll()
 {
-    if (!m_display.IsConnected())
-        return;
     HWND hWnd = m_hWnd;
+    // Before the window exists (during the open) the bytes wait in the buffer.
+    if (!hWnd || !m_display.IsConnected())
+        return;
     m_display.ProcessReceivedData(hWnd, WM_DEVICE_BYTE);
-    PostMessageA(hWnd, WM_PROCESS_KEY_QUEUE, 0, 0);
+    PostMessageA(hWnd, WM_PROCESS_KEY_QUEUE, 0, static_cast<LPARAM>(GetTickCount()));
 }

@@ -95,6 +95,7 @@ private:
 
     // The braille thread and its commands.
     static unsigned __stdcall BrailleThreadProc(void* pvStart);
+    BOOL RunQueuedMessages(HANDLE hDone);
     BOOL RunThreadCommand(int code, BYTE* block, DWORD dwParam);
     BOOL ProcessThreadCommand(int code, BYTE* block, DWORD dwParam);
     bool InitDevice(const char* lpszPort);

@@ -86,7 +86,8 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
             driver->m_display.ProcessReceivedByte(static_cast<BYTE>(wParam & 0xFF));
         else if (uMsg == WM_PROCESS_KEY_QUEUE) {
             driver->ProcessKeyCombinationQueue();
-            driver->m_display.ProcessPollEnd();  // one per poll, after its bytes
+            // One per forward, after its bytes, stamped by the braille thread.
+            driver->m_display.ProcessPollEnd(lParam ? static_cast<DWORD>(lParam) : GetTickCount());
         }
         else if (uMsg == WM_USER + 1)
             return 0;

@@ -36,6 +36,8 @@ public:
     virtual bool ProcessReceivedData();
     virtual bool ProcessReceivedData(HWND hWnd, UINT uMsg);
     virtual void ProcessReceivedByte(BYTE byte) = 0;
+    // Signalled when received bytes wait to be handed on (see the transport).
+    HANDLE ReceivedDataEvent() const { return m_serial.GetDataReadEvent(); }
     virtual bool Refresh() = 0;
 
     // Forgets the geometry, so that only a fresh answer to the init request

@@ -32,6 +32,11 @@ public:
     HRESULT ReadAvailable(std::string& data);
 
     bool IsConnected() const { return m_bConnected; }
+    // Set (auto-reset) after a drain pass stored bytes, so that the owner
+    // can wait for received data instead of looking for it on a timer.
+    // Valid from Init until the next Init or UnInit; only the thread that
+    // calls those may wait on it.
+    HANDLE GetDataReadEvent() const { return m_hDataReadEvent; }
     CommState GetState() const { return m_state; }
 
     // The port name as it is handed to CreateFileA.
