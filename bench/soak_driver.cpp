@@ -1,5 +1,6 @@
 // soak_driver [SECONDS]: the driver under a long random session against the
-// display simulator: lines of text, key combinations, clears, sleep and wake.
+// display simulator: lines of text, key combinations, clears, sleep and wake,
+// the cable pulled and plugged back.
 // At the end every key pressed must have been delivered, in order, and the
 // process's handles and private bytes must not have grown.
 #include "BenchReport.h"
@@ -77,7 +78,7 @@ public:
         const bench::Usage finish = bench::ProcessUsage();
         m_driver->Close();
         Report(start, finish);
-        return m_check.wrong == 0 && m_check.expected.empty() &&
+        return m_check.wrong == 0 && m_check.expected.empty() && m_lostPulls == 0 &&
                finish.handles <= start.handles + kHandleTolerance &&
                finish.privateKiB < start.privateKiB + kMemoryToleranceKiB;
     }
@@ -92,6 +93,8 @@ private:
             PressRandomKeys();
         else if (dice < 95)
             m_driver->Clear();
+        else if (dice < 97)
+            PullAndPlug();
         else
             SleepAndWake();
         ++m_steps;
@@ -143,11 +146,30 @@ private:
         ++m_sleeps;
     }
 
+    // The cable pulled at a random moment, a line given meanwhile, the cable
+    // plugged back: the driver comes back by itself before keys go on.
+    void PullAndPlug()
+    {
+        testenv::PumpMessages(300);  // keys already pressed are delivered first
+        m_display.Vanish();
+        testenv::PumpMessages(static_cast<DWORD>(m_random() % 1500));
+        ShowRandomLine();
+        testenv::PumpMessages(static_cast<DWORD>(m_random() % 1500));
+        m_display.ClearFrames();
+        m_display.Return();
+        if (testenv::PumpUntil([&] { return m_display.FrameCount() >= 2; }, 15000))
+            ++m_pulls;
+        else
+            ++m_lostPulls;
+    }
+
     void Report(const bench::Usage& start, const bench::Usage& finish)
     {
         bench::Report("soak: steps", m_steps, "steps");
         bench::Report("soak: lines shown", m_lines, "lines");
         bench::Report("soak: sleep/wake cycles", m_sleeps, "cycles");
+        bench::Report("soak: cable pulls the driver came back from", m_pulls, "pulls", "pulls",
+                      m_pulls + m_lostPulls);
         bench::Report("soak: keys delivered", m_check.delivered, "keys", "keys pressed", m_check.pressed);
         bench::Report("soak: keys delivered out of order or wrong", m_check.wrong, "keys");
         bench::Report("soak: handles at the end", finish.handles, "handles", "at the start", start.handles);
@@ -159,7 +181,7 @@ private:
     RecordingCallbacks m_callbacks;
     KeyCheck m_check;
     std::mt19937 m_random;
-    double m_steps = 0, m_lines = 0, m_keys = 0, m_sleeps = 0;
+    double m_steps = 0, m_lines = 0, m_keys = 0, m_sleeps = 0, m_pulls = 0, m_lostPulls = 0;
 };
 
 }  // namespace

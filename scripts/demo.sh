@@ -5,7 +5,7 @@
 # the display emulator running a key script.
 set -u
 cd "$(dirname "$0")/.."
-export WINEPREFIX=$PWD/build/wineprefix
+export WINEPREFIX=$PWD/build/wineprefix VKTEST_PORTS_DIR=$PWD/build/ports  # the emulator pulls its cable through the port manager
 bin=build/x86_64/bin
 usb_device='HKLM\SYSTEM\CurrentControlSet\Enum\USB\Vid_1c71&Pid_c005'
 emulator= registered= emulator_out=$(mktemp)
@@ -44,12 +44,14 @@ until grep -q '^display | ' "$emulator_out"; do
 done
 
 echo
-echo "== 3. The screen reader opens \"usb\", shows text, reads keys, sleeps, wakes, closes =="
+echo "== 3. The screen reader opens \"usb\", shows text, reads keys, sleeps, wakes; the cable is pulled and plugged back; it closes =="
 status=0
 run $bin/vkhost.exe open usb \
     show "Hello from the screen reader" wait 7000 \
     say "-- the screen reader puts the display to sleep" sleep wait 500 \
     say "-- and wakes it" wake wait 1000 \
+    show "The line before the cable is pulled" \
+    say "-- the screen reader makes no call now; the display comes back by itself" wait 9000 \
     clear wait 300 close || status=1
 wait $emulator || status=1
 emulator=

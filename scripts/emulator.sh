@@ -7,6 +7,7 @@ set -u
 cd "$(dirname "$0")/.."
 trap 'scripts/test-env.sh stop build' EXIT
 scripts/test-env.sh start build || exit 1
-export WINEPREFIX=$PWD/build/wineprefix WINEDEBUG=-all
+# VKTEST_PORTS_DIR: the Insert key pulls the cable through the port manager.
+export WINEPREFIX=$PWD/build/wineprefix WINEDEBUG=-all VKTEST_PORTS_DIR=$PWD/build/ports
 echo "The display is on COM21; the driver's end is COM11 (WINEPREFIX=$WINEPREFIX)."
 wine build/x86_64/bin/vkemulator.exe --pair 1 --cells "${CELLS:-40}" "$@"

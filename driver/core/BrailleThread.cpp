@@ -6,7 +6,6 @@
 #include <process.h>
 #include <new>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -29,7 +28,37 @@ bool IsUsbAlias(const char* port)
 struct ThreadStart {
     CBrailleDisplayDriver* driver;
     HANDLE hDone;
+    HANDLE hAbort;
+    HANDLE hReceiveReset;
 };
+
+// The braille thread's copies of its session's abort and receive-reset events.
+thread_local HANDLE t_hAbort = nullptr;
+thread_local HANDLE t_hReceiveReset = nullptr;
+
+const DWORD kReceiveResetWaitMs = 1000;
+
+// A handshake's pause; false when Close or Sleep asked it to give up.
+bool HandshakeWait(DWORD ms)
+{
+    if (!t_hAbort) {
+        ::Sleep(ms);
+        return true;
+    }
+    return WaitForSingleObject(t_hAbort, ms) == WAIT_TIMEOUT;
+}
+
+bool DuplicateOwn(HANDLE source, HANDLE& copy)
+{
+    return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
+}
+
+void CloseIfSet(HANDLE& handle)
+{
+    if (handle)
+        CloseHandle(handle);
+    handle = nullptr;
+}
 
 }  // namespace
 
@@ -52,7 +81,9 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
         return FALSE;
 
     m_hEventCommandComplete = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!m_hEventCommandComplete) {
+    m_hEventAbort = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    m_hEventReceiveReset = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!m_hEventCommandComplete || !m_hEventAbort || !m_hEventReceiveReset) {
         Trace("!m_hEventCommandComplete");
         Cleanup();
         return FALSE;
@@ -98,6 +129,8 @@ void CBrailleDisplayDriver::Close()
     if (!m_bOpened)
         return;
     m_bOpened = 0;
+    if (m_hEventAbort)
+        SetEvent(m_hEventAbort);  // a reconnection in progress gives up
     if (m_hBrailleThread)
         PostThreadCommand(BTTERMINATE, nullptr, 0, true);
     WaitForBrailleThreadEnd();
@@ -114,6 +147,8 @@ BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
         m_hWnd = CreateHiddenWindow();
     if (!m_hBrailleThread)
         return FALSE;
+    if (m_hEventAbort)
+        SetEvent(m_hEventAbort);  // a reconnection in progress gives up; BTSLEEP clears it
     return PostThreadCommand(BTSLEEP, nullptr, bSleep, true);
 }
 
@@ -225,26 +260,27 @@ bool CBrailleDisplayDriver::EndEarlierBrailleThread()
 void CBrailleDisplayDriver::Cleanup()
 {
     Trace("CBrailleDisplayDriver::Cleanup");
-    if (m_hEventCommandComplete) {
-        CloseHandle(m_hEventCommandComplete);
-        m_hEventCommandComplete = nullptr;
-    }
+    CloseIfSet(m_hEventCommandComplete);
+    CloseIfSet(m_hEventAbort);
+    CloseIfSet(m_hEventReceiveReset);
     if (DestroyHiddenWindow())
         UnregisterWindowClass();
 }
 
 bool CBrailleDisplayDriver::BeginBrailleThread()
 {
-    auto* start = new (std::nothrow) ThreadStart{this, nullptr};
-    if (!start || !DuplicateHandle(GetCurrentProcess(), m_hEventCommandComplete, GetCurrentProcess(), &start->hDone,
-                                   0, FALSE, DUPLICATE_SAME_ACCESS)) {
-        delete start;
+    auto* start = new (std::nothrow) ThreadStart{this, nullptr, nullptr, nullptr};
+    if (!start)
         return false;
-    }
+    const bool copied = DuplicateOwn(m_hEventCommandComplete, start->hDone) &&
+                        DuplicateOwn(m_hEventAbort, start->hAbort) &&
+                        DuplicateOwn(m_hEventReceiveReset, start->hReceiveReset);
     unsigned threadId = 0;
-    const uintptr_t thread = _beginthreadex(nullptr, 0, BrailleThreadProc, start, 0, &threadId);
+    const uintptr_t thread = copied ? _beginthreadex(nullptr, 0, BrailleThreadProc, start, 0, &threadId) : 0;
     if (!thread) {
-        CloseHandle(start->hDone);
+        CloseIfSet(start->hDone);
+        CloseIfSet(start->hAbort);
+        CloseIfSet(start->hReceiveReset);
         delete start;
         return false;
     }
@@ -283,34 +319,59 @@ void CBrailleDisplayDriver::CopyField(char* field, const char* value)
 
 unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
 {
-    const ThreadStart start = *static_cast<ThreadStart*>(pvStart);
+    ThreadStart start = *static_cast<ThreadStart*>(pvStart);
     delete static_cast<ThreadStart*>(pvStart);
+    t_hAbort = start.hAbort;
+    t_hReceiveReset = start.hReceiveReset;
     CBrailleDisplayDriver* driver = start.driver;
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anybody posts
     SetEvent(start.hDone);
     const UINT_PTR timer = SetTimer(nullptr, 0, kPollPeriodMs, nullptr);
 
-    for (;;) {
-        if (GetMessageA(&msg, nullptr, 0, 0) <= 0)
-            continue;  // WM_QUIT does not end the thread; only its commands do
-        BOOL goOn = TRUE;
-        if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST) {
-            goOn = driver->RunThreadCommand(static_cast<int>(msg.message - WM_BT_FIRST),
-                                            reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
-            SetEvent(start.hDone);
-        } else if (msg.message == WM_TIMER) {
+    // Received bytes are forwarded as soon as the transport stores them; the
+    // timer stays as a safety net. The event is the transport's of the moment
+    // (each connection has its own), read afresh before every wait.
+    bool goOn = true;
+    while (goOn) {
+        HANDLE received = driver->m_display.ReceivedDataEvent();
+        const DWORD count = (received && received != INVALID_HANDLE_VALUE) ? 1 : 0;
+        const DWORD woken = MsgWaitForMultipleObjectsEx(count, &received, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (count && woken == WAIT_OBJECT_0)
             driver->RunThreadCommand(BTPoll, nullptr, 0);
-        } else {
-            DispatchMessageA(&msg);
-        }
-        if (!goOn)
-            break;
+        goOn = driver->RunQueuedMessages(start.hDone);
     }
     if (timer)
         KillTimer(nullptr, timer);
+    t_hAbort = nullptr;
+    t_hReceiveReset = nullptr;
+    CloseIfSet(start.hAbort);
+    CloseIfSet(start.hReceiveReset);
     CloseHandle(start.hDone);
     return 0;
+}
+
+// Runs what waits in the thread's queue; false once a command ended the thread.
+BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
+{
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST) {
+            const BOOL goOn = RunThreadCommand(static_cast<int>(msg.message - WM_BT_FIRST),
+                                               reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
+            SetEvent(hDone);
+            if (!goOn)
+                return FALSE;
+        } else if (msg.message == WM_TIMER) {
+            RunThreadCommand(BTPoll, nullptr, 0);
+        } else if (!msg.hwnd && msg.message == WM_BT_PORT_ARRIVED) {
+            m_bRetryNow = m_bLost;
+            RunThreadCommand(BTPoll, nullptr, 0);
+        } else if (msg.message != WM_QUIT) {  // WM_QUIT does not end the thread; only its commands do
+            DispatchMessageA(&msg);
+        }
+    }
+    return TRUE;
 }
 
 // Nothing may leave the thread: a command that runs out of memory fails
@@ -347,13 +408,18 @@ BOOL CBrailleDisplayDriver::ProcessThreadCommand(int code, BYTE* block, DWORD dw
         SleepDevice();
         break;
     case BTShowText:
-        if (m_nTextCells > 0)
-            m_display.DisplayBraille(block, static_cast<int>(dwParam));
+        // Kept while the display is lost, and shown when it comes back.
+        if (m_nTextCells > 0 && block) {
+            m_currentLine.assign(block, block + dwParam);
+            if (!m_bLost)
+                m_display.DisplayBraille(block, static_cast<int>(dwParam));
+        }
         break;
     case BTClear:
         if (m_nTextCells > 0) {
-            std::vector<BYTE> blank(static_cast<size_t>(m_nTextCells), 0);
-            m_display.DisplayBraille(blank.data(), m_nTextCells);
+            m_currentLine.assign(static_cast<size_t>(m_nTextCells), 0);
+            if (!m_bLost)
+                m_display.DisplayBraille(m_currentLine.data(), m_nTextCells);
         }
         break;
     case BTPoll:
@@ -371,20 +437,19 @@ bool CBrailleDisplayDriver::InitDevice(const char* lpszPort)
 {
     m_nTextCells = 0;
     m_nStatusCells = 0;
-    std::vector<std::string> found;
-    if (IsUsbAlias(lpszPort) && !m_display.GetUSBVirtualCOMPort(found)) {
-        Trace("CCellivantaDisplay::GetUSBVirtualCOMPort returned false, maybe USB driver is not installed correctly");
-        found.clear();
-    }
-    std::deque<std::string> candidates(found.begin(), found.end());
-    if (candidates.empty())
-        candidates.emplace_back(lpszPort);
-
-    while (!candidates.empty()) {
-        const std::string port = candidates.front();
-        candidates.pop_front();
-        if (TryPort(port))
+    m_bWatchLink = false;
+    m_bLost = false;
+    m_currentLine.clear();
+    m_sOpenPort = lpszPort;
+    for (const std::string& port : PortCandidates(m_sOpenPort)) {
+        int textCells = 0;
+        int statusCells = 0;
+        if (TryPort(port, textCells, statusCells)) {
+            m_sPortName = port;
+            m_nTextCells = textCells;
+            m_nStatusCells = statusCells;
             break;
+        }
     }
     if (m_nTextCells == 0) {
         // Leave no port or worker open behind a failed open.
@@ -392,49 +457,87 @@ bool CBrailleDisplayDriver::InitDevice(const char* lpszPort)
         Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTINIT FAILED -> exiting the braille thread");
         return false;
     }
+    m_bWatchLink = true;
     return true;
 }
 
-bool CBrailleDisplayDriver::TryPort(const std::string& port)
+// "usb" asks the registry each time: a replugged display may come back on
+// another COM port.
+std::vector<std::string> CBrailleDisplayDriver::PortCandidates(const std::string& lpszPort)
+{
+    std::vector<std::string> found;
+    if (IsUsbAlias(lpszPort.c_str()) && !m_display.GetUSBVirtualCOMPort(found)) {
+        Trace("CCellivantaDisplay::GetUSBVirtualCOMPort returned false, maybe USB driver is not installed correctly");
+        found.clear();
+    }
+    if (found.empty())
+        found.push_back(lpszPort);
+    return found;
+}
+
+// The handshake; its pauses give up when Close or Sleep is called.
+bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int& statusCells)
 {
     if (!m_display.ConnectTo(port.c_str()))
         return false;
     m_display.ResetReceiveState();
-    ::Sleep(kSettleMs);
+    if (!HandshakeWait(kSettleMs))
+        return false;
     m_display.ForgetDisplayInfos();
     if (!m_display.SendInitRequest())
         return false;
     for (int attempt = 0; attempt < kAnswerTries; ++attempt) {
-        ::Sleep(kAnswerWaitMs);
+        if (!HandshakeWait(kAnswerWaitMs))
+            return false;
         m_display.ProcessReceivedData();
-        int textCells = 0;
-        int statusCells = 0;
         if (m_display.GetDisplayInfos(textCells, statusCells)) {
             m_display.LockDisplayInfos();
             m_display.ForgetLastCells();
-            m_sPortName = port;
-            m_nTextCells = textCells;
-            m_nStatusCells = statusCells;
             return true;
         }
     }
     return false;
 }
 
+// Sleep stops the watch over the display; a wake that cannot reach the
+// display leaves it to the watch.
 void CBrailleDisplayDriver::SleepDevice()
 {
-    if (m_bSleeping && m_display.IsConnected()) {
+    if (t_hAbort)
+        ResetEvent(t_hAbort);
+    if (m_bSleeping) {
+        m_bWatchLink = false;
+        m_bLost = false;
+        if (!m_display.IsConnected())
+            return;
         Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTSLEEP -> Closing connection");
         SaveAndBlankCells();
         m_display.Disconnect();
-    } else if (!m_bSleeping && !m_display.IsConnected()) {
+    } else if (!m_display.IsConnected()) {
         Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTSLEEP -> Reestablishing connection");
-        if (!m_display.ConnectTo(m_sPortName.c_str()))
+        m_bWatchLink = m_nTextCells > 0;
+        int textCells = 0;
+        int statusCells = 0;
+        // A handshake that failed while the display was lost left no size.
+        if (!m_display.GetDisplayInfos(textCells, statusCells) || !m_display.ConnectTo(m_sPortName.c_str())) {
+            if (m_bWatchLink && !m_bLost)
+                MarkLost("it did not come back on wake");
             return;
+        }
+        m_bLost = false;
         m_display.ResetReceiveState();
-        if (m_pSavedCells)
-            m_display.DisplayBraille(m_pSavedCells, m_nTextCells);
+        ShowCurrentLine();
     }
+}
+
+// What the screen reader gave last, shown whatever the display shows now; a
+// display of another size than the screen reader knows gets it padded or cut.
+void CBrailleDisplayDriver::ShowCurrentLine()
+{
+    if (m_currentLine.empty() && m_nTextCells > 0)
+        m_currentLine.assign(static_cast<size_t>(m_nTextCells), 0);
+    m_display.ForgetLastCells();
+    m_display.DisplayBraille(m_currentLine.data(), static_cast<int>(m_currentLine.size()));
 }
 
 // The saved image always holds the current cell count (a later open may
@@ -459,9 +562,86 @@ void CBrailleDisplayDriver::SaveAndBlankCells()
 // drain the key queue.
 void CBrailleDisplayDriver::Poll()
 {
-    if (!m_display.IsConnected())
-        return;
+    WatchLink();
     HWND hWnd = m_hWnd;
+    // Before the window exists (during the open) the bytes wait in the buffer.
+    if (m_bLost || !hWnd || !m_display.IsConnected())
+        return;
     m_display.ProcessReceivedData(hWnd, WM_DEVICE_BYTE);
-    PostMessageA(hWnd, WM_PROCESS_KEY_QUEUE, 0, 0);
+    PostMessageA(hWnd, WM_PROCESS_KEY_QUEUE, 0, static_cast<LPARAM>(GetTickCount()));
+}
+
+// ---- A display that goes away and comes back ----------------------------------
+
+// While the driver is open and awake: a port that failed means the display
+// is gone; it is then looked for every kRetryPeriodMs (at once when a port
+// arrives) until it answers a handshake again.
+void CBrailleDisplayDriver::WatchLink()
+{
+    if (!m_bWatchLink)
+        return;
+    if (!m_bLost) {
+        if (m_display.IsLinkLost())
+            MarkLost("the port failed");
+        return;
+    }
+    if (!m_bRetryNow && static_cast<LONG>(GetTickCount() - m_dwNextRetry) < 0)
+        return;
+    m_bRetryNow = false;
+    if (!Reconnect())
+        m_dwNextRetry = GetTickCount() + kRetryPeriodMs;
+}
+
+void CBrailleDisplayDriver::MarkLost(const char* why)
+{
+    Trace("CBrailleDisplayDriver::WatchLink : display lost on %s (%s), looking for it on %s every %lu ms",
+          m_sPortName.c_str(), why, m_sOpenPort.c_str(), static_cast<unsigned long>(kRetryPeriodMs));
+    m_display.Disconnect();
+    m_bLost = true;
+    m_dwNextRetry = GetTickCount() + kRetryPeriodMs;
+}
+
+// The candidates of the last Open, with the normal handshake. The screen
+// reader keeps the cell count it learned at Open.
+bool CBrailleDisplayDriver::Reconnect()
+{
+    if (!ForgetReceiveState())
+        return false;
+    for (const std::string& port : PortCandidates(m_sOpenPort)) {
+        int textCells = 0;
+        int statusCells = 0;
+        if (!TryPort(port, textCells, statusCells)) {
+            if (t_hAbort && WaitForSingleObject(t_hAbort, 0) == WAIT_OBJECT_0)
+                break;
+            continue;
+        }
+        m_bLost = false;
+        m_sPortName = port;
+        Trace("CBrailleDisplayDriver::Reconnect : the display is back on %s", port.c_str());
+        if (textCells != m_nTextCells)
+            Trace("CBrailleDisplayDriver::Reconnect : the display has %d cells, the screen reader keeps %d: lines "
+                  "are padded or cut", textCells, m_nTextCells);
+        ShowCurrentLine();
+        return true;
+    }
+    m_display.Disconnect();
+    return false;
+}
+
+// Held keys and a half frame belong to the connection that was lost. The
+// hidden window's thread owns them: it is asked to forget them and, since it
+// handles its messages in order, has then also handled every byte of the old
+// connection. A window that does not answer in time means another try later.
+bool CBrailleDisplayDriver::ForgetReceiveState()
+{
+    HWND hWnd = m_hWnd;
+    if (!hWnd || !t_hReceiveReset || !t_hAbort) {
+        m_display.ResetReceiveState();
+        return true;
+    }
+    ResetEvent(t_hReceiveReset);
+    if (!PostMessageA(hWnd, WM_RESET_RECEIVE, 0, 0))
+        return false;
+    HANDLE handles[2] = {t_hAbort, t_hReceiveReset};
+    return WaitForMultipleObjects(2, handles, FALSE, kReceiveResetWaitMs) == WAIT_OBJECT_0 + 1;
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 // Instance handle of the module that holds the driver (set when VK.JLB loads).
 extern HINSTANCE g_hDriverInstance;
@@ -30,7 +31,14 @@ public:
     static const UINT WM_PROCESS_KEY_QUEUE = WM_USER + 13;
     // Asks the hidden window's own thread to destroy it (no other thread can).
     static const UINT WM_DESTROY_HIDDEN = WM_USER + 14;
+    // Asks the hidden window's thread to forget held keys and a half frame
+    // before the braille thread reconnects to a display that came back.
+    static const UINT WM_RESET_RECEIVE = WM_USER + 15;
+    // To the braille thread: a port arrived, a lost display is tried at once.
+    static const UINT WM_BT_PORT_ARRIVED = WM_USER + 16;
     static const DWORD MAX_WAIT_TIMEOUT = 5000;
+    // How often a lost display is looked for.
+    static const DWORD kRetryPeriodMs = 2000;
 
     static const GUID s_manufacturerGuid;
 
@@ -95,11 +103,19 @@ private:
 
     // The braille thread and its commands.
     static unsigned __stdcall BrailleThreadProc(void* pvStart);
+    BOOL RunQueuedMessages(HANDLE hDone);
     BOOL RunThreadCommand(int code, BYTE* block, DWORD dwParam);
     BOOL ProcessThreadCommand(int code, BYTE* block, DWORD dwParam);
     bool InitDevice(const char* lpszPort);
-    bool TryPort(const std::string& port);
+    std::vector<std::string> PortCandidates(const std::string& lpszPort);
+    bool TryPort(const std::string& port, int& textCells, int& statusCells);
     void SleepDevice();
+    void ShowCurrentLine();
+    // A lost display: noticed, looked for every kRetryPeriodMs, reconnected.
+    void WatchLink();
+    void MarkLost(const char* why);
+    bool Reconnect();
+    bool ForgetReceiveState();
     void SaveAndBlankCells();
     void Poll();
 
@@ -134,4 +150,17 @@ private:
     BYTE* m_pSavedCells = nullptr;
     int m_nSavedCells = 0;  // size of m_pSavedCells
     std::string m_sPortName;
+    // Set by Close and Sleep so that a handshake in progress gives up at once.
+    HANDLE m_hEventAbort = nullptr;
+    // Set by the hidden window once it has forgotten its receive state.
+    HANDLE m_hEventReceiveReset = nullptr;
+    // The braille thread's own: the port argument of the last Open, the line
+    // the screen reader gave last (shown again when the display comes back),
+    // and the watch over the display.
+    std::string m_sOpenPort;
+    std::vector<BYTE> m_currentLine;
+    bool m_bWatchLink = false;
+    bool m_bLost = false;
+    bool m_bRetryNow = false;
+    DWORD m_dwNextRetry = 0;
 };

@@ -4,6 +4,7 @@
 #include "CBrailleDisplayDriver.h"
 #include "Trace.h"
 
+#include <dbt.h>
 #include <cstring>
 
 namespace {
@@ -12,6 +13,12 @@ const int kKeyCombBufferSize = 1000;
 // Room kept for "+c" and the terminator when a typed character joins a name.
 const int kMaxNameForCharacter = 990;
 const WORD kSpaceDots = 0x100;
+
+bool IsPortArrival(WPARAM wParam, LPARAM lParam)
+{
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    return wParam == DBT_DEVICEARRIVAL && header && header->dbch_devicetype == DBT_DEVTYP_PORT;
+}
 
 }  // namespace
 
@@ -86,7 +93,17 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
             driver->m_display.ProcessReceivedByte(static_cast<BYTE>(wParam & 0xFF));
         else if (uMsg == WM_PROCESS_KEY_QUEUE) {
             driver->ProcessKeyCombinationQueue();
-            driver->m_display.ProcessPollEnd();  // one per poll, after its bytes
+            // One per forward, after its bytes, stamped by the braille thread.
+            driver->m_display.ProcessPollEnd(lParam ? static_cast<DWORD>(lParam) : GetTickCount());
+        }
+        else if (uMsg == WM_RESET_RECEIVE) {
+            driver->m_display.ResetReceiveState();
+            if (driver->m_hEventReceiveReset)
+                SetEvent(driver->m_hEventReceiveReset);
+            return 0;
+        } else if (uMsg == WM_DEVICECHANGE && IsPortArrival(wParam, lParam)) {
+            // A replugged display: the braille thread need not wait for its next try.
+            PostThreadMessageA(driver->m_dwBrailleThreadId, WM_BT_PORT_ARRIVED, 0, 0);
         }
         else if (uMsg == WM_USER + 1)
             return 0;

@@ -121,19 +121,21 @@ void CCellivantaDisplay::NoteStrayByte(BYTE byte)
     m_bInStrayRun = true;
 }
 
-// Polls are counted in the order the bytes were posted, so a screen reader
-// slow to pump its messages does not make a whole frame look cut short. At
-// the line's speed a frame takes milliseconds; several quiet polls mean the
-// rest of it is lost.
-void CCellivantaDisplay::ProcessPollEnd()
+// Time is taken from the forwards, in the order the bytes were posted, so a
+// screen reader slow to pump its messages does not make a whole frame look
+// cut short. At the line's speed a frame takes milliseconds; a quiet line
+// for several tenths of a second means the rest of it is lost.
+void CCellivantaDisplay::ProcessPollEnd(DWORD dwForwardedAt)
 {
     if (m_bBytesSincePoll) {
         m_bBytesSincePoll = false;
-        m_nQuietPolls = 0;
+        m_dwLastBytesAt = dwForwardedAt;
+        m_bQuietHandled = false;
         return;
     }
-    if (m_nQuietPolls >= kQuietPollsToResync || ++m_nQuietPolls < kQuietPollsToResync)
+    if (m_bQuietHandled || dwForwardedAt - m_dwLastBytesAt < kQuietMsToResync)
         return;
+    m_bQuietHandled = true;
     m_bInStrayRun = false;
     if (s_assembler.phase != PhaseIdle) {
         Trace("CCellivantaDisplay::ProcessPollEnd -> frame %d cut short after %d bytes, abandoned",
@@ -154,7 +156,8 @@ void CCellivantaDisplay::ResetReceiveState()
     Trace("CCellivantaDisplay::ResetReceiveState");
     ResetFrameAssembler();
     m_bBytesSincePoll = false;
-    m_nQuietPolls = 0;
+    m_dwLastBytesAt = GetTickCount();
+    m_bQuietHandled = false;
     m_bKeysInDoubt = false;
     m_bInStrayRun = false;
     ResetHeldKeys();  // a waiting typing modifier is kept for the next key

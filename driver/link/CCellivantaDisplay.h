@@ -39,17 +39,18 @@ public:
     virtual bool ProcessKeyUpMsg(BYTE keyCode);
     virtual void EnqueueKeyCombination();
 
-    // Called after the bytes of each poll (the hidden window does so for
-    // every WM_PROCESS_KEY_QUEUE). Once the line has been quiet for
-    // kQuietPollsToResync polls, a frame left unfinished is abandoned and,
-    // if a key frame was damaged since, the key capture starts afresh.
-    void ProcessPollEnd();
+    // Called after the bytes of each forward (the hidden window does so for
+    // every WM_PROCESS_KEY_QUEUE), with the tick count at which the forward
+    // was made. Once the line has been quiet for kQuietMsToResync, a frame
+    // left unfinished is abandoned and, if a key frame was damaged since,
+    // the key capture starts afresh.
+    void ProcessPollEnd(DWORD dwForwardedAt);
     // A new connection: its port was purged, so no earlier frame can be
     // completed and no key-up of an earlier key can come. A typing modifier
     // waiting for its key is kept.
     void ResetReceiveState();
 
-    static constexpr int kQuietPollsToResync = 3;
+    static constexpr DWORD kQuietMsToResync = 300;
 
 protected:
     // Puts the frame assembler back to idle with an empty payload.
@@ -90,11 +91,13 @@ private:
     void DispatchFrame();
     static bool AppendPortName(const char* instanceName, std::vector<std::string>& portNames);
 
-    // Line watch: bytes since the last poll's end, polls without a byte,
+    // Line watch: bytes since the last forward's end, when the last forward
+    // with bytes was made, whether the quiet line was already acted on,
     // whether bytes outside a frame are being dropped, and whether a key
     // frame was damaged (cut short, or impossible) since the last resync.
     bool m_bBytesSincePoll = false;
-    int m_nQuietPolls = 0;
+    DWORD m_dwLastBytesAt = 0;
+    bool m_bQuietHandled = false;
     bool m_bInStrayRun = false;
     bool m_bKeysInDoubt = false;
 };

@@ -36,6 +36,10 @@ public:
     virtual bool ProcessReceivedData();
     virtual bool ProcessReceivedData(HWND hWnd, UINT uMsg);
     virtual void ProcessReceivedByte(BYTE byte) = 0;
+    // Signalled when received bytes wait to be handed on (see the transport).
+    HANDLE ReceivedDataEvent() const { return m_serial.GetDataReadEvent(); }
+    // The port failed under a connection: the display is most likely gone.
+    bool IsLinkLost() const { return m_serial.IsLinkLost(); }
     virtual bool Refresh() = 0;
 
     // Forgets the geometry, so that only a fresh answer to the init request

@@ -262,6 +262,7 @@ void CSerialCommHelper::ReleaseConnection()
     // What this port sent must not be taken for the next port's answer.
     m_rxBuffer.Flush();
     m_bPortFailed = false;
+    m_bLinkLost = false;
     if (m_hPort != INVALID_HANDLE_VALUE) {
         Port().PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
         CloseAndCleanHandle(m_hPort);
@@ -295,6 +296,8 @@ HRESULT CSerialCommHelper::WriteAndWait(PortOperation*& write, DWORD count)
     if (m_hPort == INVALID_HANDLE_VALUE || m_bPortFailed ||
         (!Port().WriteFile(m_hPort, write->pBytes, count, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING)) {
         Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
+        if (m_hPort != INVALID_HANDLE_VALUE)
+            MarkLinkLost("Write");
         return E_FAIL;
     }
     DWORD written = 0;
@@ -303,6 +306,7 @@ HRESULT CSerialCommHelper::WriteAndWait(PortOperation*& write, DWORD count)
         if (Port().GetOverlappedResult(m_hPort, &overlapped, &written, FALSE))
             return S_OK;
         Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
+        MarkLinkLost("Write");
         return E_FAIL;
     case WAIT_TIMEOUT:
         Trace("CSerialCommHelper::Write -> Writing to serial COM port timed out.");
@@ -335,6 +339,13 @@ bool CSerialCommHelper::AwaitCancelled(PortOperation*& operation, const char* ca
     operation = nullptr;
     MarkPortFailed();
     return false;
+}
+
+// An error from the port itself: the owner may take the device for gone.
+void CSerialCommHelper::MarkLinkLost(const char* what)
+{
+    if (!m_bLinkLost.exchange(true))
+        Trace("CSerialCommHelper::%s -> the port answers with errors, the link is lost", what);
 }
 
 // Writes fail and the worker ends, until the next Init opens a port again.
@@ -441,6 +452,8 @@ bool CSerialCommHelper::DrainPass(DWORD& total)
     bool keepRunning = true;
     try {
         keepRunning = DrainPort(read, total);
+        if (!keepRunning)
+            MarkLinkLost("ThreadFn");  // the worker ends on this error
     } catch (...) {
         Trace("CSerialCommHelper::DrainPass -> could not store the received bytes");
     }

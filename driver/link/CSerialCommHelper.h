@@ -32,6 +32,15 @@ public:
     HRESULT ReadAvailable(std::string& data);
 
     bool IsConnected() const { return m_bConnected; }
+    // Set (auto-reset) after a drain pass stored bytes, so that the owner
+    // can wait for received data instead of looking for it on a timer.
+    // Valid from Init until the next Init or UnInit; only the thread that
+    // calls those may wait on it.
+    HANDLE GetDataReadEvent() const { return m_hDataReadEvent; }
+    // True once the port answered with an error (a failed write or read, the
+    // port's status unreadable, the worker ended on an error) or an operation
+    // on it would not end: the device is most likely gone. Cleared by Init.
+    bool IsLinkLost() const { return m_bLinkLost || m_bPortFailed; }
     CommState GetState() const { return m_state; }
 
     // The port name as it is handed to CreateFileA.
@@ -88,6 +97,7 @@ private:
     // is then null and the port failed).
     bool AwaitCancelled(PortOperation*& operation, const char* caller);
     void MarkPortFailed();
+    void MarkLinkLost(const char* what);
 
     static HANDLE NewEvent(bool manualReset);
     static void CloseAndCleanHandle(HANDLE& handle);
@@ -106,4 +116,5 @@ private:
     std::atomic<bool> m_bEmptyCommEvents{false};
     // Set when an operation on the port would not end, until the next Init.
     std::atomic<bool> m_bPortFailed{false};
+    std::atomic<bool> m_bLinkLost{false};
 };

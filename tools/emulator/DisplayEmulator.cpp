@@ -100,7 +100,7 @@ bool DisplayEmulator::AwaitHandshake(DWORD timeoutMs)
 }
 
 // One line of a key script:
-//   wait MS | await-open | say TEXT | type TEXT | press KEY... | down KEY | up KEY | route N
+//   wait MS | await-open | say TEXT | type TEXT | press KEY... | down KEY | up KEY | route N | unplug | replug
 // KEY is D1-D9, C1-C6, T1-T4 or R1-R80; '#' starts a comment.
 bool DisplayEmulator::RunScriptLine(const std::string& line)
 {
@@ -128,7 +128,9 @@ bool DisplayEmulator::RunScriptLine(const std::string& line)
     } else if (verb == "route") {
         Note("routing key " + rest);
         PressChord({KeyScript::CodeOfKeyName("R" + rest)});
-    } else if (verb == "down" && !codes.empty())
+    } else if (verb == "unplug" || verb == "replug")
+        PlugCable(verb == "replug");
+    else if (verb == "down" && !codes.empty())
         m_display.KeyDown(codes[0]);
     else if (verb == "up" && !codes.empty())
         m_display.KeyUp(codes[0]);
@@ -154,9 +156,23 @@ bool DisplayEmulator::RunScript(const std::string& path)
     return true;
 }
 
+// Pulls the cable out (the port pair goes away) or plugs it back in.
+void DisplayEmulator::PlugCable(bool in)
+{
+    if (in) {
+        m_display.Return();
+        Note("the cable is plugged back in");
+    } else {
+        m_display.Vanish();
+        Note("the cable is pulled out");
+    }
+    m_bUnplugged = !in;
+}
+
 // Keyboard: characters type their dot chord, space is D9; F1-F4 are T1-T4,
 // F5-F10 are C1-C6; F11 then a cell number and Enter presses a routing key;
-// F12 holds every key pressed until F12 again releases the chord; Esc quits.
+// F12 holds every key pressed until F12 again releases the chord; Insert
+// pulls the cable out and plugs it back in; Esc quits.
 void DisplayEmulator::RunKeyboard()
 {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -167,7 +183,8 @@ void DisplayEmulator::RunKeyboard()
     }
     SetConsoleMode(input, 0);
     Note("keyboard: letters type braille, space = D9, F1-F4 = T1-T4, F5-F10 = C1-C6,");
-    Note("          F11 <cell> Enter = routing key, F12 ... F12 = hold a chord, Esc = quit");
+    Note("          F11 <cell> Enter = routing key, F12 ... F12 = hold a chord,");
+    Note("          Insert = pull the cable / plug it back, Esc = quit");
     std::vector<BYTE> held;
     bool holding = false;
     std::string routing;
@@ -184,6 +201,10 @@ void DisplayEmulator::RunKeyboard()
         std::vector<BYTE> chord;
         if (key == VK_ESCAPE)
             return;
+        if (key == VK_INSERT) {
+            PlugCable(m_bUnplugged);
+            continue;
+        }
         if (readingRouting) {
             if (c >= '0' && c <= '9') {
                 routing += c;

@@ -26,8 +26,10 @@ private:
     void WatchLine();
     void ShowLine(const std::vector<BYTE>& cells);
     void Note(const std::string& text);
+    void PlugCable(bool in);
 
     DisplaySimulator m_display;
     std::atomic<bool> m_running{true};
+    bool m_bUnplugged = false;
     std::thread m_watcher;
 };

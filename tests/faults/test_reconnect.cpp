@@ -1,0 +1,223 @@
+// A display that goes away while the driver is open comes back by itself:
+// the cable pulled and plugged back (the port pair stopped and restarted),
+// with no call from the screen reader in between.
+#include "FaultSession.h"
+
+#include <dbt.h>
+
+#include <cstdio>
+
+namespace faults {
+namespace {
+
+const char kWindowClass[] = "BrailleDisplayDrvClass";
+// The retry period and the handshake, with room for a loaded machine.
+const DWORD kComeBackMs = 12000;
+const DWORD kPromptMs = 2000;
+
+DWORD CountHandles()
+{
+    DWORD count = 0;
+    for (UINT_PTR value = 4; value < 16384; value += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags))
+            ++count;
+    }
+    return count;
+}
+
+class ReconnectTest : public FaultSession {
+protected:
+    std::vector<BYTE> Line(char fill) const { return std::vector<BYTE>(40, static_cast<BYTE>(fill)); }
+
+    void Show(char fill)
+    {
+        const auto cells = Line(fill);
+        ASSERT_TRUE(driver->ShowText(reinterpret_cast<const char*>(cells.data()), 40));
+    }
+
+    // Pulls the cable and gives the driver a line that cannot reach the
+    // display (its failed write tells the driver the display is gone).
+    void PullWhileShowing(char fill)
+    {
+        display->Vanish();
+        Show(fill);
+        Pump(300);
+    }
+
+    // A port arrived: what Windows broadcasts to top-level windows.
+    void AnnouncePort()
+    {
+        DEV_BROADCAST_PORT_A port{};
+        port.dbcp_size = sizeof port;
+        port.dbcp_devicetype = DBT_DEVTYP_PORT;
+        HWND window = FindWindowA(kWindowClass, nullptr);
+        ASSERT_NE(window, nullptr);
+        SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&port));
+    }
+
+    // The display received a handshake and then the given line, and a key
+    // pressed now arrives alone (keys held before the pull are forgotten).
+    void ExpectBackWith(DisplaySimulator& at, char fill)
+    {
+        const auto line = Line(fill);
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                for (const auto& frame : at.Frames())
+                    if (frame.id == 2 && frame.payload == line)
+                        return true;
+                return false;
+            },
+            kComeBackMs))
+            << "the display did not come back with the newest line";
+        const auto frames = at.Frames();
+        ASSERT_FALSE(frames.empty());
+        EXPECT_EQ(frames.front().id, 0) << "a handshake comes first";
+        callbacks.Clear();
+        at.Press({T1});
+        const auto got = Await(1);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0].name, "T1");
+    }
+};
+
+// Pull, new lines, plug back: the newest line reaches the display after a
+// handshake; held keys are forgotten; a port arrival makes it try at once;
+// the screen reader keeps its cell count whatever the display reports.
+TEST_F(ReconnectTest, TheDisplayComesBackWithTheNewestLine)
+{
+    ASSERT_TRUE(Open());
+    Show('\x01');
+    ASSERT_TRUE(display->WaitForFrames(2, 2000));
+    display->KeyDown(D1);  // held when the cable goes: its key-up never comes
+    Pump(200);
+
+    PullWhileShowing('\x02');
+    Show('\x03');  // given while lost: kept
+    display->Return();
+    display->ClearFrames();
+    ExpectBackWith(*display, '\x03');
+
+    // Again, announced: the driver need not wait for its next try.
+    PullWhileShowing('\x04');
+    Pump(2500);  // one try has failed meanwhile
+    display->Return();
+    display->ClearFrames();
+    Stopwatch watch;
+    AnnouncePort();
+    ExpectBackWith(*display, '\x04');
+    printf("[ figures  ] announced return to the line: %lu ms\n", watch.Ms());
+
+    // A display of another size: the screen reader keeps its 40 cells.
+    PullWhileShowing('\x05');
+    display->SetInitResponse(0, 0, 80);
+    display->Return();
+    display->ClearFrames();
+    AnnouncePort();
+    ASSERT_TRUE(PumpUntil([&] { return !CellFrames().empty(); }, kComeBackMs));
+    auto padded = Line('\x05');
+    padded.resize(80, 0);
+    EXPECT_EQ(CellFrames().back().payload, padded);
+    EXPECT_EQ(driver->GetTextCellCount(), 40);
+}
+
+// "usb" looks at the registry again on every try: the display may come back
+// on another COM port.
+TEST_F(ReconnectTest, UsbComesBackOnAnotherPort)
+{
+    DisplaySimulator other(2);
+    ASSERT_TRUE(other.IsOpen());
+    auto registration = std::make_unique<UsbRegistration>(
+        std::vector<std::pair<std::string, std::string>>{{"VK0001", testenv::DriverPort(1)}});
+    ASSERT_TRUE(driver->Open("usb", &callbacks, "Cellivanta VK", (testenv::BinDir() + "\\VK.JLB").c_str()));
+    Show('\x11');
+    ASSERT_TRUE(display->WaitForFrames(2, 2000));
+
+    PullWhileShowing('\x12');
+    registration.reset();
+    registration = std::make_unique<UsbRegistration>(
+        std::vector<std::pair<std::string, std::string>>{{"VK0001", testenv::DriverPort(2)}});
+    other.ClearFrames();
+    ExpectBackWith(other, '\x12');
+    driver->Close();
+    display->Return();
+}
+
+// Close and Sleep while the driver is busy looking for the display return
+// promptly (the handshake gives up) and leave no thread behind; Sleep(FALSE)
+// that cannot reach the display keeps looking for it.
+TEST_F(ReconnectTest, CallsStayPromptWhileTheDriverLooksForTheDisplay)
+{
+    const int threadsBefore = ThreadCountOfProcess();
+    ASSERT_TRUE(Open());
+    Show('\x21');
+    ASSERT_TRUE(display->WaitForFrames(2, 2000));
+    PullWhileShowing('\x22');
+    size_t requests = display->InitRequestCount();
+    display->Return();
+    display->SetSilent(true);  // every try is a whole handshake without an answer
+    ASSERT_TRUE(PumpUntil([&] { return display->InitRequestCount() > requests; }, kComeBackMs));
+
+    DWORD took[3];
+    Stopwatch watch;
+    EXPECT_TRUE(driver->Sleep(TRUE));
+    took[0] = watch.Ms();
+    requests = display->InitRequestCount();
+    Pump(2500);
+    EXPECT_EQ(display->InitRequestCount(), requests) << "asleep, the driver stopped looking";
+
+    display->Vanish();
+    watch = Stopwatch();
+    driver->Sleep(FALSE);  // the display is gone: the driver keeps looking
+    took[1] = watch.Ms();
+    display->Return();
+    display->SetSilent(false);
+    display->ClearFrames();
+    ExpectBackWith(*display, '\x22');
+
+    PullWhileShowing('\x23');
+    requests = display->InitRequestCount();
+    display->Return();
+    display->SetSilent(true);
+    ASSERT_TRUE(PumpUntil([&] { return display->InitRequestCount() > requests; }, kComeBackMs));
+    Pump(300);  // in the middle of the handshake's waits
+    watch = Stopwatch();
+    driver->Close();
+    took[2] = watch.Ms();
+    EXPECT_LT(took[0], kPromptMs) << "Sleep(TRUE)";
+    EXPECT_LT(took[1], kPromptMs) << "Sleep(FALSE)";
+    EXPECT_LT(took[2], kPromptMs) << "Close";
+    printf("[ figures  ] while looking: Sleep(TRUE) %lu ms, Sleep(FALSE) %lu ms, Close %lu ms\n", took[0], took[1],
+           took[2]);
+    Pump(200);
+    EXPECT_LE(ThreadCountOfProcess(), threadsBefore) << "a thread outlives Close";
+    display->SetSilent(false);
+}
+
+// Many pulls and plugs leave the process's handles and memory where they were.
+TEST_F(ReconnectTest, PullsAndPlugsLeaveNothingBehind)
+{
+    ASSERT_TRUE(Open());
+    auto cycle = [&](int i) {
+        PullWhileShowing(static_cast<char>(0x30 + i % 64));
+        display->Return();
+        display->ClearFrames();
+        AnnouncePort();
+        ASSERT_TRUE(PumpUntil([&] { return !CellFrames().empty(); }, kComeBackMs)) << "cycle " << i;
+    };
+    for (int i = 0; i < 5; ++i)
+        cycle(i);
+    const DWORD handlesBefore = CountHandles();
+    const SIZE_T bytesBefore = PrivateBytes();
+    for (int i = 5; i < 50 && !HasFatalFailure(); ++i)
+        cycle(i);
+    const DWORD handlesAfter = CountHandles();
+    const SIZE_T bytesAfter = PrivateBytes();
+    printf("[ figures  ] 45 pulls: handles %lu -> %lu, private KiB %lu -> %lu\n", handlesBefore, handlesAfter,
+           static_cast<unsigned long>(bytesBefore / 1024), static_cast<unsigned long>(bytesAfter / 1024));
+    EXPECT_LE(handlesAfter, handlesBefore + 10);
+    EXPECT_LT(bytesAfter, bytesBefore + 2 * 1024 * 1024);
+}
+
+}  // namespace
+}  // namespace faults
