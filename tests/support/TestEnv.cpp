@@ -41,8 +41,13 @@ std::string WinPath(const std::string& unixPath)
 std::string SourceDir() { return WinPath(Env("VKTEST_SOURCE_DIR")); }
 std::string Bin64Dir() { return WinPath(Env("VKTEST_BIN64_DIR")); }
 
+// The tests' own folder unless the run names another (the signed-release
+// test points the installer tests at a release's files).
 std::string BinDir()
 {
+    const std::string named = Env("VKTEST_BIN_DIR");
+    if (!named.empty())
+        return WinPath(named);
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string dir(path);
