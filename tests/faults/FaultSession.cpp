@@ -1,6 +1,17 @@
 #include "FaultSession.h"
 
+#include <cstdio>
+
 namespace faults {
+
+void ExpectPromptCalls(const DWORD (&took)[3], const char* when)
+{
+    EXPECT_LT(took[0], kPromptMs) << "Sleep(TRUE), " << when;
+    EXPECT_LT(took[1], kPromptMs) << "Sleep(FALSE), " << when;
+    EXPECT_LT(took[2], kPromptMs) << "Close, " << when;
+    printf("[ figures  ] %s: Sleep(TRUE) %lu ms, Sleep(FALSE) %lu ms, Close %lu ms\n", when, took[0], took[1],
+           took[2]);
+}
 
 std::vector<BYTE> RoutingPress(int index)
 {

@@ -25,6 +25,10 @@ using testenv::Stopwatch;
 // below the driver's 5 s wait for its braille thread, which a hang runs into.
 const DWORD kPromptMs = 4000;
 
+// Sleep(TRUE), Sleep(FALSE) and Close, timed in that order: each must have
+// returned promptly; the figures are printed for the reader.
+void ExpectPromptCalls(const DWORD (&took)[3], const char* when);
+
 class FaultSession : public ::testing::Test {
 protected:
     static const UINT kDeviceByte = WM_USER + 12;
