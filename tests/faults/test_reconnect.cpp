@@ -106,7 +106,7 @@ TEST_F(ReconnectTest, TheDisplayComesBackWithTheNewestLine)
     Stopwatch watch;
     AnnouncePort();
     ExpectBackWith(*display, '\x04');
-    printf("[ figures  ] announced return to the line: %lu ms\n", watch.Ms());
+    printf("[ figures  ] announced return to the line: %.0f ms\n", watch.Ms());
 
     // A display of another size: the screen reader keeps its 40 cells.
     PullWhileShowing('\x05');
