@@ -96,8 +96,10 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
     }
     if (WaitForSingleObject(m_hEventCommandComplete, MAX_WAIT_TIMEOUT) != WAIT_OBJECT_0) {
         Trace("WaitForSingleObject(m_hEventCommandComplete,MAX_WAIT_TIMEOUT ) != WAIT_OBJECT_0");
-        // The thread may still get going: it ends on this as its first
-        // command, and the next Open makes sure it has.
+        // The thread may still get going: it finds the abort event set and
+        // ends, or (already past that look) ends on this as its first
+        // command. The next Open makes sure it has.
+        SetEvent(m_hEventAbort);
         PostThreadMessageA(m_dwBrailleThreadId, WM_BT_FIRST + BTEndThread, 0, 0);
         Cleanup();
         return FALSE;
@@ -323,26 +325,16 @@ unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
     delete static_cast<ThreadStart*>(pvStart);
     t_hAbort = start.hAbort;
     t_hReceiveReset = start.hReceiveReset;
-    CBrailleDisplayDriver* driver = start.driver;
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anybody posts
-    SetEvent(start.hDone);
-    const UINT_PTR timer = SetTimer(nullptr, 0, kPollPeriodMs, nullptr);
-
-    // Received bytes are forwarded as soon as the transport stores them; the
-    // timer stays as a safety net. The event is the transport's of the moment
-    // (each connection has its own), read afresh before every wait.
-    bool goOn = true;
-    while (goOn) {
-        HANDLE received = driver->m_display.ReceivedDataEvent();
-        const DWORD count = (received && received != INVALID_HANDLE_VALUE) ? 1 : 0;
-        const DWORD woken = MsgWaitForMultipleObjectsEx(count, &received, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (count && woken == WAIT_OBJECT_0)
-            driver->RunThreadCommand(BTPoll, nullptr, 0);
-        goOn = driver->RunQueuedMessages(start.hDone);
+    // An Open that gave up waiting for this start set the abort event before
+    // it left: nobody will post to this thread, which must not outlive it.
+    if (WaitForSingleObject(start.hAbort, 0) == WAIT_OBJECT_0) {
+        Trace("CBrailleDisplayDriver::BrailleThreadProc : started after its Open gave up, ending");
+    } else {
+        SetEvent(start.hDone);
+        start.driver->ServeCommands(start.hDone);
     }
-    if (timer)
-        KillTimer(nullptr, timer);
     t_hAbort = nullptr;
     t_hReceiveReset = nullptr;
     CloseIfSet(start.hAbort);
@@ -351,13 +343,33 @@ unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
     return 0;
 }
 
+// Received bytes are forwarded as soon as the transport stores them; the
+// timer stays as a safety net. The event is the transport's of the moment
+// (each connection has its own), read afresh before every wait.
+void CBrailleDisplayDriver::ServeCommands(HANDLE hDone)
+{
+    const UINT_PTR timer = SetTimer(nullptr, 0, kPollPeriodMs, nullptr);
+    bool goOn = true;
+    while (goOn) {
+        HANDLE received = m_display.ReceivedDataEvent();
+        const DWORD count = (received && received != INVALID_HANDLE_VALUE) ? 1 : 0;
+        const DWORD woken = MsgWaitForMultipleObjectsEx(count, &received, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (count && woken == WAIT_OBJECT_0)
+            RunThreadCommand(BTPoll, nullptr, 0);
+        goOn = RunQueuedMessages(hDone);
+    }
+    if (timer)
+        KillTimer(nullptr, timer);
+}
+
 // Runs what waits in the thread's queue; false once a command ended the thread.
 BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
 {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST) {
-            const BOOL goOn = RunThreadCommand(static_cast<int>(msg.message - WM_BT_FIRST),
+            const int code = static_cast<int>(msg.message - WM_BT_FIRST);
+            const BOOL goOn = RunThreadCommand(code,
                                                reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
             SetEvent(hDone);
             if (!goOn)

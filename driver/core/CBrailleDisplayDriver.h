@@ -103,6 +103,7 @@ private:
 
     // The braille thread and its commands.
     static unsigned __stdcall BrailleThreadProc(void* pvStart);
+    void ServeCommands(HANDLE hDone);
     BOOL RunQueuedMessages(HANDLE hDone);
     BOOL RunThreadCommand(int code, BYTE* block, DWORD dwParam);
     BOOL ProcessThreadCommand(int code, BYTE* block, DWORD dwParam);

@@ -1,6 +1,8 @@
 // The screen reader's threads against the driver's: a window made on one
-// thread and closed from another, callbacks replaced in the middle of one key.
+// thread and closed from another, callbacks replaced in the middle of one key,
+// a braille thread whose start came too late.
 #include "FaultSession.h"
+#include "ThreadStartGate.h"
 
 #include <atomic>
 #include <thread>
@@ -67,6 +69,32 @@ TEST_F(SessionThreadTest, OneTypedKeyGoesWholeToTheCallbacksItStartedWith)
     EXPECT_EQ(first.Deliveries().at(0).name, "a");
     EXPECT_TRUE(second.Deliveries().empty());
     driver->SetCallbacks(&callbacks);
+}
+
+// A braille thread held at its start past Open's wait (a loader busy with
+// another library) must end when it gets going, and the next Open must work
+// with one braille thread, not a stale one beside its own.
+TEST_F(SessionThreadTest, AStartThatTimedOutLeavesOneBrailleThread)
+{
+    // A session first: every thread of the display simulator has started,
+    // and the next to start is the braille thread.
+    ASSERT_TRUE(Open());
+    driver->Close();
+    HoldNextThreadStart();
+    Stopwatch took;
+    EXPECT_FALSE(Open()) << "Open succeeded without its braille thread";
+    EXPECT_LT(took.Ms(), 2.0 * kPromptMs) << "Open waits too long for a start";
+    const DWORD held = HeldThreadId();
+    ASSERT_NE(held, 0u) << "no thread was held";
+    HANDLE stale = OpenThread(SYNCHRONIZE, FALSE, held);
+    ASSERT_NE(stale, nullptr);
+    OpenThreadStarts();
+
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(WaitForSingleObject(stale, kPromptMs), WAIT_OBJECT_0) << "the stale braille thread still runs";
+    CloseHandle(stale);
+    display->Press({T1});
+    EXPECT_EQ(Await(1).size(), 1u) << "one press, one delivery";
 }
 
 }  // namespace
