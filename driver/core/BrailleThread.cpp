@@ -32,6 +32,14 @@ struct ThreadStart {
     HANDLE hReceiveReset;
 };
 
+// The commands whose caller waits until they ran. Only these signal the
+// completion event: a line queued before a Sleep must not end Sleep's wait.
+bool CallerWaitsFor(int code)
+{
+    return code == CBrailleDisplayDriver::BTINIT || code == CBrailleDisplayDriver::BTTERMINATE ||
+           code == CBrailleDisplayDriver::BTSLEEP;
+}
+
 // The braille thread's copies of its session's abort and receive-reset events.
 thread_local HANDLE t_hAbort = nullptr;
 thread_local HANDLE t_hReceiveReset = nullptr;
@@ -105,7 +113,7 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
         return FALSE;
     }
 
-    PostThreadCommand(BTINIT, lpszPort, static_cast<int>(strlen(lpszPort)), true);
+    PostThreadCommand(BTINIT, lpszPort, static_cast<int>(strlen(lpszPort)));
 
     if (m_nTextCells <= 0) {
         Trace("CBrailleDisplayDriver::Open : Init Device %s failed: Cleaning up", lpszPort);
@@ -134,7 +142,7 @@ void CBrailleDisplayDriver::Close()
     if (m_hEventAbort)
         SetEvent(m_hEventAbort);  // a reconnection in progress gives up
     if (m_hBrailleThread)
-        PostThreadCommand(BTTERMINATE, nullptr, 0, true);
+        PostThreadCommand(BTTERMINATE, nullptr, 0);
     WaitForBrailleThreadEnd();
     Cleanup();
 }
@@ -151,21 +159,21 @@ BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
         return FALSE;
     if (m_hEventAbort)
         SetEvent(m_hEventAbort);  // a reconnection in progress gives up; BTSLEEP clears it
-    return PostThreadCommand(BTSLEEP, nullptr, bSleep, true);
+    return PostThreadCommand(BTSLEEP, nullptr, bSleep);
 }
 
 BOOL CBrailleDisplayDriver::ShowText(const char* cells, int count)
 {
     if (m_bSleeping || !cells || count <= 0)
         return FALSE;
-    return PostThreadCommand(BTShowText, cells, count, false);
+    return PostThreadCommand(BTShowText, cells, count);
 }
 
 BOOL CBrailleDisplayDriver::ShowStatus(const char* cells, int count)
 {
     if (m_bSleeping || !cells || count <= 0)
         return FALSE;
-    return PostThreadCommand(BTShowStatus, cells, count, false);
+    return PostThreadCommand(BTShowStatus, cells, count);
 }
 
 BOOL CBrailleDisplayDriver::Clear()
@@ -173,14 +181,14 @@ BOOL CBrailleDisplayDriver::Clear()
     Trace("CBrailleDisplayDriver::Clear");
     if (m_bSleeping || !m_hBrailleThread)
         return FALSE;
-    return PostThreadCommand(BTClear, nullptr, 0, false);
+    return PostThreadCommand(BTClear, nullptr, 0);
 }
 
 // ---- The hand-off ------------------------------------------------------------
 
 // The block is a zero-filled copy one byte longer than the data, so a port
 // name arrives terminated; the braille thread frees it.
-BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int count, bool wait)
+BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int count)
 {
     if (!m_hBrailleThread)
         return FALSE;
@@ -191,7 +199,9 @@ BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int co
             return FALSE;
         memcpy(block, data, static_cast<size_t>(count));
     }
-    ResetEvent(m_hEventCommandComplete);
+    const bool waits = CallerWaitsFor(code);
+    if (waits)
+        ResetEvent(m_hEventCommandComplete);
     const BOOL posted = PostThreadMessageA(m_dwBrailleThreadId, WM_BT_FIRST + code,
                                            reinterpret_cast<WPARAM>(block), static_cast<LPARAM>(count));
     if (!posted) {
@@ -200,7 +210,7 @@ BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int co
         delete[] block;
         return FALSE;
     }
-    if (wait)
+    if (waits)
         WaitForCommandComplete();
     return posted;
 }
@@ -371,7 +381,8 @@ BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
             const int code = static_cast<int>(msg.message - WM_BT_FIRST);
             const BOOL goOn = RunThreadCommand(code,
                                                reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
-            SetEvent(hDone);
+            if (CallerWaitsFor(code))
+                SetEvent(hDone);
             if (!goOn)
                 return FALSE;
         } else if (msg.message == WM_TIMER) {

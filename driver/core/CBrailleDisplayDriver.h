@@ -93,7 +93,7 @@ private:
     static void CopyField(char* field, const char* value);
 
     // The command hand-off to the braille thread.
-    BOOL PostThreadCommand(int code, const void* data, int count, bool wait);
+    BOOL PostThreadCommand(int code, const void* data, int count);
     void WaitForCommandComplete();
     bool WaitForBrailleThreadEnd();
     bool EndEarlierBrailleThread();

@@ -173,6 +173,9 @@ TEST_F(BrailleOutputTest, ShowTextSendsChangedLinesOnly)
     EXPECT_FALSE(driver->ShowText(nullptr, 5));
     EXPECT_FALSE(driver->ShowText(hello.data(), 0));
     EXPECT_FALSE(driver->ShowText(hello.data(), -3));
+    EXPECT_FALSE(driver->ShowStatus(nullptr, 5));
+    EXPECT_FALSE(driver->ShowStatus(hello.data(), 0));
+    EXPECT_FALSE(driver->ShowStatus(hello.data(), -3));
 
     EXPECT_TRUE(driver->ShowStatus(hello.data(), 5));
     WaitQuiet();
@@ -195,6 +198,7 @@ TEST_F(BrailleOutputTest, SleepBlanksAndDisconnectsWakeRestores)
     ASSERT_TRUE(display->WaitForFrames(1, 2000));
     EXPECT_EQ(CellFrames().at(0).payload, std::vector<BYTE>(40, 0)) << "blanked before disconnecting";
     EXPECT_FALSE(driver->ShowText(line.data(), 4)) << "nothing is shown while asleep";
+    EXPECT_FALSE(driver->ShowStatus(line.data(), 4));
     EXPECT_FALSE(driver->Clear());
     EXPECT_TRUE(driver->Sleep(TRUE));
     WaitQuiet();
@@ -216,6 +220,25 @@ TEST_F(BrailleOutputTest, SleepBlanksAndDisconnectsWakeRestores)
     const std::string next = "\x07";
     EXPECT_TRUE(driver->ShowText(next.data(), 1));
     EXPECT_TRUE(display->WaitForFrames(2, 2000)) << "the connection works again";
+}
+
+// Sleep returns only once its own command ran, not when a line queued before
+// it was shown: a wake made straight after must find the display asleep, so
+// the display is blanked and then given the newest line back.
+TEST_F(BrailleOutputTest, SleepBehindQueuedLinesReturnsAfterItsOwnCommand)
+{
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
+    display->ClearFrames();
+    const std::string lines[2] = {std::string(40, '\x01'), std::string(40, '\x02')};
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(driver->ShowText(lines[i % 2].data(), 40));
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    ASSERT_TRUE(driver->Sleep(FALSE));
+    ASSERT_TRUE(display->WaitForFrames(102, 5000)) << display->FrameCount() << " frames: the display never slept";
+    const auto frames = CellFrames();
+    ASSERT_EQ(frames.size(), 102u);
+    EXPECT_EQ(frames[100].payload, std::vector<BYTE>(40, 0)) << "the display was never put to sleep";
+    EXPECT_EQ(frames[101].payload, CellsFrame(lines[1]));
 }
 
 TEST_F(BrailleOutputTest, CloseEndsTheSessionAndCanBeRepeated)
