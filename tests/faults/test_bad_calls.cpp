@@ -59,6 +59,32 @@ TEST_F(BadCallTest, NamesOfAnyLengthOrNone)
     ASSERT_EQ(got.size(), 1u);
 }
 
+// The key map is the one beside the driver name; a name with no folder keeps
+// the last map, and no name at all means the current folder's.
+TEST_F(BadCallTest, TheKeyMapFollowsTheDriverName)
+{
+    const std::string beside = testenv::FreshDir("keymap-beside");
+    const std::string current = testenv::FreshDir("keymap-current");
+    std::ofstream(beside + "\\kvbrl.ini") << "[Typing]\nT1=Escape\n";
+    std::ofstream(current + "\\kvbrl.ini") << "[Typing]\nT1=Tab\n";
+    char before[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, before);
+    ASSERT_TRUE(SetCurrentDirectoryA(current.c_str()));
+    auto t1With = [&](const char* driverName) {
+        driver->Close();
+        callbacks.Clear();
+        if (!driver->Open(testenv::DriverPort(1).c_str(), &callbacks, "Cellivanta VK", driverName))
+            return std::string("(open failed)");
+        display->Press({T1});
+        const auto got = Await(1);
+        return got.size() == 1 ? got[0].name : std::to_string(got.size()) + " deliveries";
+    };
+    EXPECT_EQ(t1With((beside + "\\VK.JLB").c_str()), "qwerty:Escape");
+    EXPECT_EQ(t1With("VK.JLB"), "qwerty:Escape") << "a name without a folder keeps the last key map";
+    EXPECT_EQ(t1With(nullptr), "qwerty:Tab") << "no name reads .\\kvbrl.ini";
+    SetCurrentDirectoryA(before);
+}
+
 // The screen reader opens again without closing: one session remains, with
 // one braille thread, and each key arrives once.
 TEST_F(BadCallTest, OpenOverAnOpenSession)
