@@ -1,6 +1,7 @@
 // The screen reader's threads against the driver's: a window made on one
 // thread and closed from another, callbacks replaced in the middle of one key,
-// a braille thread whose start came too late.
+// a braille thread whose start came too late, other threads busy while Open
+// waits for the display.
 #include "FaultSession.h"
 #include "ThreadStartGate.h"
 
@@ -69,6 +70,41 @@ TEST_F(SessionThreadTest, OneTypedKeyGoesWholeToTheCallbacksItStartedWith)
     EXPECT_EQ(first.Deliveries().at(0).name, "a");
     EXPECT_TRUE(second.Deliveries().empty());
     driver->SetCallbacks(&callbacks);
+}
+
+// Open waits over a second for the display's answer. Meanwhile a message
+// another thread sends to the caller's thread is served (a screen reader's
+// own threads do that: left waiting, they would hang it), and keys pressed
+// on the display arrive, in order, once the session is open.
+TEST_F(SessionThreadTest, WhileOpenWaitsMessagesAreServedAndKeysKept)
+{
+    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    Stopwatch clock;
+    std::atomic<double> answeredAt{-1};
+    std::thread sender([&] {
+        ::Sleep(300);  // into the display's settle time
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kPromptMs, &result))
+            answeredAt = clock.Ms();
+    });
+    std::thread presser([&] {
+        testenv::WaitFor([&] { return display->InitRequestCount() > 0; }, kPromptMs);
+        ::Sleep(50);  // the answer has gone; the driver reads it later
+        display->Press({T1});
+        display->Press({T2});
+    });
+    ASSERT_TRUE(Open());
+    const double openedAt = clock.Ms();
+    sender.join();
+    presser.join();
+    DestroyWindow(window);
+    EXPECT_GE(answeredAt.load(), 0.0) << "a message sent during Open was never served";
+    EXPECT_LT(answeredAt.load(), openedAt) << "a message sent during Open waited for it to return";
+    const auto got = Await(2);
+    ASSERT_EQ(got.size(), 2u) << "keys pressed during the handshake";
+    EXPECT_EQ(got[0].name, "T1");
+    EXPECT_EQ(got[1].name, "T2");
 }
 
 // A braille thread held at its start past Open's wait (a loader busy with
