@@ -379,8 +379,8 @@ BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST) {
             const int code = static_cast<int>(msg.message - WM_BT_FIRST);
-            const BOOL goOn = RunThreadCommand(code,
-                                               reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
+            const BOOL goOn =
+                RunThreadCommand(code, reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
             if (CallerWaitsFor(code))
                 SetEvent(hDone);
             if (!goOn)
