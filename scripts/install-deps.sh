@@ -20,5 +20,10 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
+# A mirror in the middle of a sync can fail one index while the rest are
+# fresh: say so and try the install, which fails by itself if a package
+# really cannot be had.
+if ! $SUDO apt-get update -qq; then
+    echo "apt-get update reported errors; installing from the indexes it did fetch" >&2
+fi
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,315 @@
+#include "ScriptedSerialPort.h"
+
+#include "TestEnv.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace testenv {
+
+namespace {
+ScriptedPort* g_port = nullptr;
+
+// --- the seams: plain functions onto g_port -------------------------------
+
+HANDLE OpenScripted(const char*) { return g_port->Open(); }
+BOOL WINAPI ScriptedWait(HANDLE, LPDWORD mask, LPOVERLAPPED ov) { return g_port->WaitCommEvent(mask, ov); }
+BOOL WINAPI ScriptedClear(HANDLE, LPDWORD errors, LPCOMSTAT status)
+{
+    if (errors)
+        *errors = 0;
+    return g_port->ClearCommError(status);
+}
+BOOL WINAPI ScriptedRead(HANDLE, LPVOID buffer, DWORD size, LPDWORD, LPOVERLAPPED ov)
+{
+    return g_port->ReadFile(buffer, size, ov);
+}
+BOOL WINAPI ScriptedWrite(HANDLE, LPCVOID data, DWORD size, LPDWORD, LPOVERLAPPED ov)
+{
+    return g_port->WriteFile(data, size, ov);
+}
+BOOL WINAPI ScriptedSetMask(HANDLE, DWORD mask) { return g_port->SetCommMask(mask); }
+BOOL WINAPI ScriptedPurge(HANDLE, DWORD flags) { return g_port->PurgeComm(flags); }
+BOOL WINAPI ScriptedCancel(HANDLE, LPOVERLAPPED ov) { return g_port->CancelIoEx(ov); }
+BOOL WINAPI ScriptedResult(HANDLE, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
+{
+    return g_port->GetOverlappedResult(ov, transferred, wait);
+}
+BOOL WINAPI Succeed(HANDLE) { return TRUE; }
+BOOL WINAPI SucceedWithDcb(HANDLE, LPDCB) { return TRUE; }
+BOOL WINAPI SucceedWithTimeouts(HANDLE, LPCOMMTIMEOUTS) { return TRUE; }
+
+const SerialPortCalls kScriptedCalls = {
+    ScriptedPurge, Succeed,       ScriptedSetMask, SucceedWithDcb, SucceedWithDcb, SucceedWithTimeouts,
+    ScriptedWait,  ScriptedClear, ScriptedRead,   ScriptedWrite,  ScriptedCancel, ScriptedResult,
+};
+
+}  // namespace
+
+// --- the scripted port --------------------------------------------------------
+
+ScriptedPort::ScriptedPort()
+{
+    g_port = this;
+    m_previousCalls = CSerialCommHelper::SetPortCalls(&kScriptedCalls);
+    m_previousOpen = CSerialCommHelper::SetOpenPortFn(OpenScripted);
+}
+
+ScriptedPort::~ScriptedPort()
+{
+    FinishHanging();
+    while (InterlockedCompareExchange(&m_writesInFlight, 0, 0) != 0)
+        Sleep(1);
+    CSerialCommHelper::SetPortCalls(m_previousCalls);
+    CSerialCommHelper::SetOpenPortFn(m_previousOpen);
+    g_port = nullptr;
+}
+
+// The transport closes its port with CloseHandle: an event stands in.
+HANDLE ScriptedPort::Open()
+{
+    return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+void ScriptedPort::Receive(const std::string& bytes)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_input += bytes;
+    RaiseLocked(EV_RXCHAR);
+}
+
+std::string ScriptedPort::Sent()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_sent;
+}
+
+bool ScriptedPort::InputEmpty()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_input.empty();
+}
+
+bool ScriptedPort::WaitPending()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return std::any_of(m_pending.begin(), m_pending.end(), [](const Op& op) { return op.kind == kWait; });
+}
+
+int ScriptedPort::WaitsStarted()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    return m_waits;
+}
+
+bool ScriptedPort::EndWait(DWORD mask)
+{
+    if (!testenv::PumpUntil([this] { return WaitPending(); }, 2000))
+        return false;
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    for (const Op& op : m_pending)
+        if (op.kind == kWait)
+            *op.mask = mask;
+    CompleteLocked(kWait, 0);
+    return true;
+}
+
+int ScriptedPort::FinishHanging()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    int alive = 0;
+    for (const Op& op : m_hanging) {
+        if (op.buffer)
+            op.buffer[0] = 'z';
+        op.ov->Internal = ERROR_OPERATION_ABORTED;
+        op.ov->InternalHigh = 0;
+        alive += SetEvent(op.event) ? 1 : 0;
+    }
+    m_hanging.clear();
+    return alive;
+}
+
+// An event in the mask ends the pending wait; with none pending, the port
+// remembers it and the next wait ends at once.
+void ScriptedPort::RaiseLocked(DWORD events)
+{
+    events &= m_mask;
+    if (!events)
+        return;
+    for (const Op& op : m_pending) {
+        if (op.kind == kWait && hangs != kWait) {
+            *op.mask = events;
+            CompleteLocked(kWait, 0);
+            return;
+        }
+    }
+    m_history |= events;
+}
+
+BOOL ScriptedPort::WaitCommEvent(DWORD* mask, OVERLAPPED* ov)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    ++m_waits;
+    if (m_history && hangs != kWait) {
+        *mask = m_history;
+        m_history = 0;
+        Complete({kWait, ov, ov->hEvent, nullptr, mask}, 0, sizeof(DWORD));
+        return TRUE;
+    }
+    return Pend({kWait, ov, ov->hEvent, nullptr, mask});
+}
+
+BOOL ScriptedPort::ClearCommError(COMSTAT* status)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    *status = COMSTAT{};
+    status->cbInQue = static_cast<DWORD>(m_input.size());
+    return TRUE;
+}
+
+// With bytes waiting a read ends at once, as on Windows.
+BOOL ScriptedPort::ReadFile(void* buffer, DWORD size, OVERLAPPED* ov)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (hangs == kRead)
+        return Pend({kRead, ov, ov->hEvent, static_cast<char*>(buffer), nullptr});
+    if (failReadAfter && m_delivered >= failReadAfter) {
+        SetLastError(readError);
+        return FALSE;
+    }
+    size_t count = std::min<size_t>(size, m_input.size());
+    if (failReadAfter)
+        count = std::min(count, failReadAfter - m_delivered);
+    memcpy(buffer, m_input.data(), count);
+    m_input.erase(0, count);
+    m_delivered += count;
+    Complete({kRead, ov, ov->hEvent, nullptr, nullptr}, 0, count);
+    return TRUE;
+}
+
+// A write goes pending and ends on another thread; the output then runs
+// empty (EV_TXEMPTY).
+BOOL ScriptedPort::WriteFile(const void* data, DWORD size, OVERLAPPED* ov)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (writesFail) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    m_sent.append(static_cast<const char*>(data), size);
+    const BOOL pended = Pend({kWrite, ov, ov->hEvent, nullptr, nullptr});
+    if (hangs != kWrite) {
+        InterlockedIncrement(&m_writesInFlight);
+        if (!QueueUserWorkItem(FinishWrite, this, WT_EXECUTEDEFAULT))
+            InterlockedDecrement(&m_writesInFlight);
+    }
+    return pended;
+}
+
+DWORD CALLBACK ScriptedPort::FinishWrite(void* param)
+{
+    auto* port = static_cast<ScriptedPort*>(param);
+    Sleep(1);
+    {
+        std::lock_guard<std::recursive_mutex> lock(port->m_lock);
+        port->CompleteLocked(kWrite, 0);
+        port->RaiseLocked(EV_TXEMPTY);
+    }
+    InterlockedDecrement(&port->m_writesInFlight);
+    return 0;
+}
+
+// A new mask ends a pending wait at once, with no event.
+BOOL ScriptedPort::SetCommMask(DWORD mask)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_mask = mask;
+    m_history = 0;
+    for (const Op& op : m_pending)
+        if (op.kind == kWait)
+            *op.mask = 0;
+    CompleteLocked(kWait, 0);
+    return TRUE;
+}
+
+BOOL ScriptedPort::PurgeComm(DWORD flags)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (flags & PURGE_RXCLEAR)
+        m_input.clear();
+    if (flags & PURGE_RXABORT)
+        CompleteLocked(kRead, ERROR_OPERATION_ABORTED);
+    if (flags & PURGE_TXABORT)
+        CompleteLocked(kWrite, ERROR_OPERATION_ABORTED);
+    return TRUE;
+}
+
+BOOL ScriptedPort::CancelIoEx(OVERLAPPED* ov)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    auto it = std::find_if(m_pending.begin(), m_pending.end(), [ov](const Op& op) { return op.ov == ov; });
+    if (it == m_pending.end() || (it->kind == kWait && cancelMissesWaits)) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    if (it->kind == hangs) {
+        m_hanging.push_back(*it);
+        m_pending.erase(it);
+        return TRUE;
+    }
+    CompleteLocked(it->kind, ERROR_OPERATION_ABORTED);
+    return TRUE;
+}
+
+// As the system's: waits on the record's event; a driver that never ends a
+// cancelled operation lets go only after kLateDriverMs.
+BOOL ScriptedPort::GetOverlappedResult(OVERLAPPED* ov, DWORD* transferred, BOOL wait)
+{
+    if (ov->Internal == kPending) {
+        if (!wait) {
+            SetLastError(ERROR_IO_INCOMPLETE);
+            return FALSE;
+        }
+        if (WaitForSingleObject(ov->hEvent, kLateDriverMs) != WAIT_OBJECT_0) {
+            std::lock_guard<std::recursive_mutex> lock(m_lock);
+            m_hanging.erase(std::remove_if(m_hanging.begin(), m_hanging.end(),
+                                           [ov](const Op& op) { return op.ov == ov; }),
+                            m_hanging.end());
+            Complete({kNone, ov, ov->hEvent, nullptr, nullptr}, ERROR_OPERATION_ABORTED, 0);
+        }
+    }
+    *transferred = static_cast<DWORD>(ov->InternalHigh);
+    if (ov->Internal == 0)
+        return TRUE;
+    SetLastError(static_cast<DWORD>(ov->Internal));
+    return FALSE;
+}
+
+BOOL ScriptedPort::Pend(const Op& op)
+{
+    op.ov->Internal = kPending;
+    op.ov->InternalHigh = 0;
+    ResetEvent(op.event);
+    m_pending.push_back(op);
+    SetLastError(ERROR_IO_PENDING);
+    return FALSE;
+}
+
+void ScriptedPort::Complete(const Op& op, DWORD error, ULONG_PTR bytes)
+{
+    op.ov->Internal = error;
+    op.ov->InternalHigh = bytes;
+    SetEvent(op.event);
+}
+
+void ScriptedPort::CompleteLocked(OpKind kind, DWORD error)
+{
+    auto it = std::find_if(m_pending.begin(), m_pending.end(), [kind](const Op& op) { return op.kind == kind; });
+    if (it == m_pending.end())
+        return;
+    const Op op = *it;
+    m_pending.erase(it);
+    Complete(op, error, op.kind == kWait ? sizeof(DWORD) : 0);
+}
+
+}  // namespace testenv

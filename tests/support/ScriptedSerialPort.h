@@ -1,0 +1,97 @@
+// A serial port and its driver, scripted, behind the transport's seams: it
+// plays the comm events as Windows documents them, so tests and benchmarks
+// can drive the path Windows runs. (A pseudo-terminal under Wine only ever
+// completes waits with no event, so the port pairs never get there.)
+#pragma once
+
+#include "link/CSerialCommHelper.h"
+
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace testenv {
+
+// What the scripted port does with an overlapped record: as the system
+// does, it fills Internal and InternalHigh and then sets the record's event.
+// Internal holds STATUS_PENDING while the operation runs, then the Win32
+// result (0 for success).
+inline constexpr ULONG_PTR kPending = 0x103;  // STATUS_PENDING
+// How long a serial driver that will not end a cancelled operation keeps
+// GetOverlappedResult(..., TRUE) waiting before it lets go after all.
+inline constexpr DWORD kLateDriverMs = 5000;
+
+enum OpKind { kNone, kWait, kRead, kWrite };
+
+// A serial port and its driver, scripted. One at a time: the seams take
+// plain functions, which reach the port through g_port.
+class ScriptedPort {
+public:
+    ScriptedPort();
+    ~ScriptedPort();
+    ScriptedPort(const ScriptedPort&) = delete;
+    ScriptedPort& operator=(const ScriptedPort&) = delete;
+
+    // Behaviour: operations of this kind go pending and never end, nor does
+    // a cancel of them end them.
+    OpKind hangs = kNone;
+    // The read after this many bytes fails with readError (0: none fails).
+    size_t failReadAfter = 0;
+    DWORD readError = ERROR_GEN_FAILURE;
+    bool writesFail = false;
+    // CancelIoEx finds no comm-event wait to cancel (as some drivers answer).
+    bool cancelMissesWaits = false;
+
+    // The line: bytes that arrive (EV_RXCHAR) and what was written to it.
+    void Receive(const std::string& bytes);
+    std::string Sent();
+    bool InputEmpty();
+    // Ends the pending comm-event wait with this mask (0: no event), once
+    // the worker has one pending; false when none came.
+    bool EndWait(DWORD mask);
+    bool WaitPending();
+    int WaitsStarted();
+    // Ends the operations left hanging, writing into their records as a
+    // driver finally would; returns how many of them still had their event.
+    int FinishHanging();
+
+    // The seams.
+    HANDLE Open();
+    BOOL WaitCommEvent(DWORD* mask, OVERLAPPED* ov);
+    BOOL ClearCommError(COMSTAT* status);
+    BOOL ReadFile(void* buffer, DWORD size, OVERLAPPED* ov);
+    BOOL WriteFile(const void* data, DWORD size, OVERLAPPED* ov);
+    BOOL SetCommMask(DWORD mask);
+    BOOL PurgeComm(DWORD flags);
+    BOOL CancelIoEx(OVERLAPPED* ov);
+    BOOL GetOverlappedResult(OVERLAPPED* ov, DWORD* transferred, BOOL wait);
+
+private:
+    struct Op {
+        OpKind kind;
+        OVERLAPPED* ov;
+        HANDLE event;  // as it was when the operation began
+        char* buffer;
+        DWORD* mask;
+    };
+    BOOL Pend(const Op& op);
+    void Complete(const Op& op, DWORD error, ULONG_PTR bytes);
+    void CompleteLocked(OpKind kind, DWORD error);
+    void RaiseLocked(DWORD events);
+    static DWORD CALLBACK FinishWrite(void* op);
+
+    std::recursive_mutex m_lock;
+    std::string m_input, m_sent;
+    size_t m_delivered = 0;
+    DWORD m_mask = 0, m_history = 0;
+    int m_waits = 0;
+    std::vector<Op> m_pending;  // at most one of each kind
+    std::vector<Op> m_hanging;  // cancelled, never to end by themselves
+    LONG m_writesInFlight = 0;
+    const SerialPortCalls* m_previousCalls;
+    CSerialCommHelper::OpenPortFn m_previousOpen;
+};
+
+}  // namespace testenv
