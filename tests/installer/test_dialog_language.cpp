@@ -88,7 +88,7 @@ TEST_F(DialogLanguageTest, EnterOnTheFirstFocusInstallsTheUsbDriver)
     DialogRunner dialog;
     dialog.PressKey(VK_RETURN);
     ASSERT_TRUE(WaitFor([&] { return platform.Launches().size() == 1; }));
-    EXPECT_EQ(platform.Launches()[0].file, temp + "\\CellivantaInstall\\DPInst.exe");
+    EXPECT_EQ(platform.Launches()[0].file, FakePlatform::WorkFolderIn(temp) + "\\DPInst.exe");
 }
 
 TEST_F(DialogLanguageTest, MnemonicsReachEveryButton)
@@ -96,10 +96,10 @@ TEST_F(DialogLanguageTest, MnemonicsReachEveryButton)
     DialogRunner dialog;
     dialog.PressMnemonic('u');
     ASSERT_TRUE(WaitFor([&] { return platform.Launches().size() == 1; }));
-    EXPECT_EQ(platform.Launches()[0].file, temp + "\\CellivantaInstall\\DPInst.exe");
+    EXPECT_EQ(platform.Launches()[0].file, FakePlatform::WorkFolderIn(temp) + "\\DPInst.exe");
     dialog.PressMnemonic('j');
     ASSERT_TRUE(WaitFor([&] { return platform.Launches().size() == 2; }));
-    EXPECT_EQ(platform.Launches()[1].file, temp + "\\CellivantaInstall\\Setup.exe");
+    EXPECT_EQ(platform.Launches()[1].file, FakePlatform::WorkFolderIn(temp) + "\\Setup.exe");
     dialog.PressMnemonic(expected->exitMnemonic);
     ASSERT_TRUE(dialog.WaitClosed());
     EXPECT_EQ(dialog.Result(), IDCANCEL);
