@@ -53,9 +53,14 @@ void EndOnFinish(HWND hWnd, WPARAM wParam)
 
 }  // namespace
 
-CInstallerWindow::CInstallerWindow(const Installation& installation) : m_installation(installation) {}
+CInstallerWindow::CInstallerWindow(const OwnedInstallation& installation) : m_installation(installation) {}
 
 CDriverPackageInstaller::Result CInstallerWindow::Run(const Installation& installation)
+{
+    return Run(OwnedInstallation([&installation](HWND) { return installation(); }));
+}
+
+CDriverPackageInstaller::Result CInstallerWindow::Run(const OwnedInstallation& installation)
 {
     CInstallerWindow window(installation);
     HINSTANCE module = GetModuleHandleA(nullptr);
@@ -66,7 +71,7 @@ CDriverPackageInstaller::Result CInstallerWindow::Run(const Installation& instal
     if (window.m_worker.joinable())
         window.m_worker.join();
     else
-        window.m_result = installation();  // no window could be made: install all the same
+        window.m_result = installation(nullptr);  // no window could be made: install all the same
     window.m_outcomeText = OutcomeText(window.m_result);
     DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_FINISHED), nullptr, FinishedProc, reinterpret_cast<LPARAM>(&window));
     return window.m_result;
@@ -85,6 +90,11 @@ std::string CInstallerWindow::OutcomeText(const CDriverPackageInstaller::Result&
         break;
     case Outcome::ReadyForDevice:
         text = LoadText(IDS_READY);
+        break;
+    case Outcome::ProvidedByWindows:
+        text = LoadText(IDS_PROVIDED);
+        if (!result.portName.empty())
+            text += " " + Format(IDS_PROVIDED_PORT, result.portName.c_str());
         break;
     case Outcome::Failed:
         text = Format(IDS_FAILED, SystemText(result.dwError).c_str(), ErrorNumber(result.dwError).c_str());
@@ -107,7 +117,7 @@ INT_PTR CALLBACK CInstallerWindow::InstallingProc(HWND hWnd, UINT message, WPARA
         // An installation cannot be stopped half-way: no Close while it runs.
         EnableMenuItem(GetSystemMenu(hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
         window->m_worker = std::thread([window, hWnd] {
-            window->m_result = window->m_installation();
+            window->m_result = window->m_installation(hWnd);
             PostMessageA(hWnd, WM_INSTALLATION_DONE, 0, 0);
         });
         return TRUE;

@@ -10,15 +10,15 @@
 namespace {
 
 // The module path, however long; empty when it cannot be had.
-std::string ModulePath()
+std::wstring ModulePath()
 {
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0)
-            return std::string();
+            return std::wstring();
         if (length < buffer.size())
-            return std::string(buffer.data(), length);
+            return std::wstring(buffer.data(), length);
         buffer.resize(buffer.size() * 2);
     }
 }
@@ -40,16 +40,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
     RestrictDllSearchToSystemFolder();
     CDriverPackageInstaller::Options options;
     const bool valid = CDriverPackageInstaller::ParseOptions(commandLine, options);
-    auto installation = [&] {
+    auto installation = [&](HWND owner) {
         if (!valid) {
             CDriverPackageInstaller::Result refused;
             refused.dwError = ERROR_INVALID_PARAMETER;
             return refused;
         }
         // An installer that cannot tell its own folder gets an empty one and fails.
-        const std::string folder = CDriverPackageInstaller::FolderOf(ModulePath());
-        return CDriverPackageInstaller(options, StoredPackage()).InstallFolder(folder);
+        const std::wstring folder = CDriverPackageInstaller::FolderOf(ModulePath());
+        return CDriverPackageInstaller(options, StoredPackage()).InstallFolder(folder, owner);
     };
-    const CDriverPackageInstaller::Result result = options.bQuiet ? installation() : CInstallerWindow::Run(installation);
+    const CDriverPackageInstaller::Result result =
+        options.bQuiet ? installation(nullptr) : CInstallerWindow::Run(CInstallerWindow::OwnedInstallation(installation));
     return static_cast<int>(result.ExitCode());
 }
