@@ -21,6 +21,9 @@
 #define IDS_CANNOT_START 203
 #define IDS_START_CANCELLED 204
 #define IDS_ERROR_WITHOUT_TEXT 205
+// Said before the dialog when run as administrator on a Windows without the
+// safe DLL search.
+#define IDS_UNSAFE_ELEVATION 206
 
 // The application's Help command.
 #define ID_HELP 0xE146

@@ -37,12 +37,20 @@ std::string StoredPackage()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
-    RestrictDllSearchToSystemFolder();
+    const bool safeDllSearch = RestrictDllSearchToSystemFolder();
     CDriverPackageInstaller::Options options;
     const bool valid = CDriverPackageInstaller::ParseOptions(commandLine, options);
+    CDriverPackageInstaller::Result refused;
+    // It always runs as administrator: without the safe search, any DLL that
+    // Windows loads for it could come from the user's folder beside it.
+    if (!safeDllSearch) {
+        refused.dwError = ERROR_OLD_WIN_VERSION;
+        if (!options.bQuiet)
+            ShowRefusal(IDS_NEEDS_SAFE_DLL_SEARCH);
+        return static_cast<int>(refused.ExitCode());
+    }
     auto installation = [&](HWND owner) {
         if (!valid) {
-            CDriverPackageInstaller::Result refused;
             refused.dwError = ERROR_INVALID_PARAMETER;
             return refused;
         }

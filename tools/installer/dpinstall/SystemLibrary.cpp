@@ -25,12 +25,37 @@ std::string SystemFolderPath(const char* name)
 
 }  // namespace
 
-void RestrictDllSearchToSystemFolder()
+bool RestrictDllSearchToSystemFolder()
 {
-    if (SetDefaultDllDirectoriesFn setDefault = FindSetDefaultDllDirectories())
-        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    else
-        SetDllDirectoryA("");  // at least the current folder leaves the search
+    SetDefaultDllDirectoriesFn setDefault = FindSetDefaultDllDirectories();
+    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return true;
+    SetDllDirectoryA("");  // at least the current folder leaves the search
+    return false;
+}
+
+bool IsElevated()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+                          elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    return elevated;
+}
+
+void ShowRefusal(UINT textId)
+{
+    // A message box may load the theme DLLs; by name they would be looked for
+    // in the program's folder first. Once loaded, a load by name finds them.
+    for (const char* name : {"uxtheme.dll", "dwmapi.dll", "comctl32.dll"})
+        LoadSystemLibrary(name);
+    wchar_t text[1024] = {};
+    LoadStringW(GetModuleHandleW(nullptr), textId, text, 1024);
+    MessageBoxW(nullptr, text, nullptr, MB_OK | MB_ICONERROR);
 }
 
 HMODULE LoadSystemLibrary(const char* name)
