@@ -14,13 +14,17 @@ SetDefaultDllDirectoriesFn FindSetDefaultDllDirectories()
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
 }
 
-std::string SystemFolderPath(const char* name)
+// Wide: the Windows folder may have a name the ANSI code page cannot spell.
+std::wstring SystemFolderPath(const char* name)
 {
-    char folder[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    wchar_t folder[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
-        return std::string();
-    return std::string(folder, length) + "\\" + name;
+        return std::wstring();
+    std::wstring path = std::wstring(folder, length) + L"\\";
+    for (const char* c = name; *c; ++c)
+        path += static_cast<wchar_t>(*c);  // the names are plain ASCII
+    return path;
 }
 
 }  // namespace
@@ -64,6 +68,6 @@ HMODULE LoadSystemLibrary(const char* name)
         return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Without the loader update the flag is refused: name the file by its full
     // path in the system folder instead.
-    const std::string path = SystemFolderPath(name);
-    return path.empty() ? nullptr : LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const std::wstring path = SystemFolderPath(name);
+    return path.empty() ? nullptr : LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
