@@ -15,8 +15,8 @@
 // checks stay generic (no texts, no control lists), so pages and texts may
 // change without a change here.
 #include "AccessibleView.h"
-#include "CInstallerWindow.h"
 #include "DialogRunner.h"
+#include "HeldInstallation.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -213,25 +213,21 @@ TEST_F(Accessibility, ToolDialog)
 // text reachable, announced once the page shows, Finish focused.
 TEST_F(Accessibility, UsbDriverInstallerWindow)
 {
-    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     CDriverPackageInstaller::Result result;
     result.outcome = CDriverPackageInstaller::Outcome::Installed;
     const std::string outcome = CInstallerWindow::OutcomeText(result);
-    DialogRunner window([&] {
-        return static_cast<INT_PTR>(CInstallerWindow::Run([&] {
-                                        WaitForSingleObject(release, 20000);
-                                        return result;
-                                    }).ExitCode());
-    });
+    HeldInstallation installation(result);
+    DialogRunner window([&] { return installation.RunWindow(); });
     HWND progress = window.Window();
     ASSERT_NE(progress, nullptr);
     ExpectEveryControlNamed(progress);
-    EXPECT_FALSE(IsTabStop(GetDlgItem(progress, IDOK))) << "nothing to press while installing";
+    for (const AccessibleView::Control& control : AccessibleView::ControlsOf(progress))
+        EXPECT_FALSE(IsTabStop(control.hWnd)) << "nothing to press while installing: " << Describe(control);
 
     NameChanges changes;
     ASSERT_TRUE(changes.Hooked());
     HWND page = nullptr;
-    SetEvent(release);
+    installation.Release();
     ASSERT_TRUE(WaitFor([&] { return (page = DialogOfThread(window.ThreadId())) && page != progress; }));
     EXPECT_TRUE(WaitFor([&] { return changes.Announced(GetDlgItem(page, 0xFFFF)); }, 5000))
         << "the outcome was not announced";
@@ -242,7 +238,6 @@ TEST_F(Accessibility, UsbDriverInstallerWindow)
     EXPECT_TRUE(reachable) << "the outcome is not among what oleacc reads: " << outcome;
     Press(FocusOf(window.ThreadId()), VK_RETURN);
     EXPECT_TRUE(window.WaitClosed());
-    CloseHandle(release);
 }
 
 // The setup's current page: the visible dialog inside its window.
