@@ -7,6 +7,8 @@ namespace {
 
 // Posted by the worker thread when the installation is over.
 const UINT WM_INSTALLATION_DONE = WM_APP + 1;
+// Posted to the outcome page to itself, so that it comes once the page shows.
+const UINT WM_ANNOUNCE_OUTCOME = WM_APP + 2;
 
 std::string LoadText(UINT id)
 {
@@ -139,8 +141,15 @@ INT_PTR CALLBACK CInstallerWindow::FinishedProc(HWND hWnd, UINT message, WPARAM 
         auto* window = reinterpret_cast<CInstallerWindow*>(lParam);
         SetDlgItemTextA(hWnd, IDC_PAGE_TEXT, window->m_outcomeText.c_str());
         SetForegroundWindow(hWnd);
+        PostMessageA(hWnd, WM_ANNOUNCE_OUTCOME, 0, 0);
         return TRUE;  // the first focus: Finish
     }
+    case WM_ANNOUNCE_OUTCOME:
+        // The platform may refuse the page the foreground, and a screen
+        // reader then reads nothing of it on its own: tell it the outcome
+        // text changed, now that the page shows.
+        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, GetDlgItem(hWnd, IDC_PAGE_TEXT), OBJID_CLIENT, CHILDID_SELF);
+        return TRUE;
     case WM_COMMAND:
         EndOnFinish(hWnd, wParam);
         return TRUE;
