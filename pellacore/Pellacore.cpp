@@ -9,6 +9,7 @@
 #include "TextBuffer.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <memory>
 #include <new>
 
@@ -91,6 +92,24 @@ int WINAPI GetThirdPartyFolderFromRegistry(int nFolderSize, char* szFolder)
         return 0;
     key.Close();
     return CopyText(szFolder, nFolderSize, szTarget) ? 1 : 0;
+}
+
+int WINAPI GetThirdPartyFolderFromRegistryW(int nFolderSize, wchar_t* szFolder)
+{
+    if (nFolderSize < 1 || !szFolder)
+        return 0;
+    CRegistryKey key;
+    if (!key.Open(kThirdPartyBrailleKey))
+        return 0;
+    wchar_t szTarget[kMaxTarget + 1];
+    DWORD cchMax = std::min(static_cast<DWORD>(nFolderSize - 1), kMaxTarget);
+    if (!key.QueryText("Target", szTarget, cchMax))
+        return 0;
+    key.Close();
+    if (wcslen(szTarget) + 1 > static_cast<std::size_t>(nFolderSize))
+        return 0;
+    wcscpy(szFolder, szTarget);
+    return 1;
 }
 
 int WINAPI EnumComPorts(int nPortListSize, char* szPortList, int nUsbPortSize, char* szUsbPort)
