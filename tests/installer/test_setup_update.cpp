@@ -7,6 +7,8 @@
 
 #include <wincrypt.h>
 
+#include <memory>
+
 using namespace testenv;
 
 namespace {
@@ -51,6 +53,22 @@ bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+BOOL CALLBACK AddText(HWND child, LPARAM param)
+{
+    char text[2048];
+    if (GetWindowTextA(child, text, sizeof text) > 0)
+        *reinterpret_cast<std::string*>(param) += std::string(text) + "\n";
+    return TRUE;
+}
+
+// The texts of every window inside a window, one a line.
+std::string TextsOf(HWND window)
+{
+    std::string texts;
+    EnumChildWindows(window, AddText, reinterpret_cast<LPARAM>(&texts));
+    return texts;
+}
+
 class SetupUpdate : public SetupFixture {
 protected:
     void SetUp() override
@@ -68,6 +86,16 @@ protected:
         SetupFixture::TearDown();
     }
     static void ClearPendingRenames() { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames); }
+
+    // The screen-reader stand-in holding the installed driver loaded.
+    std::unique_ptr<Program> HoldDriverLoaded()
+    {
+        auto host = std::make_unique<Program>("\"" + Bin64Dir() + "\\vkhost.exe\" --driver \"" + In("VK.JLB") +
+                                              "\" info wait 120000");
+        EXPECT_TRUE(host->Started());
+        EXPECT_TRUE(WaitFor([&] { return DriverIsLoaded(); }, 30000)) << "vkhost did not load the driver";
+        return host;
+    }
 
     // A loaded image cannot be opened for writing, whatever the sharing.
     bool DriverIsLoaded() const
@@ -170,9 +198,7 @@ TEST_F(SetupUpdate, ADriverInUseIsReplacedOrTheRestartIsSaid)
     // The installed driver with bytes of its own at the end, still loadable.
     const std::string oldDriver = shippedDriver + "the old driver";
     WriteBytes(In("VK.JLB"), oldDriver);
-    Program host("\"" + Bin64Dir() + "\\vkhost.exe\" --driver \"" + In("VK.JLB") + "\" info wait 120000");
-    ASSERT_TRUE(host.Started());
-    ASSERT_TRUE(WaitFor([&] { return DriverIsLoaded(); }, 30000)) << "vkhost did not load the driver";
+    auto host = HoldDriverLoaded();
 
     std::string log;
     const int exitCode = RunSetupLogged("", log);
@@ -186,6 +212,32 @@ TEST_F(SetupUpdate, ADriverInUseIsReplacedOrTheRestartIsSaid)
         // The old file is removed at the restart.
         EXPECT_TRUE(Contains(PendingRenames(), "VK.JLB.old-")) << PendingRenames();
     }
+}
+
+// What a user hears: the welcome page lets JAWS run, the last page says what
+// was kept and when JAWS uses the new driver.
+TEST_F(SetupUpdate, TheLastPageSaysWhatWasKeptAndWhenJawsUsesTheNewDriver)
+{
+    WriteBytes(In("kvbrl.ini"), shippedKeyMap + "; my chords\r\n");
+    auto host = HoldDriverLoaded();
+    Program setup("\"" + BinDir() + "\\Setup.exe\"");
+    ASSERT_TRUE(setup.Started());
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        window = DialogOfThread(setup.ThreadId());
+        return window && Contains(TextsOf(window), "JAWS may keep running");
+    }, 20000)) << TextsOf(window);
+    EXPECT_FALSE(Contains(TextsOf(window), "Close JAWS"));
+    PostMessageA(window, WM_COMMAND, IDOK, 0);  // Next
+    // The files are copied, then the last page comes by itself.
+    ASSERT_TRUE(WaitFor([&] { return Contains(TextsOf(window), "&Finish"); }, 30000)) << TextsOf(window);
+    const std::string page = TextsOf(window);
+    EXPECT_TRUE(Contains(page, "Your changed key map kvbrl.ini was kept")) << page;
+    EXPECT_TRUE(Contains(page, "JAWS loads it the next time it starts braille")) << page;
+    PostMessageA(window, WM_COMMAND, IDOK, 0);  // Finish
+    DWORD exitCode = 0;
+    EXPECT_TRUE(setup.Wait(20000, exitCode));
+    EXPECT_EQ(exitCode, 0u);
 }
 
 TEST_F(SetupUpdate, ADriverThatCannotEvenBeRenamedIsReplacedAtTheRestart)
