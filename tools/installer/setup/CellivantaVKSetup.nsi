@@ -95,6 +95,8 @@ Var FinishNotes
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT "$(FinishText)$FinishNotes"
 !define MUI_FINISHPAGE_TEXT_REBOOT "$(FinishRestartText)$FinishNotes"
+; Enter on the last page must not restart Windows under unsaved work.
+!define MUI_FINISHPAGE_REBOOTLATER_DEFAULT
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -599,6 +601,8 @@ Section "Uninstall"
             Delete "$INSTDIR\${KEYMAP}"
         ${Else}
             !insertmacro Say "$(KeyMapStays)"
+            ; The uninstaller has no last page: a box is what the user hears.
+            MessageBox MB_OK|MB_ICONINFORMATION "$(KeyMapStays)" /SD IDOK
         ${EndIf}
     ${EndIf}
     Delete "$INSTDIR\${UNINSTALLER}"
