@@ -21,6 +21,35 @@ void SetupFixture::TearDown()
     RemoveJawsFolder();
     RemoveTree(folder);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RemoveLogFolders(TempDir());
+}
+
+std::string SetupFixture::TempDir()
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    return temp;
+}
+
+std::vector<std::string> SetupFixture::LogFolders(const std::string& temp)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((temp + "Cellivanta VK setup *").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            names.push_back(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+void SetupFixture::RemoveLogFolders(const std::string& temp)
+{
+    for (const std::string& name : LogFolders(temp))
+        RemoveTree(temp + name);
 }
 
 void SetupFixture::SetJawsFolder(const std::string& path)

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 class SetupFixture : public ::testing::Test {
 protected:
@@ -26,6 +27,12 @@ protected:
     static int RunSetup(const std::string& parameters = "/S");
     // Setup.exe /S with its log in the test's folder; log gets what it wrote.
     int RunSetupLogged(const std::string& parameters, std::string& log);
+
+    // The user's temporary folder (with its final backslash), and the
+    // folders in it where silent setups without /LOG= wrote their logs.
+    static std::string TempDir();
+    static std::vector<std::string> LogFolders(const std::string& temp);
+    static void RemoveLogFolders(const std::string& temp);
 
     std::string In(const char* name) const { return folder + "\\" + name; }
     // The uninstaller hands over to a copy of itself in the temporary folder

@@ -6,7 +6,6 @@
 #include "SetupFixture.h"
 
 #include <atomic>
-#include <vector>
 
 using namespace testenv;
 
@@ -15,76 +14,6 @@ namespace {
 const char kUninstaller[] = "Uninstall Cellivanta VK.exe";
 
 using SetupPackage = SetupFixture;
-
-std::string TempDir()
-{
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    return temp;
-}
-
-// The setup's own log folders in the temporary folder, by name.
-std::vector<std::string> LogFolders(const std::string& temp)
-{
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((temp + "Cellivanta VK setup *").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            names.push_back(found.cFileName);
-    while (FindNextFileA(search, &found));
-    FindClose(search);
-    return names;
-}
-
-void RemoveLogFolders(const std::string& temp)
-{
-    for (const std::string& name : LogFolders(temp))
-        RemoveTree(temp + name);
-}
-
-TEST_F(SetupPackage, InstallsTheDriverAndItsKeyMapIntoTheJawsFolder)
-{
-    ASSERT_EQ(RunSetup(), 0);
-    EXPECT_TRUE(ReadBytes(In("VK.JLB")) == ReadBytes(Bin64Dir() + "\\VK.JLB")) << "VK.JLB differs from the build";
-    EXPECT_TRUE(ReadBytes(In("kvbrl.ini")) == ReadBytes(SourceDir() + "\\driver\\keys\\kvbrl.ini"));
-    // The key map checker beside it checks the installed key map by default.
-    EXPECT_EQ(RunProgram("\"" + In("vkkeys.exe") + "\" check"), 0);
-    EXPECT_TRUE(FileExists(In(kUninstaller)));
-    EXPECT_TRUE(UninstallEntryExists());
-    // The installed driver loads in the screen-reader stand-in and answers.
-    EXPECT_EQ(RunProgram("\"" + Bin64Dir() + "\\vkhost.exe\" --driver \"" + In("VK.JLB") + "\" info"), 0);
-}
-
-TEST_F(SetupPackage, UninstallerTakesBackExactlyWhatWasInstalled)
-{
-    // Another maker's driver shares the folder; it must survive.
-    WriteBytes(In("Other.JLB"), "another maker's driver");
-    ASSERT_EQ(RunSetup(), 0);
-    ASSERT_TRUE(FileExists(In("VK.JLB")));
-    Uninstall();
-    EXPECT_FALSE(FileExists(In("VK.JLB")));
-    EXPECT_FALSE(FileExists(In("kvbrl.ini")));
-    EXPECT_FALSE(FileExists(In("vkkeys.exe")));
-    EXPECT_FALSE(FileExists(In(kUninstaller)));
-    EXPECT_EQ(ReadBytes(In("Other.JLB")), "another maker's driver");
-    EXPECT_TRUE(FolderExists(folder));
-}
-
-TEST_F(SetupPackage, AFolderItMadeGoesWithTheUninstall)
-{
-    const std::string made = folder + "\\not yet there";
-    SetJawsFolder(made);
-    ASSERT_EQ(RunSetup(), 0);
-    // A repair finds the folder there; the setup still made it.
-    ASSERT_EQ(RunSetup(), 0);
-    ASSERT_TRUE(FileExists(made + "\\VK.JLB"));
-    folder = made;
-    Uninstall();
-    EXPECT_TRUE(WaitFor([&] { return !FolderExists(made); }, 10000));
-}
 
 // A silent setup logs into a new folder it made itself in the temporary
 // folder: a file planted at a predictable name (a link, for an elevated
