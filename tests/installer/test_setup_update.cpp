@@ -67,6 +67,51 @@ std::string TextsOf(HWND window)
     return texts;
 }
 
+struct TextSearch {
+    const char* part;
+    HWND found;
+};
+
+BOOL CALLBACK FindText(HWND child, LPARAM param)
+{
+    auto search = reinterpret_cast<TextSearch*>(param);
+    char text[2048];
+    if (GetWindowTextA(child, text, sizeof text) > 0 && Contains(text, search->part)) {
+        search->found = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND ChildWithText(HWND window, const char* part)
+{
+    TextSearch search = {part, nullptr};
+    EnumChildWindows(window, FindText, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Setup.exe as a user runs it: its welcome page, which lets JAWS run, then
+// Next; the files are copied and the last page comes by itself. Answers the
+// setup's window once the last page shows lastPageText (null when not).
+HWND RunToLastPage(Program& setup, const char* lastPageText)
+{
+    HWND window = nullptr;
+    if (!WaitFor([&] {
+            window = DialogOfThread(setup.ThreadId());
+            return window && Contains(TextsOf(window), "JAWS may keep running");
+        }, 20000)) {
+        ADD_FAILURE() << "no welcome page";
+        return nullptr;
+    }
+    EXPECT_FALSE(Contains(TextsOf(window), "Close JAWS"));
+    PostMessageA(window, WM_COMMAND, IDOK, 0);  // Next
+    if (!WaitFor([&] { return Contains(TextsOf(window), lastPageText); }, 30000)) {
+        ADD_FAILURE() << "no last page with \"" << lastPageText << "\":\n" << TextsOf(window);
+        return nullptr;
+    }
+    return window;
+}
+
 // The screen-reader stand-in holding a driver loaded until dropped.
 class DriverHost {
 public:
@@ -188,6 +233,19 @@ TEST_F(SetupUpdate, VersionsUpgradeAndNeverGoBackSilently)
     EXPECT_EQ(ReadBytes(In("VK.JLB")), "the newer driver");
     EXPECT_EQ(UninstallValue("DisplayVersion"), "99.0");
     EXPECT_TRUE(Contains(log, "/DOWNGRADE")) << log;
+    // Interactively it asks, and No keeps the newer one.
+    {
+        Program setup("\"" + BinDir() + "\\Setup.exe\"");
+        std::string text;
+        HWND box = WaitForMessageBox(setup.ThreadId(), text);
+        EXPECT_TRUE(Contains(text, "A newer version of the Cellivanta VK driver is installed (99.0)")) << text;
+        if (box)
+            PostMessageA(box, WM_COMMAND, IDNO, 0);
+        DWORD exitCode = 0;
+        EXPECT_TRUE(setup.Wait(20000, exitCode));
+        EXPECT_EQ(exitCode, 6u);
+        EXPECT_EQ(ReadBytes(In("VK.JLB")), "the newer driver");
+    }
     ASSERT_EQ(RunSetupLogged("/DOWNGRADE", log), 0);
     EXPECT_TRUE(ReadBytes(In("VK.JLB")) == shippedDriver);
     EXPECT_EQ(UninstallValue("DisplayVersion"), version);
@@ -241,16 +299,8 @@ TEST_F(SetupUpdate, TheLastPageSaysWhatWasKeptAndWhenJawsUsesTheNewDriver)
     DriverHost host(In("VK.JLB"), folder + "-host.txt");
     ASSERT_TRUE(host.Loaded()) << ReadBytes(folder + "-host.txt");
     Program setup("\"" + BinDir() + "\\Setup.exe\"");
-    ASSERT_TRUE(setup.Started());
-    HWND window = nullptr;
-    ASSERT_TRUE(WaitFor([&] {
-        window = DialogOfThread(setup.ThreadId());
-        return window && Contains(TextsOf(window), "JAWS may keep running");
-    }, 20000)) << TextsOf(window);
-    EXPECT_FALSE(Contains(TextsOf(window), "Close JAWS"));
-    PostMessageA(window, WM_COMMAND, IDOK, 0);  // Next
-    // The files are copied, then the last page comes by itself.
-    ASSERT_TRUE(WaitFor([&] { return Contains(TextsOf(window), "Start JAWS and choose"); }, 30000)) << TextsOf(window);
+    HWND window = RunToLastPage(setup, "Start JAWS and choose");
+    ASSERT_NE(window, nullptr);
     const std::string page = TextsOf(window);
     EXPECT_TRUE(Contains(page, "Your changed key map kvbrl.ini was kept")) << page;
     EXPECT_TRUE(Contains(page, "JAWS loads it the next time it starts braille")) << page;
@@ -274,6 +324,23 @@ TEST_F(SetupUpdate, ADriverThatCannotEvenBeRenamedIsReplacedAtTheRestart)
     EXPECT_EQ(ReadBytes(In("VK.JLB")), oldDriver);
     EXPECT_TRUE(Contains(PendingRenames(), "VK.JLB.part")) << "the replacement is not scheduled";
     EXPECT_TRUE(Contains(log, "VK.JLB is in use and cannot be replaced now")) << log;
+
+    // Interactively the last page says so, and Enter there does not restart
+    // Windows (Finish is pressed only then: under Wine a restart would end
+    // every program of the prefix).
+    ClearPendingRenames();
+    held = CreateFileA(In("VK.JLB").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    Program setup("\"" + BinDir() + "\\Setup.exe\"");
+    HWND window = RunToLastPage(setup, "replaced only when Windows restarts");
+    CloseHandle(held);
+    ASSERT_NE(window, nullptr);
+    HWND later = ChildWithText(window, "reboot later");
+    ASSERT_NE(later, nullptr) << TextsOf(window);
+    ASSERT_EQ(SendMessageA(later, BM_GETCHECK, 0, 0), BST_CHECKED) << "Enter would restart Windows";
+    PostMessageA(window, WM_COMMAND, IDOK, 0);  // Finish
+    DWORD exitCode = 0;
+    EXPECT_TRUE(setup.Wait(20000, exitCode));
+    EXPECT_EQ(exitCode, 3010u);
 }
 
 }  // namespace
