@@ -334,9 +334,12 @@ TEST_F(SetupUpdate, ADriverThatCannotEvenBeRenamedIsReplacedAtTheRestart)
     HWND window = RunToLastPage(setup, "replaced only when Windows restarts");
     CloseHandle(held);
     ASSERT_NE(window, nullptr);
-    HWND later = ChildWithText(window, "reboot later");
-    ASSERT_NE(later, nullptr) << TextsOf(window);
-    ASSERT_EQ(SendMessageA(later, BM_GETCHECK, 0, 0), BST_CHECKED) << "Enter would restart Windows";
+    // The page's controls come one after the other.
+    HWND later = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (later = ChildWithText(window, "reboot later")) != nullptr; }, 10000))
+        << TextsOf(window);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageA(later, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 5000))
+        << "Enter would restart Windows";
     PostMessageA(window, WM_COMMAND, IDOK, 0);  // Finish
     DWORD exitCode = 0;
     EXPECT_TRUE(setup.Wait(20000, exitCode));
