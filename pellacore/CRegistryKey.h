@@ -23,8 +23,20 @@ public:
     // which must hold cbMax + 1, terminated right after the data so that a
     // value without its own terminator is never read past its end. False when
     // the value is missing or larger than cbMax.
+    // A string value (REG_SZ, REG_EXPAND_SZ) is read wide and handed out in
+    // the code page only when the code page holds every character: a path
+    // with a character it lacks would name another folder.
     bool QueryText(const char* szValueName, char* szText, DWORD cbMax) const;
 
+    // The same as wide text: at most cchMax characters into szText, which
+    // must hold cchMax + 1. Values of other types are taken in the code page.
+    bool QueryText(const char* szValueName, wchar_t* szText, DWORD cchMax) const;
+
 private:
+    enum class Read { NotAString, Done, Failed };
+    // Reads a string value wide; NotAString for a value of another type.
+    Read QueryString(const char* szValueName, wchar_t* szText, DWORD cchMax, DWORD& cchRead) const;
+    bool QueryBytes(const char* szValueName, char* szText, DWORD cbMax) const;
+
     HKEY m_hKey = nullptr;
 };

@@ -57,6 +57,23 @@ int EnumeratePorts(const char* szDeviceKey, std::size_t cchPathLimit, int nPortL
     return AddDosDevicePorts(list, usbPort.PortName()) ? 1 : 0;
 }
 
+// The folder in bytes or in wide characters, nFolderSize with the terminator.
+template <typename Char>
+int CopyThirdPartyFolder(int nFolderSize, Char* szFolder)
+{
+    if (nFolderSize < 1 || !szFolder)
+        return 0;
+    CRegistryKey key;
+    if (!key.Open(kThirdPartyBrailleKey))
+        return 0;
+    Char szTarget[kMaxTarget + 1];
+    DWORD cchMax = std::min(static_cast<DWORD>(nFolderSize - 1), kMaxTarget);
+    if (!key.QueryText("Target", szTarget, cchMax))
+        return 0;
+    key.Close();
+    return CopyText(szFolder, nFolderSize, szTarget) ? 1 : 0;
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE /*hInstance*/, DWORD /*dwReason*/, LPVOID /*reserved*/)
@@ -80,17 +97,12 @@ int WINAPI Is64BitsOS()
 
 int WINAPI GetThirdPartyFolderFromRegistry(int nFolderSize, char* szFolder)
 {
-    if (nFolderSize < 1 || !szFolder)
-        return 0;
-    CRegistryKey key;
-    if (!key.Open(kThirdPartyBrailleKey))
-        return 0;
-    char szTarget[kMaxTarget + 1];
-    DWORD cbMax = std::min(static_cast<DWORD>(nFolderSize - 1), kMaxTarget);
-    if (!key.QueryText("Target", szTarget, cbMax))
-        return 0;
-    key.Close();
-    return CopyText(szFolder, nFolderSize, szTarget) ? 1 : 0;
+    return CopyThirdPartyFolder(nFolderSize, szFolder);
+}
+
+int WINAPI GetThirdPartyFolderFromRegistryW(int nFolderSize, wchar_t* szFolder)
+{
+    return CopyThirdPartyFolder(nFolderSize, szFolder);
 }
 
 int WINAPI EnumComPorts(int nPortListSize, char* szPortList, int nUsbPortSize, char* szUsbPort)

@@ -1,4 +1,4 @@
-// The five functions that the driver's setup package calls. All use the
+// The functions that the driver's setup package calls. All use the
 // Windows API calling convention, are exported by their plain names (see
 // Pellacore.def) and answer 1 for success or a true answer, 0 otherwise.
 #pragma once
@@ -12,7 +12,12 @@ int WINAPI Is64BitsOS();
 
 // Copies the folder where the screen reader looks for braille drivers of
 // other makers into szFolder (nFolderSize bytes, terminator included).
+// 0 when the folder has a character that the code page lacks.
 int WINAPI GetThirdPartyFolderFromRegistry(int nFolderSize, char* szFolder);
+
+// The same folder as wide text (nFolderSize characters, terminator
+// included), whatever characters it has: what a Unicode setup calls.
+int WINAPI GetThirdPartyFolderFromRegistryW(int nFolderSize, wchar_t* szFolder);
 
 // Lists the COM ports as "COM1;COM3;" in szPortList, leaving out the display's
 // USB virtual COM port, which goes into szUsbPort when it is known.

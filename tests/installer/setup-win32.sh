@@ -29,7 +29,8 @@ run_test() {
     trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1' EXIT
     local drivers=$WINEPREFIX/drive_c/jaws-drivers
     rm -rf "$drivers" && mkdir -p "$drivers"
-    find "$WINEPREFIX/drive_c/users" -name 'Cellivanta VK setup.log' -delete 2>/dev/null
+    # Each silent run logs into a new folder of its own in the temporary folder.
+    find "$WINEPREFIX/drive_c/users" -depth -name 'Cellivanta VK setup*' -exec rm -rf {} + 2>/dev/null
     wine "$setup" /S >/dev/null 2>&1
     local code=$?
     [ "$code" = 3 ] || fail "Setup.exe /S exited with $code, expected 3"

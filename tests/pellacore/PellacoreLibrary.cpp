@@ -58,6 +58,7 @@ PellacoreLibrary Load()
     }
     Bind(lib.hModule, "Is64BitsOS", lib.Is64BitsOS);
     Bind(lib.hModule, "GetThirdPartyFolderFromRegistry", lib.GetThirdPartyFolderFromRegistry);
+    Bind(lib.hModule, "GetThirdPartyFolderFromRegistryW", lib.GetThirdPartyFolderFromRegistryW);
     Bind(lib.hModule, "EnumComPorts", lib.EnumComPorts);
     Bind(lib.hModule, "EnumComPortsEx", lib.EnumComPortsEx);
     Bind(lib.hModule, "KillPcEmulator", lib.KillPcEmulator);

@@ -12,6 +12,7 @@ struct PellacoreLibrary {
     HMODULE hModule = nullptr;
     decltype(&::Is64BitsOS) Is64BitsOS = nullptr;
     decltype(&::GetThirdPartyFolderFromRegistry) GetThirdPartyFolderFromRegistry = nullptr;
+    decltype(&::GetThirdPartyFolderFromRegistryW) GetThirdPartyFolderFromRegistryW = nullptr;
     decltype(&::EnumComPorts) EnumComPorts = nullptr;
     decltype(&::EnumComPortsEx) EnumComPortsEx = nullptr;
     decltype(&::KillPcEmulator) KillPcEmulator = nullptr;

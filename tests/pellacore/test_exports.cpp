@@ -1,5 +1,5 @@
 // What the setup package relies on before any call does real work: the
-// library loads, exports exactly its five plain names with the WINAPI
+// library loads, exports exactly its plain names with the WINAPI
 // convention, answers the 64-bit question, carries its version block, and
 // closes the PC emulator's window.
 #include "PellacoreLibrary.h"
@@ -11,15 +11,16 @@
 
 namespace {
 
-TEST(PellacoreExports, ExactlyTheFivePlainNames)
+TEST(PellacoreExports, ExactlyThePlainNames)
 {
     unsigned functionCount = 0;
     std::vector<std::string> names = ExportedNames(Pellacore().hModule, &functionCount);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"EnumComPorts", "EnumComPortsEx",
-                                               "GetThirdPartyFolderFromRegistry", "Is64BitsOS",
+                                               "GetThirdPartyFolderFromRegistry",
+                                               "GetThirdPartyFolderFromRegistryW", "Is64BitsOS",
                                                "KillPcEmulator"}));
-    EXPECT_EQ(functionCount, 5u) << "no exports by ordinal only";
+    EXPECT_EQ(functionCount, 6u) << "no exports by ordinal only";
 }
 
 TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
@@ -30,6 +31,7 @@ TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.Is64BitsOS), {}), 0);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.KillPcEmulator), {}), 0);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.GetThirdPartyFolderFromRegistry), {0, 0}), 8);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.GetThirdPartyFolderFromRegistryW), {0, 0}), 8);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.EnumComPorts), {0, 0, 0, 0}), 16);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.EnumComPortsEx),
                                 {reinterpret_cast<std::uintptr_t>(szKey), 0, 0, 0, 0}),

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <string>
+
 namespace {
 
 const char kVendorKey[] = "Software\\Freedom Scientific";
@@ -76,6 +79,41 @@ TEST_F(ThirdPartyFolderTest, UnterminatedValueOfAnyTypeIsReadToItsSize)
     GuardedBuffer tooLong(400);
     EXPECT_EQ(Call(tooLong), 0);
     EXPECT_TRUE(tooLong.Unchanged());
+}
+
+// A folder with a character outside the code page (Cyrillic here, under the
+// tests' Western code page): the narrow answer would name another folder, so
+// it gives none; the wide answer is the folder itself.
+TEST_F(ThirdPartyFolderTest, AFolderOutsideTheCodePageIsGivenOnlyWide)
+{
+    const wchar_t folder[] = L"C:\\Braille\\\x0414\x0438\x0441\x043f\x043b\x0435\x0439";
+    key64.Create(kVersionKey);
+    HKEY hKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Freedom Scientific\\ThirdPartyBraille\\1.0", 0,
+                            KEY_SET_VALUE | KEY_WOW64_64KEY, &hKey),
+              ERROR_SUCCESS);
+    RegSetValueExW(hKey, L"Target", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder), sizeof folder);
+    RegCloseKey(hKey);
+    GuardedBuffer narrow(100);
+    EXPECT_EQ(Call(narrow), 0) << narrow.Text();
+    EXPECT_TRUE(narrow.Unchanged());
+
+    wchar_t wide[100] = L"";
+    EXPECT_EQ(Pellacore().GetThirdPartyFolderFromRegistryW(100, wide), 1);
+    EXPECT_EQ(std::wstring(wide), folder);
+    // The same limits as the narrow one, in characters: the value with its
+    // stored terminator must fit with room to spare.
+    const int cchValue = static_cast<int>(wcslen(folder)) + 1;
+    wchar_t small[100] = L"unchanged";
+    EXPECT_EQ(Pellacore().GetThirdPartyFolderFromRegistryW(cchValue, small), 0);
+    EXPECT_EQ(std::wstring(small), L"unchanged");
+    EXPECT_EQ(Pellacore().GetThirdPartyFolderFromRegistryW(cchValue + 1, small), 1);
+
+    // An accented folder in the code page still comes narrow, as stored.
+    key64.SetText(kVersionKey, "Target", "C:\\Lecteurs d'\xe9\x63ran");
+    GuardedBuffer western(100);
+    EXPECT_EQ(Call(western), 1);
+    EXPECT_EQ(western.Text(), "C:\\Lecteurs d'\xe9\x63ran");
 }
 
 TEST_F(ThirdPartyFolderTest, BadArgumentsWriteNothing)

@@ -1,0 +1,43 @@
+// What the tests of the setup package share: the screen reader's folder for
+// drivers of other makers recorded as JAWS records it, Setup.exe run as the
+// tool or an administrator runs it, its uninstall entry and its uninstaller.
+#pragma once
+
+#include "TestEnv.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+class SetupFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // JAWS records its folder in the 64-bit view, also for 32-bit readers.
+    static void SetJawsFolder(const std::string& folder);
+    static void RemoveJawsFolder();
+    static bool UninstallEntryExists();
+    // A text value of the uninstall entry ("" when missing), and setting one
+    // as an earlier setup would have left it.
+    static std::string UninstallValue(const char* name);
+    static void SetUninstallValue(const char* name, const std::string& text);
+
+    static int RunSetup(const std::string& parameters = "/S");
+    // Setup.exe /S with its log in the test's folder; log gets what it wrote.
+    int RunSetupLogged(const std::string& parameters, std::string& log);
+
+    // The user's temporary folder (with its final backslash), and the
+    // folders in it where silent setups without /LOG= wrote their logs.
+    static std::string TempDir();
+    static std::vector<std::string> LogFolders(const std::string& temp);
+    static void RemoveLogFolders(const std::string& temp);
+
+    std::string In(const char* name) const { return folder + "\\" + name; }
+    // The uninstaller hands over to a copy of itself in the temporary folder
+    // and returns at once: wait for its work.
+    void Uninstall(const std::string& parameters = "/S");
+
+    std::string folder;
+};
