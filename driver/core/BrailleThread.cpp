@@ -1,6 +1,7 @@
 // The braille thread: every exchange with the display runs here, driven by
 // commands that the screen reader's calls post as thread messages.
 #include "CBrailleDisplayDriver.h"
+#include "BrailleThreadEvents.h"
 #include "Trace.h"
 
 #include <process.h>
@@ -40,12 +41,6 @@ bool CallerWaitsFor(int code)
            code == CBrailleDisplayDriver::BTSLEEP;
 }
 
-// The braille thread's copies of its session's abort and receive-reset events.
-thread_local HANDLE t_hAbort = nullptr;
-thread_local HANDLE t_hReceiveReset = nullptr;
-
-const DWORD kReceiveResetWaitMs = 1000;
-
 // A handshake's pause; false when Close or Sleep asked it to give up.
 bool HandshakeWait(DWORD ms)
 {
@@ -69,6 +64,9 @@ void CloseIfSet(HANDLE& handle)
 }
 
 }  // namespace
+
+thread_local HANDLE t_hAbort = nullptr;
+thread_local HANDLE t_hReceiveReset = nullptr;
 
 // ---- The screen reader's side ------------------------------------------------
 
@@ -592,79 +590,4 @@ void CBrailleDisplayDriver::Poll()
         return;
     m_display.ProcessReceivedData(hWnd, WM_DEVICE_BYTE);
     PostMessageA(hWnd, WM_PROCESS_KEY_QUEUE, 0, static_cast<LPARAM>(GetTickCount()));
-}
-
-// ---- A display that goes away and comes back ----------------------------------
-
-// While the driver is open and awake: a port that failed means the display
-// is gone; it is then looked for every kRetryPeriodMs (at once when a port
-// arrives) until it answers a handshake again.
-void CBrailleDisplayDriver::WatchLink()
-{
-    if (!m_bWatchLink)
-        return;
-    if (!m_bLost) {
-        if (m_display.IsLinkLost())
-            MarkLost("the port failed");
-        return;
-    }
-    if (!m_bRetryNow && static_cast<LONG>(GetTickCount() - m_dwNextRetry) < 0)
-        return;
-    m_bRetryNow = false;
-    if (!Reconnect())
-        m_dwNextRetry = GetTickCount() + kRetryPeriodMs;
-}
-
-void CBrailleDisplayDriver::MarkLost(const char* why)
-{
-    Trace("CBrailleDisplayDriver::WatchLink : display lost on %s (%s), looking for it on %s every %lu ms",
-          m_sPortName.c_str(), why, m_sOpenPort.c_str(), static_cast<unsigned long>(kRetryPeriodMs));
-    m_display.Disconnect();
-    m_bLost = true;
-    m_dwNextRetry = GetTickCount() + kRetryPeriodMs;
-}
-
-// The candidates of the last Open, with the normal handshake. The screen
-// reader keeps the cell count it learned at Open.
-bool CBrailleDisplayDriver::Reconnect()
-{
-    if (!ForgetReceiveState())
-        return false;
-    for (const std::string& port : PortCandidates(m_sOpenPort)) {
-        int textCells = 0;
-        int statusCells = 0;
-        if (!TryPort(port, textCells, statusCells)) {
-            if (t_hAbort && WaitForSingleObject(t_hAbort, 0) == WAIT_OBJECT_0)
-                break;
-            continue;
-        }
-        m_bLost = false;
-        m_sPortName = port;
-        Trace("CBrailleDisplayDriver::Reconnect : the display is back on %s", port.c_str());
-        if (textCells != m_nTextCells)
-            Trace("CBrailleDisplayDriver::Reconnect : the display has %d cells, the screen reader keeps %d: lines "
-                  "are padded or cut", textCells, m_nTextCells);
-        ShowCurrentLine();
-        return true;
-    }
-    m_display.Disconnect();
-    return false;
-}
-
-// Held keys and a half frame belong to the connection that was lost. The
-// hidden window's thread owns them: it is asked to forget them and, since it
-// handles its messages in order, has then also handled every byte of the old
-// connection. A window that does not answer in time means another try later.
-bool CBrailleDisplayDriver::ForgetReceiveState()
-{
-    HWND hWnd = m_hWnd;
-    if (!hWnd || !t_hReceiveReset || !t_hAbort) {
-        m_display.ResetReceiveState();
-        return true;
-    }
-    ResetEvent(t_hReceiveReset);
-    if (!PostMessageA(hWnd, WM_RESET_RECEIVE, 0, 0))
-        return false;
-    HANDLE handles[2] = {t_hAbort, t_hReceiveReset};
-    return WaitForMultipleObjects(2, handles, FALSE, kReceiveResetWaitMs) == WAIT_OBJECT_0 + 1;
 }
