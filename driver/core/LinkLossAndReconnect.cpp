@@ -70,17 +70,28 @@ bool CBrailleDisplayDriver::Reconnect()
 // Held keys and a half frame belong to the connection that was lost. The
 // hidden window's thread owns them: it is asked to forget them and, since it
 // handles its messages in order, has then also handled every byte of the old
-// connection. A window that does not answer in time means another try later.
+// connection. Each request has its own number, so a late answer to an
+// earlier one is not taken for it. A window that does not answer in time
+// means another try later; one that ended with its thread has nobody left
+// to race with.
 bool CBrailleDisplayDriver::ForgetReceiveState()
 {
     HWND hWnd = m_hWnd;
-    if (!hWnd || !t_hReceiveReset || !t_hAbort) {
+    if (!hWnd || !IsWindow(hWnd) || !t_hReceiveReset || !t_hAbort) {
         m_display.ResetReceiveState();
         return true;
     }
-    ResetEvent(t_hReceiveReset);
-    if (!PostMessageA(hWnd, WM_RESET_RECEIVE, 0, 0))
+    const LONG request = ++m_nResetRequest;
+    if (!PostMessageA(hWnd, WM_RESET_RECEIVE, static_cast<WPARAM>(request), 0))
         return false;
     HANDLE handles[2] = {t_hAbort, t_hReceiveReset};
-    return WaitForMultipleObjects(2, handles, FALSE, kReceiveResetWaitMs) == WAIT_OBJECT_0 + 1;
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < kReceiveResetWaitMs; waited = GetTickCount() - start) {
+        if (WaitForMultipleObjects(2, handles, FALSE, kReceiveResetWaitMs - waited) != WAIT_OBJECT_0 + 1)
+            return false;
+        if (m_nResetAnswered == request)
+            return true;
+    }
+    Trace("CBrailleDisplayDriver::ForgetReceiveState : the hidden window did not answer in time");
+    return false;
 }
