@@ -1,14 +1,19 @@
 // The driver as the screen reader uses it, measured end to end through the
-// loaded VK.JLB and the display simulator on a pseudo-terminal pair.
+// loaded VK.JLB and the display simulator on a pseudo-terminal pair; a
+// display that stops reading is played by the scripted port, with the
+// driver linked in.
 #include "BenchReport.h"
+#include "CBrailleDisplayDriver.h"
 #include "DisplaySimulator.h"
 #include "DriverEnv.h"
+#include "ScriptedSerialPort.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -219,6 +224,37 @@ public:
                       beforeSleep.privateKiB);
     }
 
+    // Sleep(TRUE) while the display reads nothing (its writes stay pending
+    // until cancelled) and the screen reader has given 1000 lines.
+    void StuckSleep()
+    {
+        std::vector<double> samples;
+        for (int round = 0; round < 5; ++round) {
+            testenv::ScriptedPort port;
+            CBrailleDisplayDriver driver;
+            std::thread display([&port] {
+                testenv::WaitFor([&] { return port.Sent().find("\x1B\x00\x00", 0, 3) != std::string::npos; }, 5000);
+                port.Receive({0x1B, 0x01, 0x03, 0x00, 0x00, 40});
+            });
+            const BOOL opened = driver.Open("COM9", &m_callbacks, "Cellivanta VK", "C:\\VK\\VK.JLB");
+            display.join();
+            if (!opened)
+                return;
+            port.writesStall = true;
+            for (int i = 0; i < 1000; ++i)
+                driver.ShowText(Line(i, 40).data(), 40);
+            testenv::Stopwatch watch;
+            driver.Sleep(TRUE);
+            samples.push_back(watch.Ms());
+            port.writesStall = false;
+            driver.Close();
+        }
+        bench::Report("Sleep(TRUE), display stuck, 1000 lines given, median of 5", bench::Percentile(samples, 50),
+                      "ms", "goal", 1000);
+        bench::Report("Sleep(TRUE), display stuck, 1000 lines given, max of 5", bench::Percentile(samples, 100),
+                      "ms", "goal", 1000);
+    }
+
 private:
     // The same 43 bytes written straight to the port of another pair.
     double RawWriteMs()
@@ -256,7 +292,7 @@ private:
 }  // namespace
 
 // bench_driver [--quick] [NAME...]: every figure, or those of the parts named
-// (open, showtext, burst, keys, idle, cycles, reconnect); --quick leaves out the 30 s idle figure.
+// (open, showtext, burst, keys, idle, cycles, reconnect, stuck); --quick leaves out the 30 s idle figure.
 int main(int argc, char** argv)
 {
     bool quick = false;
@@ -276,7 +312,7 @@ int main(int argc, char** argv)
     const std::vector<std::pair<std::string, void (DriverBench::*)()>> parts = {
         {"open", &DriverBench::OpenTime}, {"showtext", &DriverBench::ShowTextCost}, {"burst", &DriverBench::Burst},
         {"keys", &DriverBench::KeyLatency}, {"idle", &DriverBench::IdleCpu},     {"cycles", &DriverBench::Cycles},
-        {"reconnect", &DriverBench::Reconnect}};
+        {"reconnect", &DriverBench::Reconnect}, {"stuck", &DriverBench::StuckSleep}};
     for (const auto& part : parts) {
         if ((only.empty() && !(quick && part.first == "idle")) ||
             std::find(only.begin(), only.end(), part.first) != only.end())

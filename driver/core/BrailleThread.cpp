@@ -1,6 +1,7 @@
 // The braille thread: every exchange with the display runs here, driven by
 // commands that the screen reader's calls post as thread messages.
 #include "CBrailleDisplayDriver.h"
+#include "BrailleThreadEvents.h"
 #include "Trace.h"
 
 #include <process.h>
@@ -40,12 +41,6 @@ bool CallerWaitsFor(int code)
            code == CBrailleDisplayDriver::BTSLEEP;
 }
 
-// The braille thread's copies of its session's abort and receive-reset events.
-thread_local HANDLE t_hAbort = nullptr;
-thread_local HANDLE t_hReceiveReset = nullptr;
-
-const DWORD kReceiveResetWaitMs = 1000;
-
 // A handshake's pause; false when Close or Sleep asked it to give up.
 bool HandshakeWait(DWORD ms)
 {
@@ -70,12 +65,44 @@ void CloseIfSet(HANDLE& handle)
 
 }  // namespace
 
+thread_local HANDLE t_hAbort = nullptr;
+thread_local HANDLE t_hReceiveReset = nullptr;
+
 // ---- The screen reader's side ------------------------------------------------
 
 BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks,
                                  const char* lpszDisplayName, const char* lpszDriverName)
 {
     Trace("CBrailleDisplayDriver::Open -> %s", lpszPort ? lpszPort : "(null)");
+    if (!EnterCall("Open"))
+        return FALSE;
+    const BOOL opened = OpenSession(lpszPort, pCallbacks, lpszDisplayName, lpszDriverName);
+    LeaveCall();
+    return opened;
+}
+
+void CBrailleDisplayDriver::Close()
+{
+    Trace("CBrailleDisplayDriver::Close");
+    if (!EnterCall("Close"))
+        return;
+    CloseSession();
+    LeaveCall();
+}
+
+BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
+{
+    Trace("CBrailleDisplayDriver::Sleep -> %d", bSleep);
+    if (!EnterCall("Sleep"))
+        return FALSE;
+    const BOOL done = SleepSession(bSleep);
+    LeaveCall();
+    return done;
+}
+
+BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks,
+                                        const char* lpszDisplayName, const char* lpszDriverName)
+{
     if (!lpszPort || !*lpszPort) {
         Trace("CBrailleDisplayDriver::Open : no port name");
         return FALSE;
@@ -83,7 +110,7 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
     if (m_bOpened) {
         // Two braille threads would share one display: end the first.
         Trace("CBrailleDisplayDriver::Open : already open, closing first");
-        Close();
+        CloseSession();
     }
     if (!EndEarlierBrailleThread() || !SetKeyMapPath(lpszDriverName))
         return FALSE;
@@ -113,6 +140,9 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
         return FALSE;
     }
 
+    // A new session starts clean: no key of the last one, no modifier waiting.
+    m_display.ForgetKeyCombinations();
+    m_display.ForgetPendingModifier();
     PostThreadCommand(BTINIT, lpszPort, static_cast<int>(strlen(lpszPort)));
 
     if (m_nTextCells <= 0) {
@@ -121,21 +151,35 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
         Cleanup();
         return FALSE;
     }
+    // Without its window no key would ever arrive.
+    if (!RegisterWindowClass())
+        return FailOpen("the hidden window's class could not be registered");
+    if (!DestroyHiddenWindow())
+        return FailOpen("the last session's hidden window is still there");
+    m_hWnd = CreateHiddenWindow();
+    if (!m_hWnd)
+        return FailOpen("the hidden window could not be created");
     m_pCallbacks = pCallbacks;
     CopyField(m_szDisplayName, lpszDisplayName);
     CopyField(m_szDriverName, lpszDriverName);
-    RegisterWindowClass();
-    DestroyHiddenWindow();
-    m_hWnd = CreateHiddenWindow();
     m_bOpened = 1;
     m_bSleeping = 0;
     Trace("CBrailleDisplayDriver::Open : Init Device %s done successfully", m_sPortName.c_str());
     return TRUE;
 }
 
-void CBrailleDisplayDriver::Close()
+// The display was found, but the session cannot go on: it ends as Close
+// would end it.
+BOOL CBrailleDisplayDriver::FailOpen(const char* why)
 {
-    Trace("CBrailleDisplayDriver::Close");
+    Trace("CBrailleDisplayDriver::Open : %s, closing", why);
+    m_bOpened = 1;
+    CloseSession();
+    return FALSE;
+}
+
+void CBrailleDisplayDriver::CloseSession()
+{
     if (!m_bOpened)
         return;
     m_bOpened = 0;
@@ -145,27 +189,32 @@ void CBrailleDisplayDriver::Close()
         PostThreadCommand(BTTERMINATE, nullptr, 0);
     WaitForBrailleThreadEnd();
     Cleanup();
+    m_display.ForgetKeyCombinations();
 }
 
-BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
+BOOL CBrailleDisplayDriver::SleepSession(BOOL bSleep)
 {
-    Trace("CBrailleDisplayDriver::Sleep -> %d", bSleep);
     m_bSleeping = bSleep;
     if (bSleep)
         DestroyHiddenWindow();
-    else if (!m_hWnd)
-        m_hWnd = CreateHiddenWindow();
+    else
+        ReviveHiddenWindow();
     if (!m_hBrailleThread)
         return FALSE;
     if (m_hEventAbort)
         SetEvent(m_hEventAbort);  // a reconnection in progress gives up; BTSLEEP clears it
-    return PostThreadCommand(BTSLEEP, nullptr, bSleep);
+    const BOOL done = PostThreadCommand(BTSLEEP, nullptr, bSleep ? 1 : 0);
+    // A key finished before the sleep is not the user's next command.
+    if (bSleep)
+        m_display.ForgetKeyCombinations();
+    return done;
 }
 
 BOOL CBrailleDisplayDriver::ShowText(const char* cells, int count)
 {
     if (m_bSleeping || !cells || count <= 0)
         return FALSE;
+    ReviveHiddenWindowIfFree();
     return PostThreadCommand(BTShowText, cells, count);
 }
 
@@ -181,6 +230,7 @@ BOOL CBrailleDisplayDriver::Clear()
     Trace("CBrailleDisplayDriver::Clear");
     if (m_bSleeping || !m_hBrailleThread)
         return FALSE;
+    ReviveHiddenWindowIfFree();
     return PostThreadCommand(BTClear, nullptr, 0);
 }
 
@@ -215,19 +265,27 @@ BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int co
     return posted;
 }
 
-// Serves messages sent to this thread while it waits, and gives up when the
-// braille thread has ended and can no longer signal.
+// Once a message is sent to this thread, every message of the thread is
+// dispatched (the screen reader's own, the hidden window's keys). A quit
+// taken off the queue meanwhile is posted again once the wait is over, so
+// that the caller's loop still ends. The wait gives up when the braille
+// thread has ended and can no longer signal.
 void CBrailleDisplayDriver::WaitForCommandComplete()
 {
     HANDLE handles[2] = {m_hEventCommandComplete, m_hBrailleThread};
     const DWORD count = m_hBrailleThread ? 2 : 1;
+    bool quit = false;
+    WPARAM quitCode = 0;
     for (;;) {
         const DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, MAX_WAIT_TIMEOUT, QS_SENDMESSAGE);
-        if (result == WAIT_OBJECT_0)
-            return;
         if (result == WAIT_OBJECT_0 + count) {
             MSG msg;
             while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QUIT) {
+                    quit = true;
+                    quitCode = msg.wParam;
+                    continue;
+                }
                 TranslateMessage(&msg);
                 DispatchMessageA(&msg);
             }
@@ -235,10 +293,13 @@ void CBrailleDisplayDriver::WaitForCommandComplete()
         }
         if (result == WAIT_TIMEOUT)
             continue;
-        Trace("CBrailleDisplayDriver::WaitForCommandComplete : braille thread gone (%lu)",
-              static_cast<unsigned long>(result));
-        return;
+        if (result != WAIT_OBJECT_0)
+            Trace("CBrailleDisplayDriver::WaitForCommandComplete : braille thread gone (%lu)",
+                  static_cast<unsigned long>(result));
+        break;
     }
+    if (quit)
+        PostQuitMessage(static_cast<int>(quitCode));
 }
 
 // The handle is kept while the thread still runs, so that a later Open
@@ -428,21 +489,18 @@ BOOL CBrailleDisplayDriver::ProcessThreadCommand(int code, BYTE* block, DWORD dw
         goOn = FALSE;
         break;
     case BTSLEEP:
-        SleepDevice();
+        SleepDevice(dwParam != 0);
         break;
     case BTShowText:
-        // Kept while the display is lost, and shown when it comes back.
         if (m_nTextCells > 0 && block) {
             m_currentLine.assign(block, block + dwParam);
-            if (!m_bLost)
-                m_display.DisplayBraille(block, static_cast<int>(dwParam));
+            ShowLine();
         }
         break;
     case BTClear:
         if (m_nTextCells > 0) {
             m_currentLine.assign(static_cast<size_t>(m_nTextCells), 0);
-            if (!m_bLost)
-                m_display.DisplayBraille(m_currentLine.data(), m_nTextCells);
+            ShowLine();
         }
         break;
     case BTPoll:
@@ -462,6 +520,7 @@ bool CBrailleDisplayDriver::InitDevice(const char* lpszPort)
     m_nStatusCells = 0;
     m_bWatchLink = false;
     m_bLost = false;
+    m_bLineStale = false;
     m_currentLine.clear();
     m_sOpenPort = lpszPort;
     for (const std::string& port : PortCandidates(m_sOpenPort)) {
@@ -524,17 +583,17 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int
 
 // Sleep stops the watch over the display; a wake that cannot reach the
 // display leaves it to the watch.
-void CBrailleDisplayDriver::SleepDevice()
+void CBrailleDisplayDriver::SleepDevice(bool bSleep)
 {
     if (t_hAbort)
         ResetEvent(t_hAbort);
-    if (m_bSleeping) {
+    if (bSleep) {
         m_bWatchLink = false;
         m_bLost = false;
         if (!m_display.IsConnected())
             return;
         Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTSLEEP -> Closing connection");
-        SaveAndBlankCells();
+        BlankCells();
         m_display.Disconnect();
     } else if (!m_display.IsConnected()) {
         Trace("CBrailleDisplayDriver::ProcessThreadCommand : BTSLEEP -> Reestablishing connection");
@@ -553,6 +612,34 @@ void CBrailleDisplayDriver::SleepDevice()
     }
 }
 
+// While the display takes every line, each line is written in turn. Once
+// one is not taken (a stuck display, a stalled hub) only the newest line
+// matters: the lines queued behind are kept, not written, and the tick
+// sends the newest until the display takes it. A lost display gets it when
+// it comes back.
+void CBrailleDisplayDriver::ShowLine()
+{
+    if (m_bLost || m_bLineStale)
+        return;
+    if (m_display.DisplayBraille(m_currentLine.data(), static_cast<int>(m_currentLine.size())))
+        return;
+    Trace("CBrailleDisplayDriver::ShowLine : the display did not take the line; the newest is sent again at the tick");
+    m_bLineStale = true;
+    m_dwLastLineTry = GetTickCount();
+}
+
+void CBrailleDisplayDriver::RetryStaleLine()
+{
+    if (!m_bLineStale || m_bLost || !m_display.IsConnected() || GetTickCount() - m_dwLastLineTry < kPollPeriodMs)
+        return;
+    const bool taken = m_display.DisplayBraille(m_currentLine.data(), static_cast<int>(m_currentLine.size()));
+    m_dwLastLineTry = GetTickCount();  // a tick's pause after each try, however long it took
+    if (!taken)
+        return;
+    Trace("CBrailleDisplayDriver::RetryStaleLine : the display took the newest line");
+    m_bLineStale = false;
+}
+
 // What the screen reader gave last, shown whatever the display shows now; a
 // display of another size than the screen reader knows gets it padded or cut.
 void CBrailleDisplayDriver::ShowCurrentLine()
@@ -560,111 +647,44 @@ void CBrailleDisplayDriver::ShowCurrentLine()
     if (m_currentLine.empty() && m_nTextCells > 0)
         m_currentLine.assign(static_cast<size_t>(m_nTextCells), 0);
     m_display.ForgetLastCells();
-    m_display.DisplayBraille(m_currentLine.data(), static_cast<int>(m_currentLine.size()));
+    m_bLineStale = false;
+    ShowLine();
 }
 
-// The saved image always holds the current cell count (a later open may
-// have learned a larger display).
-void CBrailleDisplayDriver::SaveAndBlankCells()
+// A sleeping display shows nothing; one that takes no line is not asked to.
+void CBrailleDisplayDriver::BlankCells()
 {
-    if (m_nTextCells <= 0)
+    if (m_nTextCells <= 0 || m_bLineStale)
         return;
-    if (m_nSavedCells < m_nTextCells) {
-        delete[] m_pSavedCells;
-        m_pSavedCells = new (std::nothrow) BYTE[static_cast<size_t>(m_nTextCells)]();
-        m_nSavedCells = m_pSavedCells ? m_nTextCells : 0;
-    }
-    if (!m_pSavedCells)
-        return;
-    m_display.GetCells(m_pSavedCells, m_nSavedCells);
     std::vector<BYTE> blank(static_cast<size_t>(m_nTextCells), 0);
     m_display.DisplayBraille(blank.data(), m_nTextCells);
 }
 
-// Hands what the display sent to the hidden window's thread, then asks it to
-// drain the key queue.
+// The bytes first, so that the last key before a failure still goes to the
+// screen reader; then the watch over the link, then a line still to show.
 void CBrailleDisplayDriver::Poll()
 {
-    WatchLink();
     HWND hWnd = m_hWnd;
-    // Before the window exists (during the open) the bytes wait in the buffer.
+    if (hWnd && !IsWindow(hWnd)) {
+        if (!m_bWindowGoneTraced)
+            Trace("CBrailleDisplayDriver::Poll : the hidden window ended with its thread; received bytes wait for "
+                  "the screen reader's next call");
+        m_bWindowGoneTraced = true;
+    } else {
+        m_bWindowGoneTraced = false;
+        ForwardReceived(hWnd);
+    }
+    WatchLink();
+    RetryStaleLine();
+}
+
+// Hands what the display sent to the hidden window's thread, then asks it to
+// drain the key queue. Before the window exists (during the open) the bytes
+// wait in the buffer.
+void CBrailleDisplayDriver::ForwardReceived(HWND hWnd)
+{
     if (m_bLost || !hWnd || !m_display.IsConnected())
         return;
     m_display.ProcessReceivedData(hWnd, WM_DEVICE_BYTE);
     PostMessageA(hWnd, WM_PROCESS_KEY_QUEUE, 0, static_cast<LPARAM>(GetTickCount()));
-}
-
-// ---- A display that goes away and comes back ----------------------------------
-
-// While the driver is open and awake: a port that failed means the display
-// is gone; it is then looked for every kRetryPeriodMs (at once when a port
-// arrives) until it answers a handshake again.
-void CBrailleDisplayDriver::WatchLink()
-{
-    if (!m_bWatchLink)
-        return;
-    if (!m_bLost) {
-        if (m_display.IsLinkLost())
-            MarkLost("the port failed");
-        return;
-    }
-    if (!m_bRetryNow && static_cast<LONG>(GetTickCount() - m_dwNextRetry) < 0)
-        return;
-    m_bRetryNow = false;
-    if (!Reconnect())
-        m_dwNextRetry = GetTickCount() + kRetryPeriodMs;
-}
-
-void CBrailleDisplayDriver::MarkLost(const char* why)
-{
-    Trace("CBrailleDisplayDriver::WatchLink : display lost on %s (%s), looking for it on %s every %lu ms",
-          m_sPortName.c_str(), why, m_sOpenPort.c_str(), static_cast<unsigned long>(kRetryPeriodMs));
-    m_display.Disconnect();
-    m_bLost = true;
-    m_dwNextRetry = GetTickCount() + kRetryPeriodMs;
-}
-
-// The candidates of the last Open, with the normal handshake. The screen
-// reader keeps the cell count it learned at Open.
-bool CBrailleDisplayDriver::Reconnect()
-{
-    if (!ForgetReceiveState())
-        return false;
-    for (const std::string& port : PortCandidates(m_sOpenPort)) {
-        int textCells = 0;
-        int statusCells = 0;
-        if (!TryPort(port, textCells, statusCells)) {
-            if (t_hAbort && WaitForSingleObject(t_hAbort, 0) == WAIT_OBJECT_0)
-                break;
-            continue;
-        }
-        m_bLost = false;
-        m_sPortName = port;
-        Trace("CBrailleDisplayDriver::Reconnect : the display is back on %s", port.c_str());
-        if (textCells != m_nTextCells)
-            Trace("CBrailleDisplayDriver::Reconnect : the display has %d cells, the screen reader keeps %d: lines "
-                  "are padded or cut", textCells, m_nTextCells);
-        ShowCurrentLine();
-        return true;
-    }
-    m_display.Disconnect();
-    return false;
-}
-
-// Held keys and a half frame belong to the connection that was lost. The
-// hidden window's thread owns them: it is asked to forget them and, since it
-// handles its messages in order, has then also handled every byte of the old
-// connection. A window that does not answer in time means another try later.
-bool CBrailleDisplayDriver::ForgetReceiveState()
-{
-    HWND hWnd = m_hWnd;
-    if (!hWnd || !t_hReceiveReset || !t_hAbort) {
-        m_display.ResetReceiveState();
-        return true;
-    }
-    ResetEvent(t_hReceiveReset);
-    if (!PostMessageA(hWnd, WM_RESET_RECEIVE, 0, 0))
-        return false;
-    HANDLE handles[2] = {t_hAbort, t_hReceiveReset};
-    return WaitForMultipleObjects(2, handles, FALSE, kReceiveResetWaitMs) == WAIT_OBJECT_0 + 1;
 }

@@ -11,7 +11,7 @@ const GUID CBrailleDisplayDriver::s_manufacturerGuid = {
 
 namespace {
 const char kManufacturer[] = "Kelvadore";
-}
+}  // namespace
 
 CBrailleDisplayDriver* CBrailleDisplayDriver::s_pDriver = nullptr;
 
@@ -19,17 +19,68 @@ CBrailleDisplayDriver::CBrailleDisplayDriver()
 {
     s_pDriver = this;
     TraceInit("VK.LOG");
+    m_hEventCallFree = CreateEventA(nullptr, FALSE, TRUE, nullptr);
 }
 
 CBrailleDisplayDriver::~CBrailleDisplayDriver()
 {
-    // The screen reader closes the driver before unloading it; only memory is released here.
-    delete[] m_pSavedCells;
-    m_pSavedCells = nullptr;
+    // The screen reader closes the driver before unloading it; only memory
+    // and the call lock's event are released here.
+    if (m_hEventCallFree)
+        CloseHandle(m_hEventCallFree);
     m_sTypingIniFile.clear();
     m_sPortName.clear();
     if (s_pDriver == this)
         s_pDriver = nullptr;
+}
+
+// Another thread's call is waited for (a bounded time), serving messages
+// sent to this thread meanwhile, as the wait for a command does: the other
+// call may need this thread to destroy its window. A call from this thread
+// itself can only come from a handler inside that call's wait: it would
+// replace what the outer call waits on.
+bool CBrailleDisplayDriver::EnterCall(const char* caller)
+{
+    const DWORD self = GetCurrentThreadId();
+    if (m_dwCallThread == self) {
+        Trace("CBrailleDisplayDriver::%s : called from inside another call of this thread, refused", caller);
+        return false;
+    }
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < MAX_WAIT_TIMEOUT; waited = GetTickCount() - start) {
+        const DWORD result =
+            MsgWaitForMultipleObjects(1, &m_hEventCallFree, FALSE, MAX_WAIT_TIMEOUT - waited, QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0) {
+            m_dwCallThread = self;
+            return true;
+        }
+        if (result != WAIT_OBJECT_0 + 1)
+            break;
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // serves what was sent
+    }
+    Trace("CBrailleDisplayDriver::%s : another thread's call did not end, refused", caller);
+    return false;
+}
+
+void CBrailleDisplayDriver::LeaveCall()
+{
+    m_dwCallThread = 0;
+    SetEvent(m_hEventCallFree);
+}
+
+// A window made while another call sleeps the display would outlive it.
+// The lock is taken only for a window that is missing: lines stay cheap.
+void CBrailleDisplayDriver::ReviveHiddenWindowIfFree()
+{
+    HWND hWnd = m_hWnd;
+    if (!m_bOpened || m_bSleeping || (hWnd && IsWindow(hWnd)))
+        return;
+    if (m_dwCallThread == GetCurrentThreadId() || WaitForSingleObject(m_hEventCallFree, 0) != WAIT_OBJECT_0)
+        return;
+    m_dwCallThread = GetCurrentThreadId();
+    ReviveHiddenWindow();
+    LeaveCall();
 }
 
 IBrailleDriverCallbacks* CBrailleDisplayDriver::SetCallbacks(IBrailleDriverCallbacks* pCallbacks)

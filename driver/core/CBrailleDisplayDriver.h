@@ -92,6 +92,18 @@ private:
     static int CopyName(const char* name, char* lpszName, int cbMaxLength);
     static void CopyField(char* field, const char* value);
 
+    // One screen reader's call of Open, Close or Sleep at a time; a call
+    // made from a handler that runs inside another's wait is refused.
+    bool EnterCall(const char* caller);
+    void LeaveCall();
+    // From ShowText and Clear: never waits for another thread's call.
+    void ReviveHiddenWindowIfFree();
+    BOOL OpenSession(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks, const char* lpszDisplayName,
+                     const char* lpszDriverName);
+    void CloseSession();
+    BOOL SleepSession(BOOL bSleep);
+    BOOL FailOpen(const char* why);
+
     // The command hand-off to the braille thread.
     BOOL PostThreadCommand(int code, const void* data, int count);
     void WaitForCommandComplete();
@@ -110,19 +122,26 @@ private:
     bool InitDevice(const char* lpszPort);
     std::vector<std::string> PortCandidates(const std::string& lpszPort);
     bool TryPort(const std::string& port, int& textCells, int& statusCells);
-    void SleepDevice();
+    void SleepDevice(bool bSleep);
+    // The newest line to the display; a line the display did not take is
+    // sent again at the tick until it does.
+    void ShowLine();
+    void RetryStaleLine();
     void ShowCurrentLine();
     // A lost display: noticed, looked for every kRetryPeriodMs, reconnected.
     void WatchLink();
     void MarkLost(const char* why);
     bool Reconnect();
     bool ForgetReceiveState();
-    void SaveAndBlankCells();
+    void BlankCells();
     void Poll();
+    void ForwardReceived(HWND hWnd);
 
     // The hidden window that brings keys to the screen reader's thread.
-    void RegisterWindowClass();
+    bool RegisterWindowClass();
     HWND CreateHiddenWindow();
+    // A window that died with its thread is made anew on the calling thread.
+    void ReviveHiddenWindow();
     bool DestroyHiddenWindow();
     void UnregisterWindowClass();
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
@@ -144,17 +163,22 @@ private:
     HANDLE m_hBrailleThread = nullptr;
     HANDLE m_hEventCommandComplete = nullptr;
     DWORD m_dwBrailleThreadId = 0;
-    HWND m_hWnd = nullptr;
+    // Read by the braille thread at every tick; replaced by the screen reader's threads.
+    std::atomic<HWND> m_hWnd{nullptr};
     char m_szWndClassName[80] = "BrailleDisplayDrvClass";
     CCellivantaDisplay m_display;
     std::string m_sTypingIniFile;
-    BYTE* m_pSavedCells = nullptr;
-    int m_nSavedCells = 0;  // size of m_pSavedCells
     std::string m_sPortName;
     // Set by Close and Sleep so that a handshake in progress gives up at once.
     HANDLE m_hEventAbort = nullptr;
-    // Set by the hidden window once it has forgotten its receive state.
+    // Set by the hidden window once it has forgotten its receive state; the
+    // request it answered is m_nResetAnswered (each request has its number).
     HANDLE m_hEventReceiveReset = nullptr;
+    std::atomic<LONG> m_nResetRequest{0};
+    std::atomic<LONG> m_nResetAnswered{0};
+    // Free while no call of Open, Close or Sleep runs; the thread of the one that runs.
+    HANDLE m_hEventCallFree = nullptr;
+    std::atomic<DWORD> m_dwCallThread{0};
     // The braille thread's own: the port argument of the last Open, the line
     // the screen reader gave last (shown again when the display comes back),
     // and the watch over the display.
@@ -162,6 +186,9 @@ private:
     std::vector<BYTE> m_currentLine;
     bool m_bWatchLink = false;
     bool m_bLost = false;
+    bool m_bLineStale = false;  // the newest line has not reached the display
+    DWORD m_dwLastLineTry = 0;
+    bool m_bWindowGoneTraced = false;
     bool m_bRetryNow = false;
     DWORD m_dwNextRetry = 0;
 };

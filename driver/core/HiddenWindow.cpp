@@ -1,6 +1,8 @@
-// The hidden window: it belongs to the thread that opened the driver, so the
-// bytes the braille thread posts to it are assembled, and the keys they make
-// are delivered to the screen reader, on the screen reader's own thread.
+// The hidden window: it belongs to a thread of the screen reader (the one
+// that opened the driver, last woke it, or called it after the window's
+// thread ended), so the bytes the braille thread posts to it are assembled,
+// and the keys they make are delivered to the screen reader, on the screen
+// reader's own thread.
 #include "CBrailleDisplayDriver.h"
 #include "Trace.h"
 
@@ -22,7 +24,8 @@ bool IsPortArrival(WPARAM wParam, LPARAM lParam)
 
 }  // namespace
 
-void CBrailleDisplayDriver::RegisterWindowClass()
+// A class left by an earlier session is used as it is.
+bool CBrailleDisplayDriver::RegisterWindowClass()
 {
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -31,7 +34,10 @@ void CBrailleDisplayDriver::RegisterWindowClass()
     wc.hInstance = g_hDriverInstance ? g_hDriverInstance : GetModuleHandleA(nullptr);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = m_szWndClassName;
-    RegisterClassExA(&wc);  // already registered by an earlier open: creation uses it
+    if (RegisterClassExA(&wc) || GetLastError() == ERROR_CLASS_ALREADY_EXISTS)
+        return true;
+    Trace("CBrailleDisplayDriver::RegisterWindowClass failed (%lu)", GetLastError());
+    return false;
 }
 
 HWND CBrailleDisplayDriver::CreateHiddenWindow()
@@ -43,9 +49,19 @@ HWND CBrailleDisplayDriver::CreateHiddenWindow()
         Trace("CBrailleDisplayDriver::CreateHiddenWindow failed");
         return nullptr;
     }
-    SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HiddenWndProc));
-    RemovePropA(hWnd, "AfxOldWndProc423");
     return hWnd;
+}
+
+// The window ends with the thread that made it, and with it every key. The
+// next call of the screen reader, from a thread that lives, makes it anew.
+void CBrailleDisplayDriver::ReviveHiddenWindow()
+{
+    HWND hWnd = m_hWnd;
+    if (!m_bOpened || m_bSleeping || (hWnd && IsWindow(hWnd)))
+        return;
+    if (hWnd)
+        Trace("CBrailleDisplayDriver::ReviveHiddenWindow : the hidden window ended with its thread, made anew");
+    m_hWnd = CreateHiddenWindow();
 }
 
 // Only the thread that created a window can destroy it, and Sleep(FALSE) may
@@ -97,7 +113,13 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
             driver->m_display.ProcessPollEnd(lParam ? static_cast<DWORD>(lParam) : GetTickCount());
         }
         else if (uMsg == WM_RESET_RECEIVE) {
+            // Only the request the braille thread waits for: an earlier
+            // one answered late would reset a handshake under way.
+            const LONG request = static_cast<LONG>(wParam);
+            if (request != driver->m_nResetRequest)
+                return 0;
             driver->m_display.ResetReceiveState();
+            driver->m_nResetAnswered = request;
             if (driver->m_hEventReceiveReset)
                 SetEvent(driver->m_hEventReceiveReset);
             return 0;
@@ -105,8 +127,6 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
             // A replugged display: the braille thread need not wait for its next try.
             PostThreadMessageA(driver->m_dwBrailleThreadId, WM_BT_PORT_ARRIVED, 0, 0);
         }
-        else if (uMsg == WM_USER + 1)
-            return 0;
     }
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }

@@ -54,6 +54,11 @@ void CSerialBrailleDisplay::ForgetPendingModifier()
     PendingModifier().clear();
 }
 
+void CSerialBrailleDisplay::ForgetKeyCombinations()
+{
+    m_keyCombinationQueue.clear();
+}
+
 bool CSerialBrailleDisplay::HasKeyCombination()
 {
     return !m_keyCombinationQueue.empty();

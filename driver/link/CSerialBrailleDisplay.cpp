@@ -73,11 +73,14 @@ bool CSerialBrailleDisplay::DisplayBraille(const BYTE* cells, int count)
             memcpy(m_cells + first, cells, std::min(count, TextCellsInImage()));
         if (m_bLastCellsShown && memcmp(m_cells, m_lastCells, MAX_CELLS) == 0)
             return true;
-        // Recorded before sending: a failed send is not repeated for the same cells.
-        memcpy(m_lastCells, m_cells, MAX_CELLS);
-        m_bLastCellsShown = true;
-        if (Refresh())
+        // Recorded only once sent: the same cells given again after a failed
+        // send are sent again.
+        m_bLastCellsShown = false;
+        if (Refresh()) {
+            memcpy(m_lastCells, m_cells, MAX_CELLS);
+            m_bLastCellsShown = true;
             return true;
+        }
     }
     Trace("CSerialBrailleDisplay::DisplayBraille failed");
     return false;

@@ -54,6 +54,10 @@ public:
     // geometry. An init response in the middle of a session is line noise;
     // taken as an answer it would blank the display or change its width.
     void LockDisplayInfos() { m_bDisplayInfosLocked = true; }
+    // Combinations finished before a sleep or a close are not the user's
+    // next command; a new session also drops a typing modifier still waiting.
+    void ForgetKeyCombinations();
+    static void ForgetPendingModifier();
     // After a new handshake what the display shows is unknown (it may have
     // been replugged or switched off and on): the next line is sent even if
     // it equals the last one sent.
@@ -66,8 +70,6 @@ protected:
     // no copy reaches past the image.
     int StatusCellsInImage() const;
     int TextCellsInImage() const;
-    // Drops a typing modifier still waiting for its combination.
-    static void ForgetPendingModifier();
 
     CSerialCommHelper m_serial;
     DWORD m_dwBaudRate = 0;
@@ -79,7 +81,9 @@ protected:
     bool m_bDisplayInfosLocked = false;  // set once a handshake has succeeded
     BYTE m_cells[MAX_CELLS] = {};
     BYTE m_lastCells[MAX_CELLS] = {};
-    bool m_bLastCellsShown = true;  // false until the first line of a session is sent
+    // m_lastCells is what the display shows: false after a send that failed
+    // and after a new handshake, so that the next line is sent whatever it holds.
+    bool m_bLastCellsShown = true;
     // Captured combinations, oldest first; the queue owns them until translated.
     std::deque<std::unique_ptr<CKeyCombination>> m_keyCombinationQueue;
 

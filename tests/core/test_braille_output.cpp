@@ -210,7 +210,7 @@ TEST_F(BrailleOutputTest, SleepBlanksAndDisconnectsWakeRestores)
     const auto frames = display->Frames();
     ASSERT_EQ(frames.size(), 1u) << "no new handshake on wake";
     EXPECT_EQ(frames[0].id, 2);
-    EXPECT_EQ(frames[0].payload, CellsFrame(line)) << "the saved line comes back";
+    EXPECT_EQ(frames[0].payload, CellsFrame(line)) << "the last line given comes back";
 
     EXPECT_TRUE(driver->Sleep(FALSE));
     WaitQuiet();
@@ -273,7 +273,7 @@ TEST_F(BrailleOutputTest, SleepKeepsRoomForALargerDisplay)
     ASSERT_TRUE(driver->Sleep(TRUE));
     ASSERT_TRUE(driver->Sleep(FALSE));
     ASSERT_TRUE(display->WaitForFrames(2, 2000));
-    EXPECT_EQ(CellFrames().back().payload, CellsFrame(wide, 80)) << "all 80 cells saved and restored";
+    EXPECT_EQ(CellFrames().back().payload, CellsFrame(wide, 80)) << "all 80 cells of the last line shown again";
 }
 
 }  // namespace

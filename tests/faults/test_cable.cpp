@@ -92,7 +92,7 @@ TEST_F(CableTest, AWakeWhileTheCableIsOutThenOneAfterItIsBack)
     display->ClearFrames();
     ASSERT_TRUE(driver->Sleep(TRUE));
     ASSERT_TRUE(driver->Sleep(FALSE));
-    ASSERT_TRUE(PumpUntil([&] { return !CellFrames().empty(); }, 5000)) << "the saved line comes back";
+    ASSERT_TRUE(PumpUntil([&] { return !CellFrames().empty(); }, 5000)) << "the last line given comes back";
     EXPECT_EQ(CellFrames().back().payload, std::vector<BYTE>(line.begin(), line.end()));
     ExpectWorking('\x3D');
 }

@@ -121,7 +121,7 @@ TEST_F(DisplayTest, CellsFrameIsExactAndSentOnlyWhenTheImageChanged)
         EXPECT_EQ(frame.id, 0x02);
 }
 
-TEST_F(DisplayTest, AFailedSendIsNotRepeatedForTheSameCells)
+TEST_F(DisplayTest, AFailedSendIsRepeatedForTheSameCells)
 {
     ASSERT_TRUE(Connect());
     ASSERT_TRUE(Handshake());
@@ -132,11 +132,12 @@ TEST_F(DisplayTest, AFailedSendIsNotRepeatedForTheSameCells)
     m_display.Serial().Start();
     EXPECT_TRUE(Show(Cells(40, 1)));
     EXPECT_TRUE(Show(Cells(40, 2)));
-    ASSERT_TRUE(m_sim.WaitForFrames(1, 2000));
+    ASSERT_TRUE(m_sim.WaitForFrames(2, 2000));
     Sleep(kSettle);
     const auto frames = m_sim.Frames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].payload, Cells(40, 2));
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].payload, Cells(40, 1));
+    EXPECT_EQ(frames[1].payload, Cells(40, 2));
 }
 
 TEST_F(DisplayTest, AnOversizedDisplayNeverReachesPastTheImage)

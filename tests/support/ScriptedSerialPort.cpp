@@ -196,6 +196,8 @@ BOOL ScriptedPort::WriteFile(const void* data, DWORD size, OVERLAPPED* ov)
         SetLastError(ERROR_GEN_FAILURE);
         return FALSE;
     }
+    if (writesStall)
+        return Pend({kWrite, ov, ov->hEvent, nullptr, nullptr});
     m_sent.append(static_cast<const char*>(data), size);
     const BOOL pended = Pend({kWrite, ov, ov->hEvent, nullptr, nullptr});
     if (hangs != kWrite) {

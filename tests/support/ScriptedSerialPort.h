@@ -41,6 +41,9 @@ public:
     size_t failReadAfter = 0;
     DWORD readError = ERROR_GEN_FAILURE;
     bool writesFail = false;
+    // Writes go pending and end only when cancelled, taking nothing: a
+    // display that stopped reading.
+    bool writesStall = false;
     // CancelIoEx finds no comm-event wait to cancel (as some drivers answer).
     bool cancelMissesWaits = false;
 

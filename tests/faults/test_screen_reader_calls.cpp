@@ -1,0 +1,179 @@
+// The screen reader's calls of Open, Close and Sleep against the loaded
+// VK.JLB: made from inside each other's waits, from two threads at once,
+// from a thread that then ends; a window that cannot be made; and what one
+// session leaves to the next.
+#include "FaultSession.h"
+
+#include <atomic>
+#include <thread>
+
+namespace faults {
+namespace {
+
+const char kWindowClass[] = "BrailleDisplayDrvClass";
+const UINT kCallInside = WM_APP + 1;
+
+class ScreenReaderCallTest : public FaultSession {
+protected:
+    static LRESULT CALLBACK CallingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+    {
+        if (uMsg == kCallInside) {
+            s_innerResult = s_driver->Sleep(TRUE);
+            return 1;
+        }
+        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    }
+    static IBrailleDriver* s_driver;
+    static BOOL s_innerResult;
+};
+
+IBrailleDriver* ScreenReaderCallTest::s_driver = nullptr;
+BOOL ScreenReaderCallTest::s_innerResult = -1;
+
+bool WindowOfClassExists()
+{
+    return FindWindowA(kWindowClass, nullptr) != nullptr;
+}
+
+// A screen reader that posted its quit just before a call still gets it
+// after the call; a call made by a handler that runs inside Open's wait is
+// refused, and Open's own session works.
+TEST_F(ScreenReaderCallTest, ACallFromInsideAWaitIsRefusedAndAQuitIsKept)
+{
+    s_driver = driver;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = CallingProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "CallingWindow";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    display->SetInitResponse(0, 0, 40, 500);  // Open waits while the handler runs
+    std::thread sender([&] {
+        testenv::WaitFor([&] { return display->InitRequestCount() > 0; }, kPromptMs);
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(window, kCallInside, 0, 0, SMTO_NORMAL, kPromptMs, &result);
+    });
+    PostQuitMessage(7);
+    const BOOL opened = Open();
+    sender.join();
+    MSG quit{};
+    const bool quitKept = PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+    DestroyWindow(window);
+    UnregisterClassA(wc.lpszClassName, wc.hInstance);
+
+    ASSERT_TRUE(opened);
+    EXPECT_TRUE(quitKept) << "the quit posted before Open was lost";
+    EXPECT_EQ(quit.wParam, 7u);
+    EXPECT_EQ(s_innerResult, FALSE) << "Sleep inside Open's wait was taken";
+    display->Press({T1});
+    EXPECT_EQ(Await(1).size(), 1u) << "Open's session does not work";
+}
+
+// Sleep from another thread while Open waits for the display's answer: it
+// waits for Open to end, then puts the display to sleep; it neither breaks
+// off Open's handshake nor leaves a window behind.
+TEST_F(ScreenReaderCallTest, ACallFromAnotherThreadWaitsForTheOneUnderWay)
+{
+    display->SetInitResponse(0, 0, 40, 500);
+    std::atomic<BOOL> slept{-1};
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        testenv::WaitFor([&] { return display->InitRequestCount() > 0; }, kPromptMs);
+        slept = driver->Sleep(TRUE);
+        done = true;
+    });
+    const BOOL opened = Open();
+    PumpUntil([&] { return done.load(); }, 2 * kPromptMs);  // the window is this thread's to destroy
+    other.join();
+    ASSERT_TRUE(opened) << "Sleep from another thread broke off Open";
+    EXPECT_EQ(slept.load(), TRUE);
+    EXPECT_FALSE(WindowOfClassExists()) << "a window outlives the sleep";
+    ASSERT_TRUE(driver->Sleep(FALSE));
+    display->Press({T1});
+    EXPECT_EQ(Await(1).size(), 1u);
+    driver->Close();
+    EXPECT_FALSE(WindowOfClassExists()) << "a window outlives Close";
+}
+
+// The window lives on the thread that last woke the display. When that
+// thread ends, the next call from a live thread makes it anew: keys arrive.
+// A window that cannot be made fails Open, which then leaves nothing open.
+TEST_F(ScreenReaderCallTest, AWindowLostWithItsThreadComesBackAndOneNeverMadeFailsOpen)
+{
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    std::thread([&] { driver->Sleep(FALSE); }).join();
+    const std::string line(40, '\x11');
+    ASSERT_TRUE(driver->ShowText(line.data(), 40));
+    display->Press({T1});
+    const auto got = Await(1);
+    ASSERT_EQ(got.size(), 1u) << "the key was lost with the window's thread";
+    EXPECT_EQ(got[0].threadId, GetCurrentThreadId());
+    driver->Close();
+
+    // A class of the driver's name that refuses every window.
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = [](HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        return uMsg == WM_NCCREATE ? FALSE : DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    };
+    wc.hInstance = GetModuleHandleA("VK.JLB");
+    wc.lpszClassName = kWindowClass;
+    ASSERT_TRUE(RegisterClassA(&wc));
+    const BOOL opened = Open();
+    UnregisterClassA(kWindowClass, wc.hInstance);
+    EXPECT_FALSE(opened) << "Open succeeded without its window";
+    display->ClearFrames();
+    EXPECT_FALSE(driver->ShowText(line.data(), 40)) << "a session runs on after the failed Open";
+    ASSERT_TRUE(Open()) << "the next Open";
+}
+
+// What one session leaves must not act in the next: a typing modifier still
+// waiting, or a combination finished before Close.
+TEST_F(ScreenReaderCallTest, NothingOfASessionActsInTheNext)
+{
+    ASSERT_TRUE(Open());
+    display->Press({C1});  // Control waits for the next key
+    Pump(300);
+    driver->Close();
+    ASSERT_TRUE(Open());
+    display->Press({D1});
+    auto got = Await(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].name, "a") << "a modifier of the last session applied";
+
+    // T1 and T2 in one read; the screen reader closes on T1.
+    callbacks.Clear();
+    callbacks.onDelivery = [this](const Delivery& d) {
+        if (d.name == "T1")
+            driver->Close();
+    };
+    display->SendRaw({0x1B, 0x05, 0x01, T1, 0x1B, 0x06, 0x01, T1, 0x1B, 0x05, 0x01, T2, 0x1B, 0x06, 0x01, T2});
+    ASSERT_TRUE(PumpUntil([&] { return !callbacks.Deliveries().empty(); }, kPromptMs));
+    callbacks.onDelivery = nullptr;
+    ASSERT_TRUE(Open());
+    got = Await(2, 1000);
+    ASSERT_EQ(got.size(), 1u) << "a key finished before Close acted after it";
+    EXPECT_EQ(got[0].name, "T1");
+}
+
+// The braille thread asks the hidden window to forget a half frame before
+// each try at a lost display; a request answered only after a later try
+// began must not reset that try's frames.
+TEST_F(ScreenReaderCallTest, AnEarlierTrysResetRequestAnsweredLateChangesNothing)
+{
+    const UINT kResetReceive = WM_USER + 15;
+    ASSERT_TRUE(Open());
+    HWND window = FindWindowA(kWindowClass, nullptr);
+    ASSERT_NE(window, nullptr);
+    display->SendRaw({0x1B, 0x05});
+    ASSERT_TRUE(PumpUntil([&] { return bytesHandled >= 2; }, kPromptMs));
+    PostMessageA(window, kResetReceive, 0x7FFF, 0);  // handled before the bytes that follow
+    display->SendRaw({0x01, T1, 0x1B, 0x06, 0x01, T1});
+    const auto got = Await(1);
+    ASSERT_EQ(got.size(), 1u) << "the frame under way was reset";
+    EXPECT_EQ(got[0].name, "T1");
+}
+
+}  // namespace
+}  // namespace faults
