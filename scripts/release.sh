@@ -4,11 +4,15 @@
 # archive and every file in it.
 #
 # Signing: SIGN_CERT and SIGN_KEY (PEM certificate and key), or SIGN_CERT alone
-# as a PKCS#12 file (password in SIGN_PASSWORD); SIGN_TIMESTAMP_URL optional.
-# Without them the release is unsigned, and says so.
+# as a PKCS#12 file; the key's password, if any, in the file SIGN_PASSWORD_FILE
+# or in SIGN_PASSWORD. It reaches the signer only through an open file
+# descriptor: no command line and no environment of the build holds it.
+# SIGN_TIMESTAMP_URL optional. Without a certificate the release is unsigned,
+# and says so.
 #
 # The bytes depend only on the sources: every time inside is SOURCE_DATE_EPOCH
-# (the last commit's time unless given), and no build path is kept.
+# (the last commit's time unless given), signatures included when no
+# timestamp server is given, and no build path is kept.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -30,6 +34,26 @@ if [ -n "$SIGN_CERT" ]; then
 elif [ -n "$SIGN_KEY" ]; then
     echo "SIGN_KEY given without SIGN_CERT" >&2; exit 1
 fi
+
+# The password goes into a file only this user can read, opened and deleted
+# at once: the signers read it through the inherited descriptor.
+hand_password_to_signer() {
+    local dir fd
+    if [ -n "${SIGN_PASSWORD_FILE:-}" ]; then
+        [ -r "$SIGN_PASSWORD_FILE" ] || { echo "SIGN_PASSWORD_FILE: cannot read $SIGN_PASSWORD_FILE" >&2; exit 1; }
+        exec {fd}<"$SIGN_PASSWORD_FILE"
+    elif [ -n "${SIGN_PASSWORD+set}" ]; then
+        dir=$(mktemp -d)
+        (umask 077 && printf '%s' "$SIGN_PASSWORD" >"$dir/p")
+        exec {fd}<"$dir/p"
+        rm -rf "$dir"
+    else
+        return 0
+    fi
+    export SIGN_PASSWORD_FD=$fd
+}
+hand_password_to_signer
+unset SIGN_PASSWORD SIGN_PASSWORD_FILE
 
 # Clean trees: the 32-bit tree builds the 64-bit one first.
 rm -rf build/release
