@@ -10,15 +10,26 @@
 # SIGN_TIMESTAMP_URL optional. Without a certificate the release is unsigned,
 # and says so.
 #
+# Only a committed tree is built: the release is dated and described by its
+# commit, so uncommitted changes would ship under a name that is not theirs.
+#
 # The bytes depend only on the sources: every time inside is SOURCE_DATE_EPOCH
-# (the last commit's time unless given), signatures included when no
-# timestamp server is given, and no build path is kept.
+# (the commit's time unless given), signatures included when no timestamp
+# server is given, and no build path is kept.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 version=$(head -n 1 VERSION)
 name=CellivantaVK-$version
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 0)}
+
+commit=$(git rev-parse --verify -q HEAD) ||
+    { echo "make release builds a commit: this is no git checkout with one" >&2; exit 1; }
+if [ -n "$(git status --porcelain --untracked-files=normal)" ]; then
+    echo "make release refuses a tree with uncommitted changes; commit or stash them:" >&2
+    git status --short >&2
+    exit 1
+fi
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export TZ=UTC LC_ALL=C
 umask 022
 
@@ -76,6 +87,34 @@ crlf build/release/user-guide.txt "$stage/User guide.txt"
 crlf /usr/share/doc/mingw-w64-common/copyright "$stage/licenses/MinGW-w64 runtime.txt"
 crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/GCC runtime libraries.txt"
 crlf /usr/share/doc/nsis/copyright "$stage/licenses/NSIS.txt"
+
+# What this release was built from and with.
+first_line() { "$@" 2>&1 | head -n 1; }
+{
+    echo "Cellivanta VK $version"
+    echo "Commit: $commit"
+    echo "Commit time: $(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')"
+    if [ -n "$SIGN_CERT" ]; then
+        echo "Signed: $(openssl x509 -noout -subject -in "$SIGN_CERT" 2>/dev/null || echo "PKCS#12 certificate")"
+        if [ -n "$SIGN_TIMESTAMP_URL" ]; then
+            echo "Timestamp server: $SIGN_TIMESTAMP_URL"
+        else
+            echo "Signing time: the commit time (no timestamp server)"
+        fi
+    else
+        echo "Signed: no"
+    fi
+    echo
+    echo "64-bit compiler: $(first_line x86_64-w64-mingw32-g++-posix --version)"
+    echo "32-bit compiler: $(first_line i686-w64-mingw32-g++-posix --version)"
+    echo "Linker: $(first_line x86_64-w64-mingw32-ld --version)"
+    echo "MinGW-w64 runtime: $(dpkg-query -W -f='${Version}' mingw-w64-common 2>/dev/null || echo unknown)"
+    echo "NSIS: $(first_line makensis -VERSION)"
+    echo "CMake: $(first_line cmake --version)"
+    echo "Ninja: $(first_line ninja --version)"
+    [ -z "$SIGN_CERT" ] || echo "Signer: $(first_line osslsigncode -v)"
+} >build/release/build-info.txt
+crlf build/release/build-info.txt "$stage/Build information.txt"
 
 # The archive: one time, fixed modes, names in byte order, no extra fields.
 chmod -R u=rwX,go=rX build/release/stage
