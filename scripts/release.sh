@@ -82,11 +82,27 @@ crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
 # The guide ends with the key reference of the shipped key map.
 cat docs/user-guide.md <(echo) docs/keys.md >build/release/user-guide.txt
 crlf build/release/user-guide.txt "$stage/User guide.txt"
-# The licences of what is built into the programs: the MinGW-w64 runtime and
-# GCC's runtime libraries (linked statically), and NSIS (the setup package).
-crlf /usr/share/doc/mingw-w64-common/copyright "$stage/licenses/MinGW-w64 runtime.txt"
-crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/GCC runtime libraries.txt"
-crlf /usr/share/doc/nsis/copyright "$stage/licenses/NSIS.txt"
+
+# The licences: the product's own, and those of what is built into the
+# programs: the MinGW-w64 runtime and GCC's runtime libraries (linked
+# statically), and NSIS (the setup package). Debian's copyright files point to
+# licence texts under /usr/share/common-licenses: those texts ship beside them.
+crlf LICENSE "$stage/licenses/Cellivanta VK.txt"
+licence() {  # licence COPYRIGHT-FILE NAME
+    local text=build/release/licence.txt path base
+    cp "$1" "$text"
+    # Longest names first: GPL-3 before GPL.
+    for path in $(grep -o '/usr/share/common-licenses/[A-Za-z0-9.+-]*[A-Za-z0-9+]' "$1" | sort -ru); do
+        base=$(basename "$(readlink -f "$path")")
+        [ -f "/usr/share/common-licenses/$base" ] || { echo "$1 names $path: no such licence text" >&2; exit 1; }
+        crlf "/usr/share/common-licenses/$base" "$stage/licenses/$base.txt"
+        sed -i "s|$path|$base.txt (in this folder)|g" "$text"
+    done
+    crlf "$text" "$stage/licenses/$2.txt"
+}
+licence /usr/share/doc/mingw-w64-common/copyright "MinGW-w64 runtime"
+licence /usr/share/doc/gcc-mingw-w64-base/copyright "GCC runtime libraries"
+licence /usr/share/doc/nsis/copyright "NSIS"
 
 # What this release was built from and with.
 first_line() { "$@" 2>&1 | head -n 1; }
