@@ -80,7 +80,7 @@ done
 # Text for Notepad on any Windows: CRLF line ends.
 crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
 # The guide ends with the key reference of the shipped key map.
-cat docs/user-guide.md <(echo) docs/keys.md >build/release/user-guide.txt
+scripts/guide-text.sh docs/user-guide.md docs/keys.md >build/release/user-guide.txt
 crlf build/release/user-guide.txt "$stage/User guide.txt"
 
 # The licences: the product's own, and those of what is built into the
