@@ -105,7 +105,8 @@ licence /usr/share/doc/gcc-mingw-w64-base/copyright "GCC runtime libraries"
 licence /usr/share/doc/nsis/copyright "NSIS"
 
 # What this release was built from and with.
-first_line() { "$@" 2>&1 | head -n 1; }
+first_line() { "$@" 2>&1 | head -n 1 | sed 's/, using:$//'; }
+debian() { echo "Debian package $1 $(dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo unknown)"; }
 {
     echo "Cellivanta VK $version"
     echo "Commit: $commit"
@@ -121,11 +122,11 @@ first_line() { "$@" 2>&1 | head -n 1; }
         echo "Signed: no"
     fi
     echo
-    echo "64-bit compiler: $(first_line x86_64-w64-mingw32-g++-posix --version)"
-    echo "32-bit compiler: $(first_line i686-w64-mingw32-g++-posix --version)"
-    echo "Linker: $(first_line x86_64-w64-mingw32-ld --version)"
-    echo "MinGW-w64 runtime: $(dpkg-query -W -f='${Version}' mingw-w64-common 2>/dev/null || echo unknown)"
-    echo "NSIS: $(first_line makensis -VERSION)"
+    echo "64-bit compiler: $(first_line x86_64-w64-mingw32-g++-posix --version), $(debian g++-mingw-w64-x86-64-posix)"
+    echo "32-bit compiler: $(first_line i686-w64-mingw32-g++-posix --version), $(debian g++-mingw-w64-i686-posix)"
+    echo "Linker: $(first_line x86_64-w64-mingw32-ld --version), $(debian binutils-mingw-w64-x86-64)"
+    echo "MinGW-w64 runtime: $(debian mingw-w64-common)"
+    echo "NSIS: $(first_line makensis -VERSION), $(debian nsis)"
     echo "CMake: $(first_line cmake --version)"
     echo "Ninja: $(first_line ninja --version)"
     [ -z "$SIGN_CERT" ] || echo "Signer: $(first_line osslsigncode -v)"
