@@ -1,4 +1,5 @@
 #include "FakePlatform.h"
+#include "CWorkFolder.h"
 #include "InstallerPlatform.h"
 
 #include <cstring>
@@ -8,29 +9,69 @@ namespace {
 
 // Plain function pointers cannot carry state: the stand-ins share these.
 std::mutex g_mutex;
-std::string g_tempPath;
+std::wstring g_tempPath;
 DWORD g_tempPathResult = 0;
 bool g_tempPathFails = false;
+bool g_countRandom = false;
+unsigned char g_randomCount = 0;
 FakePlatform::Bitness g_bitness = FakePlatform::Bitness::Real;
+DWORD g_launchError = ERROR_SUCCESS;
 std::vector<FakePlatform::Launch> g_launches;
+std::vector<FakePlatform::Message> g_messages;
 std::vector<std::string> g_cleanUp;
 InstallerPlatform g_saved;
 
-HINSTANCE WINAPI RecordLaunch(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show)
+std::string Text(LPCWSTR text)
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_launches.push_back({file ? file : "(null)", parameters ? parameters : "(null)", owner != nullptr,
-                          verb != nullptr, directory != nullptr, show});
-    return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));  // above 32: success
+    return text ? FakePlatform::Utf8(text) : "(null)";
 }
 
-DWORD WINAPI FakeTempPath(DWORD length, LPSTR buffer)
+bool Writable(LPCWSTR file)
+{
+    HANDLE writer = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (writer == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(writer);
+    return true;
+}
+
+BOOL WINAPI RecordLaunch(SHELLEXECUTEINFOW* info)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_launches.push_back({Text(info->lpFile), Text(info->lpParameters), info->hwnd, info->lpVerb != nullptr,
+                          info->lpDirectory != nullptr, info->nShow, Writable(info->lpFile)});
+    if (g_launchError != ERROR_SUCCESS) {
+        SetLastError(g_launchError);
+        return FALSE;
+    }
+    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));  // above 32: success
+    return TRUE;
+}
+
+int WINAPI RecordMessage(HWND owner, LPCWSTR text, LPCWSTR caption, UINT)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_messages.push_back({owner, Text(text), Text(caption)});
+    return IDOK;
+}
+
+DWORD WINAPI FakeTempPath(DWORD length, LPWSTR buffer)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_tempPathFails)
         return g_tempPathResult;
-    lstrcpynA(buffer, g_tempPath.c_str(), static_cast<int>(length));
+    lstrcpynW(buffer, g_tempPath.c_str(), static_cast<int>(length));
     return static_cast<DWORD>(g_tempPath.size());
+}
+
+BOOLEAN WINAPI FakeRandom(PVOID buffer, ULONG length)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_countRandom)
+        return g_saved.genRandom(buffer, length);
+    memset(buffer, g_randomCount++, length);
+    return TRUE;
 }
 
 BOOL WINAPI Wow64True(HANDLE, PBOOL flag)
@@ -66,20 +107,20 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
     }
 }
 
-BOOL WINAPI RecordDelete(LPCSTR path)
+BOOL WINAPI RecordDelete(LPCWSTR path)
 {
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        g_cleanUp.push_back(std::string("delete ") + path);
+        g_cleanUp.push_back("delete " + Text(path));
     }
     return g_saved.deleteFile(path);
 }
 
-BOOL WINAPI RecordRemoveDirectory(LPCSTR path)
+BOOL WINAPI RecordRemoveDirectory(LPCWSTR path)
 {
     {
         std::lock_guard<std::mutex> lock(g_mutex);
-        g_cleanUp.push_back(std::string("rmdir ") + path);
+        g_cleanUp.push_back("rmdir " + Text(path));
     }
     return g_saved.removeDirectory(path);
 }
@@ -92,14 +133,19 @@ FakePlatform::FakePlatform()
     g_saved = Platform();
     g_tempPath.clear();
     g_tempPathFails = false;
+    g_countRandom = false;
     g_bitness = Bitness::Real;
+    g_launchError = ERROR_SUCCESS;
     g_launches.clear();
+    g_messages.clear();
     g_cleanUp.clear();
-    Platform().shellExecute = RecordLaunch;
+    Platform().shellExecuteEx = RecordLaunch;
     Platform().getTempPath = FakeTempPath;
+    Platform().genRandom = FakeRandom;
     Platform().getProcAddress = FakeGetProcAddress;
     Platform().deleteFile = RecordDelete;
     Platform().removeDirectory = RecordRemoveDirectory;
+    Platform().messageBox = RecordMessage;
 }
 
 FakePlatform::~FakePlatform()
@@ -111,7 +157,7 @@ FakePlatform::~FakePlatform()
 void FakePlatform::SetTempPath(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_tempPath = path;
+    g_tempPath = Wide(path);
     g_tempPathFails = false;
 }
 
@@ -122,10 +168,23 @@ void FakePlatform::FailTempPath(DWORD result)
     g_tempPathResult = result;
 }
 
+void FakePlatform::CountRandom()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_countRandom = true;
+    g_randomCount = 0;
+}
+
 void FakePlatform::SetBitness(Bitness bitness)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_bitness = bitness;
+}
+
+void FakePlatform::FailLaunches(DWORD error)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_launchError = error;
 }
 
 std::vector<FakePlatform::Launch> FakePlatform::Launches() const
@@ -134,8 +193,50 @@ std::vector<FakePlatform::Launch> FakePlatform::Launches() const
     return g_launches;
 }
 
+std::vector<FakePlatform::Message> FakePlatform::Messages() const
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_messages;
+}
+
 std::vector<std::string> FakePlatform::CleanUp() const
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_cleanUp;
+}
+
+std::string FakePlatform::Utf8(const std::wstring& text)
+{
+    int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string utf8(length, '\0');
+    if (length)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], length, nullptr,
+                            nullptr);
+    return utf8;
+}
+
+std::wstring FakePlatform::Wide(const std::string& utf8)
+{
+    int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(length, L'\0');
+    if (length)
+        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), &text[0], length);
+    return text;
+}
+
+std::string FakePlatform::WorkFolderIn(const std::string& temp)
+{
+    const std::wstring folder = Wide(temp);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\" + CWorkFolder::kNamePrefix + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::wstring name;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            name = name.empty() ? found.cFileName : L"(more than one)";
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return name.empty() ? std::string() : temp + "\\" + Utf8(name);
 }

@@ -1,7 +1,8 @@
 // Puts recording stand-ins in place of the tool's platform calls for the life
-// of the object: programs are not started but recorded, the temporary folder
-// and the bitness are what the test says, and the clean-up calls are recorded
-// (and still done).
+// of the object: programs are not started but recorded (or refused with an
+// error), message boxes are recorded and answered at once, the temporary
+// folder, the random names and the bitness are what the test says, and the
+// clean-up calls are recorded (and still done). Paths are recorded in UTF-8.
 #pragma once
 
 #include <windows.h>
@@ -16,10 +17,17 @@ public:
     struct Launch {
         std::string file;
         std::string parameters;  // "(null)" when none was passed
-        bool hasOwner;
+        HWND owner;
         bool hasVerb;
         bool hasDirectory;
         int show;
+        bool writable;  // another program could have written the file as it started
+    };
+
+    struct Message {
+        HWND owner;
+        std::string text;
+        std::string caption;
     };
 
     FakePlatform();
@@ -27,14 +35,26 @@ public:
     FakePlatform(const FakePlatform&) = delete;
     FakePlatform& operator=(const FakePlatform&) = delete;
 
-    // What GetTempPathA reports: this path, or the given result without
-    // writing anything (0 = failure, above 260 = too long for the buffer).
+    // What GetTempPathW reports: this path (UTF-8), or the given result
+    // without writing anything (0 = failure, above the buffer = too long).
     void SetTempPath(const std::string& path);
     void FailTempPath(DWORD result);
+    // Random bytes: the nth request made after this call gets n in every byte.
+    void CountRandom();
     // Whether "IsWow64Process" exists and what it reports.
     void SetBitness(Bitness bitness);
+    // Starting a program fails with this error (ERROR_SUCCESS: it succeeds).
+    void FailLaunches(DWORD error);
 
     std::vector<Launch> Launches() const;
+    std::vector<Message> Messages() const;
     // "delete <path>" and "rmdir <path>", in the order the tool asked.
     std::vector<std::string> CleanUp() const;
+
+    // The tool's working folder in this temporary folder (UTF-8): the one
+    // folder there named as the tool names it; empty when there is none.
+    static std::string WorkFolderIn(const std::string& temp);
+
+    static std::string Utf8(const std::wstring& text);
+    static std::wstring Wide(const std::string& utf8);
 };

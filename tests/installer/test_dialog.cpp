@@ -19,18 +19,21 @@ protected:
     {
         temp = FreshDir("dialog-temp");
         platform.SetTempPath(temp + "\\");
-        workFolder = temp + "\\CellivantaInstall";
     }
     void TearDown() override { RemoveTree(temp); }
 
-    std::string InFolder(const char* name) const { return workFolder + "\\" + name; }
+    // The working folder the dialog made (a new one each time).
+    std::string WorkFolder() const { return FakePlatform::WorkFolderIn(temp); }
+    std::string InFolder(const char* name) const { return WorkFolder() + "\\" + name; }
 
-    // The launch that a USB driver click must make with this installer.
-    void ExpectInstallerStarted(const FakePlatform::Launch& launch, const char* installer)
+    // The launch that a USB driver click must make with this installer: owned
+    // by the dialog, and of a file nobody else could write to as it started.
+    void ExpectInstallerStarted(const FakePlatform::Launch& launch, const char* installer, HWND dialog)
     {
         EXPECT_EQ(launch.file, InFolder(installer));
         EXPECT_EQ(launch.parameters, "/f /se /lm");
-        EXPECT_FALSE(launch.hasOwner);
+        EXPECT_EQ(launch.owner, dialog);
+        EXPECT_FALSE(launch.writable);
         EXPECT_FALSE(launch.hasVerb);
         EXPECT_FALSE(launch.hasDirectory);
         EXPECT_EQ(launch.show, SW_SHOW);
@@ -39,22 +42,23 @@ protected:
     void ExpectUsbPayloads(const std::string& installer, const std::string& expectedInstallerFile)
     {
         EXPECT_TRUE(ReadBytes(InFolder("win7-64.inf")) == ReadBytes(SourceDir() + "\\tools\\installer\\payloads\\win7-64.inf"));
-        EXPECT_EQ(ReadBytes(InFolder("win7-64.inf")).size(), 865u);
         EXPECT_TRUE(ReadBytes(InFolder(installer.c_str())) == ReadBytes(expectedInstallerFile)) << installer;
     }
 
     FakePlatform platform;
     std::string temp;
-    std::string workFolder;
 };
 
 TEST_F(DialogTest, StartsWithTheWorkingFolderAndStartsNothing)
 {
     DialogRunner dialog;
     ASSERT_NE(dialog.Window(), nullptr);
-    EXPECT_TRUE(FolderExists(workFolder));
+    const std::string name = WorkFolder().substr(temp.size() + 1);
+    EXPECT_EQ(name.size(), strlen("CellivantaInstall-") + 16) << name;
+    EXPECT_EQ(name.find_first_not_of("0123456789ABCDEF", strlen("CellivantaInstall-")), std::string::npos) << name;
     EXPECT_TRUE(GetWindowLongA(dialog.Window(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
     EXPECT_TRUE(platform.Launches().empty());
+    EXPECT_TRUE(platform.Messages().empty());
 }
 
 TEST_F(DialogTest, UsbDriverOn32BitWindowsOrWhenWindowsCannotTell)
@@ -68,7 +72,7 @@ TEST_F(DialogTest, UsbDriverOn32BitWindowsOrWhenWindowsCannotTell)
         EXPECT_FALSE(FileExists(InFolder("DPInst_x64.exe")));
         const auto launches = platform.Launches();
         ASSERT_EQ(launches.size(), ++clicks);
-        ExpectInstallerStarted(launches.back(), "DPInst.exe");
+        ExpectInstallerStarted(launches.back(), "DPInst.exe", dialog.Window());
     }
 }
 
@@ -81,7 +85,7 @@ TEST_F(DialogTest, UsbDriverOn64BitWindows)
     EXPECT_FALSE(FileExists(InFolder("DPInst.exe")));
     const auto launches = platform.Launches();
     ASSERT_EQ(launches.size(), 1u);
-    ExpectInstallerStarted(launches[0], "DPInst_x64.exe");
+    ExpectInstallerStarted(launches[0], "DPInst_x64.exe", dialog.Window());
 }
 
 TEST_F(DialogTest, UsbDriverFollowsThisPlatformsOwnAnswer)
@@ -93,7 +97,7 @@ TEST_F(DialogTest, UsbDriverFollowsThisPlatformsOwnAnswer)
     dialog.Click(IDC_INSTALL_USB_DRIVER);
     const auto launches = platform.Launches();
     ASSERT_EQ(launches.size(), 1u);
-    ExpectInstallerStarted(launches[0], installer);
+    ExpectInstallerStarted(launches[0], installer, dialog.Window());
 }
 
 TEST_F(DialogTest, JawsDriverStartsTheSetupPackageWithoutParameters)
@@ -106,35 +110,135 @@ TEST_F(DialogTest, JawsDriverStartsTheSetupPackageWithoutParameters)
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_EQ(launches[0].file, InFolder("Setup.exe"));
     EXPECT_EQ(launches[0].parameters, "(null)");
-    EXPECT_FALSE(launches[0].hasOwner);
+    EXPECT_EQ(launches[0].owner, dialog.Window());
+    EXPECT_FALSE(launches[0].writable);
     EXPECT_FALSE(launches[0].hasVerb);
     EXPECT_FALSE(launches[0].hasDirectory);
     EXPECT_EQ(launches[0].show, SW_SHOW);
 }
 
-TEST_F(DialogTest, EachClickWritesAndStartsAgainEvenOverABusyInstaller)
+// The files written by the first click are still held: the second starts them again.
+TEST_F(DialogTest, ASecondClickStartsTheHeldInstallerAgain)
 {
     platform.SetBitness(FakePlatform::Bitness::Is32);
     DialogRunner dialog;
     dialog.Click(IDC_INSTALL_USB_DRIVER);
-    // The first installer still runs: its file cannot be rewritten.
-    HANDLE running = CreateFileA(InFolder("DPInst.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(running, INVALID_HANDLE_VALUE);
-    DeleteFileA(InFolder("win7-64.inf").c_str());
     dialog.Click(IDC_INSTALL_USB_DRIVER);
-    CloseHandle(running);
-    EXPECT_EQ(ReadBytes(InFolder("win7-64.inf")).size(), 865u);
+    ExpectUsbPayloads("DPInst.exe", BinDir() + "\\DPInst.exe");
     const auto launches = platform.Launches();
     ASSERT_EQ(launches.size(), 2u);
-    ExpectInstallerStarted(launches[1], "DPInst.exe");
+    ExpectInstallerStarted(launches[1], "DPInst.exe", dialog.Window());
+    EXPECT_TRUE(platform.Messages().empty());
+}
+
+// Another program of the user prepares the folder the tool will use, or puts
+// its own installer into the tool's folder and holds it: nothing of it is
+// ever started, and the user is told why nothing happened.
+TEST_F(DialogTest, AFolderOrPayloadPreparedByAnotherProgramIsNeverStarted)
+{
+    platform.SetBitness(FakePlatform::Bitness::Is32);
+    platform.CountRandom();
+    const std::string prepared = temp + "\\CellivantaInstall-0000000000000000";  // the first name drawn
+    ASSERT_TRUE(CreateDirectoryA(prepared.c_str(), nullptr));
+    WriteBytes(prepared + "\\DPInst.exe", "planted");
+    {
+        DialogRunner dialog;
+        EXPECT_TRUE(FolderExists(temp + "\\CellivantaInstall-0101010101010101")) << "the next name drawn";
+        dialog.Click(IDC_INSTALL_USB_DRIVER);
+        const auto launches = platform.Launches();
+        ASSERT_EQ(launches.size(), 1u);
+        EXPECT_EQ(launches[0].file, temp + "\\CellivantaInstall-0101010101010101\\DPInst.exe");
+        EXPECT_FALSE(launches[0].writable);
+    }
+    EXPECT_EQ(ReadBytes(prepared + "\\DPInst.exe"), "planted");
+    RemoveTree(prepared);
+
+    DialogRunner dialog;
+    const std::string planted = InFolder("DPInst.exe");
+    WriteBytes(planted, "planted");
+    HANDLE held = CreateFileA(planted.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    dialog.Click(IDC_INSTALL_USB_DRIVER);
+    CloseHandle(held);
+    EXPECT_EQ(platform.Launches().size(), 1u) << "nothing started by the second dialog";
+    const auto messages = platform.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].owner, dialog.Window());
+    EXPECT_EQ(messages[0].text.rfind("The installation files could not be written", 0), 0u) << messages[0].text;
+    EXPECT_NE(messages[0].text.find("(error 80)"), std::string::npos) << messages[0].text;
+    EXPECT_EQ(ReadBytes(planted), "planted");
+}
+
+// No working folder, a refused elevation prompt, a payload the platform will
+// not start: each is said in its own words, in a box owned by the dialog with
+// its caption, and nothing is started from anywhere else.
+TEST_F(DialogTest, EveryFailureIsSaid)
+{
+    struct Case {
+        bool tempFails;
+        DWORD tempResult;  // what the temporary folder query answers when it fails
+        DWORD launchError;
+        const char* start;
+        const char* number;
+    };
+    const Case cases[] = {
+        {true, 0, ERROR_SUCCESS, "The installation files could not be written", nullptr},
+        {true, 300, ERROR_SUCCESS, "The installation files could not be written", "(error 206)"},
+        {false, 0, ERROR_CANCELLED, "The installer was not started: Windows asked for permission", nullptr},
+        {false, 0, ERROR_ACCESS_DENIED, "The installer could not be started.", "(error 5)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.start);
+        platform.SetTempPath(temp + "\\");
+        if (c.tempFails)
+            platform.FailTempPath(c.tempResult);
+        platform.FailLaunches(c.launchError);
+        const size_t launchesBefore = platform.Launches().size();
+        const size_t messagesBefore = platform.Messages().size();
+        DialogRunner dialog;
+        dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        const auto messages = platform.Messages();
+        ASSERT_EQ(messages.size(), messagesBefore + 1);
+        const FakePlatform::Message& message = messages.back();
+        EXPECT_EQ(message.owner, dialog.Window());
+        EXPECT_EQ(message.caption, "Cellivanta VK tools installation");
+        EXPECT_EQ(message.text.rfind(c.start, 0), 0u) << message.text;
+        if (c.number) {
+            EXPECT_NE(message.text.find(c.number), std::string::npos) << message.text;
+        }
+        EXPECT_EQ(platform.Launches().size(), launchesBefore + (c.tempFails ? 0 : 1));
+    }
+    EXPECT_EQ(FakePlatform::WorkFolderIn("c:\\windows\\temp"), "") << "no shared fallback";
+}
+
+// A temporary folder whose name the ANSI code page cannot spell.
+TEST_F(DialogTest, ATemporaryFolderOutsideTheCodePageIsUsedAsItIs)
+{
+    const std::wstring unusual = FakePlatform::Wide(temp) + L"\\\u03A9mega \u20AC";  // omega, euro sign
+    ASSERT_TRUE(CreateDirectoryW(unusual.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    platform.SetTempPath(FakePlatform::Utf8(unusual));
+    platform.SetBitness(FakePlatform::Bitness::Is32);
+    {
+        DialogRunner dialog;
+        dialog.Click(IDC_INSTALL_USB_DRIVER);
+        EXPECT_TRUE(platform.Messages().empty());
+        const auto launches = platform.Launches();
+        ASSERT_EQ(launches.size(), 1u);
+        const std::string folder = FakePlatform::WorkFolderIn(FakePlatform::Utf8(unusual));
+        ASSERT_FALSE(folder.empty());
+        EXPECT_EQ(launches[0].file, folder + "\\DPInst.exe");
+        EXPECT_NE(GetFileAttributesW(FakePlatform::Wide(launches[0].file).c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    RemoveDirectoryW(unusual.c_str());  // the narrow clean-up cannot name it
 }
 
 TEST_F(DialogTest, ClosingDeletesSetupInfInstallerThenTheFolder)
 {
     platform.SetBitness(FakePlatform::Bitness::Is64);
+    std::string workFolder;
     {
         DialogRunner dialog;
+        workFolder = WorkFolder();
         dialog.Click(IDC_INSTALL_USB_DRIVER);
         dialog.Click(IDC_INSTALL_JAWS_DRIVER);
         dialog.Click(IDCANCEL);
@@ -142,16 +246,18 @@ TEST_F(DialogTest, ClosingDeletesSetupInfInstallerThenTheFolder)
         EXPECT_EQ(dialog.Result(), IDCANCEL);
     }
     const std::vector<std::string> expected = {
-        "delete " + InFolder("Setup.exe"), "delete " + InFolder("win7-64.inf"),
-        "delete " + InFolder("DPInst_x64.exe"), "rmdir " + workFolder};
+        "delete " + workFolder + "\\Setup.exe", "delete " + workFolder + "\\win7-64.inf",
+        "delete " + workFolder + "\\DPInst_x64.exe", "rmdir " + workFolder};
     EXPECT_EQ(platform.CleanUp(), expected);
     EXPECT_FALSE(FolderExists(workFolder));
 }
 
 TEST_F(DialogTest, ClosingWithoutAClickRemovesOnlyTheEmptyFolder)
 {
+    std::string workFolder;
     {
         DialogRunner dialog;
+        workFolder = WorkFolder();
         dialog.Click(IDCANCEL);
         ASSERT_TRUE(dialog.WaitClosed());
     }
@@ -163,8 +269,10 @@ TEST_F(DialogTest, AFileStillInUseStaysWithItsFolder)
 {
     platform.SetBitness(FakePlatform::Bitness::Is32);
     HANDLE running = INVALID_HANDLE_VALUE;
+    std::string workFolder;
     {
         DialogRunner dialog;
+        workFolder = WorkFolder();
         dialog.Click(IDC_INSTALL_USB_DRIVER);
         dialog.Click(IDC_INSTALL_JAWS_DRIVER);
         // The setup package is still running when the dialog closes.
@@ -176,9 +284,9 @@ TEST_F(DialogTest, AFileStillInUseStaysWithItsFolder)
     }
     CloseHandle(running);
     EXPECT_EQ(platform.CleanUp().size(), 4u);
-    EXPECT_TRUE(FileExists(InFolder("Setup.exe")));
-    EXPECT_FALSE(FileExists(InFolder("win7-64.inf")));
-    EXPECT_FALSE(FileExists(InFolder("DPInst.exe")));
+    EXPECT_TRUE(FileExists(workFolder + "\\Setup.exe"));
+    EXPECT_FALSE(FileExists(workFolder + "\\win7-64.inf"));
+    EXPECT_FALSE(FileExists(workFolder + "\\DPInst.exe"));
     EXPECT_TRUE(FolderExists(workFolder));
 }
 
@@ -187,6 +295,7 @@ TEST_F(DialogTest, EscapeAndTheWindowsCloseActAsExit)
     for (int way = 0; way < 3; ++way) {
         SCOPED_TRACE(way == 0 ? "Escape" : way == 1 ? "system menu Close" : "WM_CLOSE");
         DialogRunner dialog;
+        const std::string workFolder = WorkFolder();
         ASSERT_TRUE(FolderExists(workFolder));
         if (way == 0)
             dialog.PressKey(VK_ESCAPE);

@@ -6,6 +6,7 @@
 #include "CInstallerWindow.h"
 #include "DPInstResource.h"
 #include "DialogRunner.h"
+#include "HeldInstallation.h"
 #include "PlantedDlls.h"
 #include "TestEnv.h"
 #include "TextFit.h"
@@ -104,13 +105,8 @@ TEST_F(InstallerWindowTest, ProgressPageThenOutcomeUntilFinish)
         result.bRebootRequired = c.restart;
         result.dwError = c.error;
         result.refusedInfs = c.refused;
-        HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        DialogRunner window([&] {
-            return static_cast<INT_PTR>(CInstallerWindow::Run([&] {
-                                            WaitForSingleObject(release, 20000);
-                                            return result;
-                                        }).ExitCode());
-        });
+        HeldInstallation installation(result);
+        DialogRunner window([&] { return installation.RunWindow(); });
 
         // While installing: the device's name, no way out yet.
         HWND progress = window.Window();
@@ -126,7 +122,7 @@ TEST_F(InstallerWindowTest, ProgressPageThenOutcomeUntilFinish)
         PostMessageA(progress, WM_CLOSE, 0, 0);
         Sleep(200);
         EXPECT_TRUE(IsWindow(progress)) << "the installation cannot be left half-way";
-        SetEvent(release);
+        installation.Release();
 
         // The outcome, with the focus on Finish.
         HWND page = nullptr;
@@ -162,7 +158,6 @@ TEST_F(InstallerWindowTest, ProgressPageThenOutcomeUntilFinish)
         }
         ASSERT_TRUE(window.WaitClosed());
         EXPECT_EQ(static_cast<DWORD>(window.Result()), result.ExitCode());
-        CloseHandle(release);
     }
 }
 

@@ -1,14 +1,13 @@
-// Where the payloads go and how they are written: the folder joining rule, the
-// working folder from what the temporary folder query gives, and every stored
-// payload written byte for byte.
+// How the payloads are written: the folder joining rule, the working folder
+// (new each time, never the shared fallback), and every stored payload
+// written byte for byte into a new file that is then held against writing.
+#include "CWorkFolder.h"
 #include "FakePlatform.h"
-#include "TestEnv.h"
 #include "PayloadFiles.h"
+#include "TestEnv.h"
 #include "resource.h"
 
 #include <gtest/gtest.h>
-
-#include <stdexcept>
 
 using namespace testenv;
 
@@ -18,37 +17,42 @@ const std::string kInfPath = "\\tools\\installer\\payloads\\win7-64.inf";
 
 TEST(JoinFolder, PutsExactlyOneBackslashBetweenFolderAndName)
 {
-    EXPECT_EQ(JoinFolder("C:\\Temp", "CellivantaInstall"), "C:\\Temp\\CellivantaInstall");
-    EXPECT_EQ(JoinFolder("C:\\Temp\\", "CellivantaInstall"), "C:\\Temp\\CellivantaInstall");
-    EXPECT_EQ(JoinFolder("Temp", "x"), "Temp\\x");
-    EXPECT_EQ(JoinFolder("", "x"), "\\x");
+    EXPECT_EQ(JoinFolder(L"C:\\Temp", L"CellivantaInstall"), L"C:\\Temp\\CellivantaInstall");
+    EXPECT_EQ(JoinFolder(L"C:\\Temp\\", L"CellivantaInstall"), L"C:\\Temp\\CellivantaInstall");
+    EXPECT_EQ(JoinFolder(L"Temp", L"x"), L"Temp\\x");
+    EXPECT_EQ(JoinFolder(L"", L"x"), L"\\x");
 }
 
 TEST(JoinFolder, CountsOnlyTheBackslashAndNeverRemoves)
 {
-    EXPECT_EQ(JoinFolder("C:/Temp/", "x"), "C:/Temp/\\x");
-    EXPECT_EQ(JoinFolder("C:\\Temp\\\\", "x"), "C:\\Temp\\\\x");
-    EXPECT_EQ(JoinFolder("C:\\a\\b c", "x"), "C:\\a\\b c\\x");
+    EXPECT_EQ(JoinFolder(L"C:/Temp/", L"x"), L"C:/Temp/\\x");
+    EXPECT_EQ(JoinFolder(L"C:\\Temp\\\\", L"x"), L"C:\\Temp\\\\x");
+    EXPECT_EQ(JoinFolder(L"C:\\a\\b c", L"x"), L"C:\\a\\b c\\x");
 }
 
-TEST(WorkFolder, IsTheTemporaryFolderAndCellivantaInstall)
+// Two working folders in the same temporary folder are two new folders; a
+// temporary folder that cannot be had is a failure, not a shared folder.
+TEST(WorkFolder, IsNewEachTimeAndNeverAFallback)
 {
     FakePlatform platform;
-    platform.SetTempPath("C:\\users\\blind\\Temp\\");
-    EXPECT_EQ(QueryWorkFolder(), "C:\\users\\blind\\Temp\\CellivantaInstall");
-    platform.SetTempPath("C:\\users\\blind\\Temp");
-    EXPECT_EQ(QueryWorkFolder(), "C:\\users\\blind\\Temp\\CellivantaInstall");
-}
+    const std::string temp = FreshDir("work-temp");
+    platform.SetTempPath(temp);
+    CWorkFolder first, second;
+    ASSERT_EQ(first.Create(), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(second.Create(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_NE(first.Path(), second.Path());
+    EXPECT_EQ(FakePlatform::Utf8(first.Path()).rfind(temp + "\\CellivantaInstall-", 0), 0u);
+    EXPECT_TRUE(FolderExists(FakePlatform::Utf8(second.Path())));
 
-TEST(WorkFolder, FallsBackToWindowsTempWhenTheQueryFails)
-{
-    FakePlatform platform;
-    platform.FailTempPath(0);
-    EXPECT_EQ(QueryWorkFolder(), "c:\\windows\\temp\\CellivantaInstall");
-    // A path too long for the buffer is not written at all: the same fallback,
-    // not a folder in the root of the drive.
-    platform.FailTempPath(300);
-    EXPECT_EQ(QueryWorkFolder(), "c:\\windows\\temp\\CellivantaInstall");
+    for (DWORD result : {0u, 300u}) {
+        platform.FailTempPath(result);
+        CWorkFolder none;
+        EXPECT_NE(none.Create(), static_cast<DWORD>(ERROR_SUCCESS)) << result;
+        EXPECT_FALSE(none.IsCreated());
+    }
+    first.Release();
+    second.Release();
+    RemoveTree(temp);
 }
 
 struct Payload {
@@ -59,20 +63,29 @@ struct Payload {
 
 class ExtractPayload : public ::testing::TestWithParam<Payload> {};
 
-TEST_P(ExtractPayload, WritesTheStoredBytesUnchanged)
+TEST_P(ExtractPayload, WritesTheStoredBytesIntoANewFileAndHoldsIt)
 {
     const Payload& payload = GetParam();
     const std::string folder = FreshDir("extract");
+    const std::string path = folder + "\\" + payload.name;
     const std::string expected = ReadBytes(payload.expectedFile());
     ASSERT_FALSE(expected.empty()) << payload.expectedFile();
 
-    EXPECT_EQ(ExtractResourceToFile("BIN", payload.id, payload.name, folder), folder + "\\" + payload.name);
-    EXPECT_TRUE(ReadBytes(folder + "\\" + payload.name) == expected) << payload.name << " differs";
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(ExtractResourceToFile(payload.id, FakePlatform::Wide(path), lock), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(ReadBytes(path) == expected) << payload.name << " differs";
+    EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                          nullptr),
+              INVALID_HANDLE_VALUE)
+        << "held against writing";
+    EXPECT_FALSE(DeleteFileA(path.c_str())) << "held against deleting";
+    CloseHandle(lock);
 
-    // Over an older, longer file: the file is truncated, not patched.
-    WriteBytes(folder + "\\" + payload.name, expected + std::string(5000, 'x'));
-    ExtractResourceToFile("BIN", payload.id, payload.name, folder + "\\");
-    EXPECT_TRUE(ReadBytes(folder + "\\" + payload.name) == expected) << payload.name << " not truncated";
+    // A file already there is never written into, nor used.
+    WriteBytes(path, "older");
+    EXPECT_EQ(ExtractResourceToFile(payload.id, FakePlatform::Wide(path), lock), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(lock, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ReadBytes(path), "older");
     RemoveTree(folder);
 }
 
@@ -85,26 +98,16 @@ INSTANTIATE_TEST_SUITE_P(
                       Payload{IDR_SETUP_PACKAGE, "Setup.exe", [] { return BinDir() + "\\Setup.exe"; }}),
     [](const ::testing::TestParamInfo<Payload>& info) { return "Id" + std::to_string(info.param.id); });
 
-TEST(ExtractResourceToFile, BothInfCopiesAreTheSame865ByteText)
+TEST(ExtractResourceToFile, BothInfCopiesNameTheDisplayForBothPlatforms)
 {
     const std::string folder = FreshDir("inf");
-    const std::string inf137 = ReadBytes(ExtractResourceToFile("BIN", IDR_INF_X86, "a.inf", folder));
-    const std::string inf139 = ReadBytes(ExtractResourceToFile("BIN", IDR_INF_X64, "b.inf", folder));
-    EXPECT_EQ(inf137.size(), 865u);
-    EXPECT_TRUE(inf137 == inf139);
-
-    // 32 lines, each ended by CR LF, no byte-order mark, plain ASCII.
-    size_t lines = 0;
-    for (size_t i = 0; i < inf137.size(); ++i) {
-        ASSERT_LT(static_cast<unsigned char>(inf137[i]), 0x80u) << "at " << i;
-        if (inf137[i] == '\n') {
-            ASSERT_GT(i, 0u);
-            EXPECT_EQ(inf137[i - 1], '\r') << "line " << lines + 1;
-            ++lines;
-        }
-    }
-    EXPECT_EQ(lines, 32u);
-    EXPECT_EQ(inf137.substr(inf137.size() - 2), "\r\n");
+    HANDLE lock137 = INVALID_HANDLE_VALUE, lock139 = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(ExtractResourceToFile(IDR_INF_X86, FakePlatform::Wide(folder + "\\a.inf"), lock137), 0u);
+    ASSERT_EQ(ExtractResourceToFile(IDR_INF_X64, FakePlatform::Wide(folder + "\\b.inf"), lock139), 0u);
+    const std::string inf137 = ReadBytes(folder + "\\a.inf");
+    EXPECT_TRUE(inf137 == ReadBytes(folder + "\\b.inf"));
+    CloseHandle(lock137);
+    CloseHandle(lock139);
     for (const char* section : {"[DeviceList.NTx86]\r\n", "[DeviceList.NTamd64]\r\n"}) {
         size_t at = inf137.find(section);
         ASSERT_NE(at, std::string::npos) << section;
@@ -114,36 +117,18 @@ TEST(ExtractResourceToFile, BothInfCopiesAreTheSame865ByteText)
     RemoveTree(folder);
 }
 
-TEST(ExtractResourceToFile, EmptyFolderMeansTheProgramsFolder)
-{
-    const std::string path = ExtractResourceToFile("BIN", IDR_INF_X86, "extract-beside.inf", "");
-    EXPECT_EQ(path, GetExeFolder() + "\\extract-beside.inf");
-    EXPECT_EQ(ReadBytes(path).size(), 865u);
-    DeleteFileA(path.c_str());
-}
-
-TEST(ExtractResourceToFile, AFileThatCannotBeWrittenIsNotReported)
-{
-    const std::string folder = FreshDir("busy");
-    const std::string path = folder + "\\DPInst.exe";
-    WriteBytes(path, "still running");
-    HANDLE busy = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(ExtractResourceToFile("BIN", IDR_DPINST_X86, "DPInst.exe", folder), path);
-    CloseHandle(busy);
-    EXPECT_EQ(ReadBytes(path), "still running");
-    // Into a folder that does not exist: nothing written, the path all the same.
-    EXPECT_EQ(ExtractResourceToFile("BIN", IDR_INF_X86, "win7-64.inf", folder + "\\missing"),
-              folder + "\\missing\\win7-64.inf");
-    EXPECT_FALSE(FileExists(folder + "\\missing\\win7-64.inf"));
-    RemoveTree(folder);
-}
-
-TEST(ExtractResourceToFile, AMissingPayloadGivesNoPathAndNoFile)
+// Each failure has its own result, and leaves no file behind.
+TEST(ExtractResourceToFile, AFailureIsReportedAndLeavesNothing)
 {
     const std::string folder = FreshDir("missing");
-    EXPECT_EQ(ExtractResourceToFile("BIN", 999, "nothing.bin", folder), "");
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(ExtractResourceToFile(999, FakePlatform::Wide(folder + "\\nothing.bin"), lock),
+              static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
     EXPECT_FALSE(FileExists(folder + "\\nothing.bin"));
+    EXPECT_EQ(ExtractResourceToFile(IDR_INF_X86, FakePlatform::Wide(folder + "\\missing\\win7-64.inf"), lock),
+              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(FileExists(folder + "\\missing\\win7-64.inf"));
+    EXPECT_EQ(lock, INVALID_HANDLE_VALUE);
     RemoveTree(folder);
 }
 

@@ -1,10 +1,13 @@
 // The shipped CellivantaVKTools.exe as a user starts it: its dialog comes up
 // with the working folder in the temporary folder, and closing it ends the
 // program and removes the folder again; DLLs planted beside it are not used.
+#include "FakePlatform.h"
 #include "PlantedDlls.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 using namespace testenv;
 
@@ -39,8 +42,8 @@ TEST(Program, ShowsItsDialogAndCleansUpWhenClosed)
 {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    const std::string workFolder = std::string(temp) + "CellivantaInstall";
-    RemoveTree(workFolder);
+    const std::string tempFolder = std::string(temp).substr(0, strlen(temp) - 1);
+    std::string workFolder;
 
     Program tool("\"" + BinDir() + "\\CellivantaVKTools.exe\"");
     ASSERT_TRUE(tool.Started());
@@ -50,13 +53,14 @@ TEST(Program, ShowsItsDialogAndCleansUpWhenClosed)
         char caption[128] = {};
         GetWindowTextA(dialog, caption, sizeof(caption));
         EXPECT_STREQ(caption, "Cellivanta VK tools installation");
-        EXPECT_TRUE(FolderExists(workFolder));
+        workFolder = FakePlatform::WorkFolderIn(tempFolder);
+        EXPECT_TRUE(FolderExists(workFolder)) << "one working folder of its own in " << tempFolder;
         PostMessageA(dialog, WM_CLOSE, 0, 0);
     }
     DWORD exitCode = 1;
     EXPECT_TRUE(tool.Wait(20000, exitCode));
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_FALSE(FolderExists(workFolder));
+    EXPECT_FALSE(workFolder.empty() || FolderExists(workFolder));
 }
 
 // The tool runs from wherever it was saved (a downloads folder): DLLs planted

@@ -1,8 +1,13 @@
 // Every static text and push button of the tool's dialog and of the driver
 // package installer's pages, in English and in French, shows its whole text in
-// the dialog's font. The templates are taken from the built programs and
-// created hidden; the outcome page's texts, set at run time, are measured by
-// the installer window's own test.
+// the dialog's font, at the usual 96 DPI and with large text (144 and 192
+// DPI). The templates are taken from the built programs and created hidden;
+// the outcome page's texts, set at run time, are measured by the installer
+// window's own test.
+//
+// Wine takes the system DPI from "HKCU\Control Panel\Desktop" LogPixels when
+// a process starts, and scales dialog fonts by it: each large setting is
+// checked by this program run again under it.
 #include "DPInstResource.h"
 #include "PlantedDlls.h"
 #include "TestEnv.h"
@@ -11,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -40,8 +46,49 @@ HWND CreateHidden(HMODULE module, WORD id, LANGID language)
                                       nullptr, NoDialogProc, 0);
 }
 
+const char kDpiVariable[] = "VKTEST_DPI";
+
+// The DPI this process was started to check at; 96 by default.
+int CheckedDpi()
+{
+    char value[16] = {};
+    return GetEnvironmentVariableA(kDpiVariable, value, sizeof(value)) ? atoi(value) : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The prefix's DPI setting for the processes started while it lives.
+class ScopedLogPixels {
+public:
+    explicit ScopedLogPixels(DWORD dpi)
+    {
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                        &m_key, nullptr);
+        DWORD size = sizeof(m_old);
+        m_hadOld = RegQueryValueExA(m_key, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&m_old), &size) ==
+                   ERROR_SUCCESS;
+        RegSetValueExA(m_key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
+    }
+    ~ScopedLogPixels()
+    {
+        if (m_hadOld)
+            RegSetValueExA(m_key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_old), sizeof(m_old));
+        else
+            RegDeleteValueA(m_key, "LogPixels");
+        RegCloseKey(m_key);
+    }
+
+private:
+    HKEY m_key = nullptr;
+    DWORD m_old = 0;
+    bool m_hadOld = false;
+};
+
 TEST(TextFit, EveryTemplateInBothLanguages)
 {
+    // Scaled as a program that declares itself DPI-aware, as both do.
+    SetProcessDPIAware();
+    HDC screen = GetDC(nullptr);
+    ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), CheckedDpi()) << "the DPI setting did not take";
+    ReleaseDC(nullptr, screen);
     struct Template {
         const char* program;
         WORD id;
@@ -57,13 +104,36 @@ TEST(TextFit, EveryTemplateInBothLanguages)
         ASSERT_NE(module, nullptr) << t.program;
         for (WORD language : {LANG_ENGLISH, LANG_FRENCH}) {
             SCOPED_TRACE(std::string(t.program) + " dialog " + std::to_string(t.id) +
-                         (language == LANG_FRENCH ? " French" : " English"));
+                         (language == LANG_FRENCH ? " French" : " English") + " at " +
+                         std::to_string(CheckedDpi()) + " DPI");
             HWND dialog = CreateHidden(module, t.id, MAKELANGID(language, SUBLANG_NEUTRAL));
             ASSERT_NE(dialog, nullptr);
             EXPECT_EQ(TextsThatDoNotFit(dialog), std::vector<std::string>{});
             DestroyWindow(dialog);
         }
         FreeLibrary(module);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TextFit, LargeText)
+{
+    if (CheckedDpi() != USER_DEFAULT_SCREEN_DPI)
+        GTEST_SKIP() << "run by the check at the usual setting";
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    for (int dpi : {144, 192}) {
+        ScopedLogPixels setting(dpi);
+        SetEnvironmentVariableA(kDpiVariable, std::to_string(dpi).c_str());
+        std::string output;
+        const int code = RunProgram(std::string("\"") + self + "\" --gtest_filter=TextFit.EveryTemplateInBothLanguages",
+                                    output, 60000);
+        SetEnvironmentVariableA(kDpiVariable, nullptr);
+        EXPECT_EQ(code, 0) << "at " << dpi << " DPI:\n" << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
     }
 }
 

@@ -1,6 +1,5 @@
 #include "CTessalineDlg.h"
 #include "InstallerPlatform.h"
-#include "PayloadFiles.h"
 #include "UsbDriverPayloads.h"
 #include "framework/CApplication.h"
 #include "framework/CPaintContext.h"
@@ -8,10 +7,46 @@
 
 namespace {
 
-const char kPayloadType[] = "BIN";
-const char kInfName[] = "win7-64.inf";
-const char kSetupName[] = "Setup.exe";
-const char kInstallerParameters[] = "/f /se /lm";
+const wchar_t kInfName[] = L"win7-64.inf";
+const wchar_t kSetupName[] = L"Setup.exe";
+const wchar_t kInstallerParameters[] = L"/f /se /lm";
+
+std::wstring LoadText(UINT id)
+{
+    const wchar_t* text = nullptr;
+    int length = LoadStringW(CApplication::ResourceHandle(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return text && length > 0 ? std::wstring(text, length) : std::wstring();
+}
+
+std::wstring SystemText(DWORD error)
+{
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text = length && buffer ? std::wstring(buffer, length) : LoadText(IDS_ERROR_WITHOUT_TEXT);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return text;
+}
+
+// A text of the string table with %1 the system's words for error and %2 its number.
+std::wstring ErrorMessage(UINT textId, DWORD error)
+{
+    const std::wstring words = SystemText(error);
+    const std::wstring number = std::to_wstring(error);
+    DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(words.c_str()), reinterpret_cast<DWORD_PTR>(number.c_str())};
+    const std::wstring format = LoadText(textId);
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_STRING |
+                                      FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                  format.c_str(), 0, 0, reinterpret_cast<LPWSTR>(&buffer), 0,
+                                  reinterpret_cast<va_list*>(arguments));
+    std::wstring text = length && buffer ? std::wstring(buffer, length) : format;
+    LocalFree(buffer);
+    return text;
+}
 
 }  // namespace
 
@@ -44,9 +79,8 @@ BOOL CTessalineDlg::OnInitDialog()
     CModalDialog::OnInitDialog();
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-    m_workFolder = QueryWorkFolder();
-    // An existing folder is fine; a missing one only makes extraction fail later.
-    CreateDirectoryA(m_workFolder.c_str(), nullptr);
+    // A failure is said when a button needs the folder, which is tried again then.
+    m_workFolder.Create();
     return TRUE;
 }
 
@@ -75,29 +109,63 @@ HICON CTessalineDlg::OnQueryDragIcon()
 void CTessalineDlg::OnInstallUsbDriver()
 {
     const UsbDriverPayloads payloads = UsbDriverPayloads::ForThisPlatform();
-    m_infPath = ExtractResourceToFile(kPayloadType, payloads.infId, kInfName, m_workFolder);
-    m_installerPath = ExtractResourceToFile(kPayloadType, payloads.installerId, payloads.installerName, m_workFolder);
     // The installer finds the INF beside itself; its path is not passed.
-    if (!m_installerPath.empty())
-        Platform().shellExecute(nullptr, nullptr, m_installerPath.c_str(), kInstallerParameters, nullptr, SW_SHOW);
+    if (Extract(payloads.infId, kInfName, m_infPath) &&
+        Extract(payloads.installerId, payloads.installerName, m_installerPath))
+        Start(m_installerPath, kInstallerParameters);
 }
 
 void CTessalineDlg::OnInstallJawsDriver()
 {
-    m_setupPath = ExtractResourceToFile(kPayloadType, IDR_SETUP_PACKAGE, kSetupName, m_workFolder);
-    if (!m_setupPath.empty())
-        Platform().shellExecute(nullptr, nullptr, m_setupPath.c_str(), nullptr, nullptr, SW_SHOW);
+    if (Extract(IDR_SETUP_PACKAGE, kSetupName, m_setupPath))
+        Start(m_setupPath, nullptr);
+}
+
+bool CTessalineDlg::Extract(WORD id, const wchar_t* name, std::wstring& path)
+{
+    DWORD error = m_workFolder.IsCreated() ? ERROR_SUCCESS : m_workFolder.Create();
+    if (error == ERROR_SUCCESS)
+        error = m_workFolder.Extract(id, name, path);
+    if (error != ERROR_SUCCESS)
+        Report(error == ERROR_INVALID_DATA ? IDS_PAYLOAD_CHANGED : IDS_CANNOT_WRITE, error);
+    return error == ERROR_SUCCESS;
+}
+
+void CTessalineDlg::Start(const std::wstring& path, const wchar_t* parameters)
+{
+    // Owned by the dialog, so that the elevation prompt and the installer come
+    // in front of it; the shell's own error boxes give way to the tool's.
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.hwnd = m_hWnd;
+    info.lpFile = path.c_str();
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOW;
+    if (Platform().shellExecuteEx(&info))
+        return;
+    const DWORD error = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
+    Report(error == ERROR_CANCELLED ? IDS_START_CANCELLED : IDS_CANNOT_START, error);
+}
+
+void CTessalineDlg::Report(UINT textId, DWORD error)
+{
+    wchar_t caption[256] = {};
+    GetWindowTextW(m_hWnd, caption, 256);
+    Platform().messageBox(m_hWnd, ErrorMessage(textId, error).c_str(), caption, MB_OK | MB_ICONERROR);
 }
 
 void CTessalineDlg::DeleteExtractedFiles()
 {
-    // A file whose installer still runs cannot go; it stays, and so does the folder.
+    // Let go first; a file whose installer still runs cannot go, and stays
+    // with its folder.
+    m_workFolder.Release();
     if (!m_setupPath.empty())
         Platform().deleteFile(m_setupPath.c_str());
     if (!m_infPath.empty())
         Platform().deleteFile(m_infPath.c_str());
     if (!m_installerPath.empty())
         Platform().deleteFile(m_installerPath.c_str());
-    if (!m_workFolder.empty())
-        Platform().removeDirectory(m_workFolder.c_str());
+    if (m_workFolder.IsCreated())
+        Platform().removeDirectory(m_workFolder.Path().c_str());
 }

@@ -1,17 +1,21 @@
 // The platform calls of the tool that tests replace: starting a program, the
-// temporary folder, the bitness lookup and the clean-up. The program itself
-// never changes them.
+// temporary folder, the random folder name, the bitness lookup, the clean-up
+// and the messages to the user. The program itself never changes them.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
 
 struct InstallerPlatform {
-    decltype(&::ShellExecuteA) shellExecute = ::ShellExecuteA;
-    decltype(&::GetTempPathA) getTempPath = ::GetTempPathA;
+    decltype(&::ShellExecuteExW) shellExecuteEx = ::ShellExecuteExW;
+    decltype(&::GetTempPathW) getTempPath = ::GetTempPathW;
+    BOOLEAN(WINAPI* genRandom)(PVOID, ULONG);
     decltype(&::GetProcAddress) getProcAddress = ::GetProcAddress;
-    decltype(&::DeleteFileA) deleteFile = ::DeleteFileA;
-    decltype(&::RemoveDirectoryA) removeDirectory = ::RemoveDirectoryA;
+    decltype(&::DeleteFileW) deleteFile = ::DeleteFileW;
+    decltype(&::RemoveDirectoryW) removeDirectory = ::RemoveDirectoryW;
+    decltype(&::MessageBoxW) messageBox = ::MessageBoxW;
+
+    InstallerPlatform();
 };
 
 InstallerPlatform& Platform();

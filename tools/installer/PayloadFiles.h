@@ -1,4 +1,5 @@
-// Where the tool writes its stored payloads, and the writing itself.
+// How the tool writes its stored payloads: each into a new file of its own,
+// held afterwards so that the file started is the file written.
 #pragma once
 
 #include <windows.h>
@@ -7,19 +8,14 @@
 
 // Folder + name with exactly the backslash between them that the folder lacks:
 // one is added unless the folder already ends in one. Nothing is removed.
-std::string JoinFolder(const std::string& folder, const std::string& name);
+std::wstring JoinFolder(const std::wstring& folder, const std::wstring& name);
 
-// The folder of the running executable, without a trailing backslash. Throws
-// std::runtime_error("Unable to get exe location") when the path has no folder.
-std::string GetExeFolder();
-
-// The working folder: the user's temporary folder (or c:\windows\temp\ when it
-// cannot be had) followed by "CellivantaInstall", never ending in a backslash.
-std::string QueryWorkFolder();
-
-// Writes the module's resource (type, id) byte for byte to folder\name (the
-// executable's folder when folder is empty) and returns that path. A failed
-// write is not reported; the path is returned all the same. Returns an empty
-// path, writing nothing, when the module holds no such resource.
-std::string ExtractResourceToFile(const std::string& type, WORD id, const std::string& name,
-                                  const std::string& folder);
+// Writes the stored payload (resource type "BIN", id) into a new file at path
+// (CREATE_NEW: a file already there, planted or left over, is never used) and
+// checks every write. On success lock holds the file open for reading only,
+// denying others writing and deleting, and the bytes it holds were checked
+// to be the payload's. Otherwise returns the reason and leaves no file of its
+// own behind: ERROR_RESOURCE_NAME_NOT_FOUND for a missing payload,
+// ERROR_INVALID_DATA when another program replaced the file before it was
+// held, or the platform's error.
+DWORD ExtractResourceToFile(WORD id, const std::wstring& path, HANDLE& lock);

@@ -21,8 +21,8 @@ bool IsWow64()
 UsbDriverPayloads UsbDriverPayloads::ForPlatform(bool is64Bit)
 {
     if (is64Bit)
-        return {IDR_INF_X64, IDR_DPINST_X64, "DPInst_x64.exe"};
-    return {IDR_INF_X86, IDR_DPINST_X86, "DPInst.exe"};
+        return {IDR_INF_X64, IDR_DPINST_X64, L"DPInst_x64.exe"};
+    return {IDR_INF_X86, IDR_DPINST_X86, L"DPInst.exe"};
 }
 
 UsbDriverPayloads UsbDriverPayloads::ForThisPlatform()

@@ -8,7 +8,7 @@
 struct UsbDriverPayloads {
     WORD infId;
     WORD installerId;
-    const char* installerName;
+    const wchar_t* installerName;
 
     // Asks "IsWow64Process" of kernel32, when it exists, about this process.
     static UsbDriverPayloads ForThisPlatform();

@@ -14,5 +14,16 @@
 #define IDC_INSTALL_USB_DRIVER 1000
 #define IDC_INSTALL_JAWS_DRIVER 1001
 
+// Messages of the tool's own, each with %1 the system's words for the error
+// and %2 its number.
+#define IDS_CANNOT_WRITE 201
+#define IDS_PAYLOAD_CHANGED 202
+#define IDS_CANNOT_START 203
+#define IDS_START_CANCELLED 204
+#define IDS_ERROR_WITHOUT_TEXT 205
+// Said before the dialog when run as administrator on a Windows without the
+// safe DLL search.
+#define IDS_UNSAFE_ELEVATION 206
+
 // The application's Help command.
 #define ID_HELP 0xE146

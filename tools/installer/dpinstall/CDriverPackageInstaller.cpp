@@ -1,12 +1,17 @@
 #include "CDriverPackageInstaller.h"
+#include "CPrivateFolder.h"
 #include "SystemLibrary.h"
 
 #include <newdev.h>
 
-const char CDriverPackageInstaller::kHardwareId[] = "USB\\VID_1C71&PID_C005";
-const char CDriverPackageInstaller::kPackageName[] = "win7-64.inf";
+const wchar_t CDriverPackageInstaller::kHardwareId[] = L"USB\\VID_1C71&PID_C005";
+const wchar_t CDriverPackageInstaller::kPackageName[] = L"win7-64.inf";
 
 namespace {
+
+// Where Windows keeps each instance of the display it has seen.
+const wchar_t kDisplayKey[] = L"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1C71&PID_C005";
+const DWORD kWindows10 = 10;
 
 const DWORD kFlagFailed = 0x80;
 const DWORD kFlagRestart = 0x40;
@@ -30,27 +35,33 @@ bool ParseOption(std::string word, CDriverPackageInstaller::Options& options)
     return true;
 }
 
-bool SameName(const std::string& a, const std::string& b)
+std::string Narrow(const std::wstring& text)
 {
-    return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                     nullptr);
+    std::string narrow(length, '\0');
+    if (length)
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], length, nullptr,
+                            nullptr);
+    return narrow;
 }
 
-bool IsFullPath(const std::string& folder)
+bool IsFullPath(const std::wstring& folder)
 {
-    return (folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\') || folder.compare(0, 2, "\\\\") == 0;
+    return (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\') || folder.compare(0, 2, L"\\\\") == 0;
 }
 
-std::vector<std::string> InfFilesIn(const std::string& folder)
+std::vector<std::wstring> InfFilesIn(const std::wstring& folder)
 {
-    std::vector<std::string> files;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*.inf").c_str(), &found);
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*.inf").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return files;
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            files.push_back(folder + "\\" + found.cFileName);
-    } while (FindNextFileA(search, &found));
+            files.push_back(folder + L"\\" + found.cFileName);
+    } while (FindNextFileW(search, &found));
     FindClose(search);
     return files;
 }
@@ -61,16 +72,32 @@ DWORD LastErrorOr(DWORD fallback)
     return error ? error : fallback;
 }
 
+DWORD RealWindowsMajorVersion()
+{
+    // GetVersionEx answers what the manifest declares; the kernel's own call does not.
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    auto getVersion = reinterpret_cast<RtlGetVersionFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    return getVersion && getVersion(&version) == 0 ? version.dwMajorVersion : 0;
+}
+
+std::string PortOfInstance(HKEY display, const wchar_t* instance)
+{
+    wchar_t port[64] = {};
+    DWORD size = sizeof(port) - sizeof(wchar_t);
+    const std::wstring parameters = std::wstring(instance) + L"\\Device Parameters";
+    if (RegGetValueW(display, parameters.c_str(), L"PortName", RRF_RT_REG_SZ, nullptr, port, &size) != ERROR_SUCCESS)
+        return std::string();
+    return Narrow(port);
+}
+
 }  // namespace
 
 DWORD CDriverPackageInstaller::Result::ExitCode() const
 {
-    DWORD failed = static_cast<DWORD>(refusedInfs.size());
-    bool packageRefused = false;
-    for (const std::string& inf : refusedInfs)
-        packageRefused = packageRefused || SameName(NameOf(inf), kPackageName);
-    if (outcome == Outcome::Failed && !packageRefused)
-        ++failed;
+    DWORD failed = static_cast<DWORD>(refusedInfs.size()) + (outcome == Outcome::Failed ? 1 : 0);
     const DWORD installed = outcome == Outcome::Installed ? 1 : 0;
     const DWORD ready = outcome == Outcome::UpToDate || outcome == Outcome::ReadyForDevice ? 1 : 0;
     const DWORD flags = (failed ? kFlagFailed : 0) | (bRebootRequired ? kFlagRestart : 0);
@@ -93,22 +120,24 @@ bool CDriverPackageInstaller::ParseOptions(const std::string& commandLine, Optio
 
 CDriverPackageInstaller::SetupCalls CDriverPackageInstaller::PlatformCalls()
 {
-    // Looked up at run time: DiInstallDriverA exists only from Windows Vista on
+    // Looked up at run time: DiInstallDriverW exists only from Windows Vista on
     // (and the import library lacks it). From the system folder only: this
     // program runs elevated from a folder the user can write to.
+    SetupCalls calls = {nullptr, nullptr, RealWindowsMajorVersion, std::wstring()};
     HMODULE newdev = LoadSystemLibrary("newdev.dll");
     if (!newdev)
-        return {nullptr, nullptr};
-    return {reinterpret_cast<decltype(SetupCalls::updateDriver)>(
-                reinterpret_cast<void*>(GetProcAddress(newdev, "UpdateDriverForPlugAndPlayDevicesA"))),
-            reinterpret_cast<decltype(SetupCalls::installDriver)>(
-                reinterpret_cast<void*>(GetProcAddress(newdev, "DiInstallDriverA")))};
+        return calls;
+    calls.updateDriver = reinterpret_cast<decltype(SetupCalls::updateDriver)>(
+        reinterpret_cast<void*>(GetProcAddress(newdev, "UpdateDriverForPlugAndPlayDevicesW")));
+    calls.installDriver = reinterpret_cast<decltype(SetupCalls::installDriver)>(
+        reinterpret_cast<void*>(GetProcAddress(newdev, "DiInstallDriverW")));
+    return calls;
 }
 
-std::string CDriverPackageInstaller::FolderOf(const std::string& path)
+std::wstring CDriverPackageInstaller::FolderOf(const std::wstring& path)
 {
-    std::string::size_type separator = path.rfind('\\');
-    return separator == std::string::npos ? std::string() : path.substr(0, separator);
+    std::wstring::size_type separator = path.rfind(L'\\');
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
 std::string CDriverPackageInstaller::NameOf(const std::string& path)
@@ -117,59 +146,94 @@ std::string CDriverPackageInstaller::NameOf(const std::string& path)
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+std::string CDriverPackageInstaller::DisplayPort()
+{
+    HKEY display = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDisplayKey, 0, KEY_READ | KEY_WOW64_64KEY, &display) != ERROR_SUCCESS)
+        return std::string();
+    std::string port;
+    wchar_t instance[256];
+    for (DWORD index = 0; port.empty(); ++index) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(display, index, instance, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        port = PortOfInstance(display, instance);
+    }
+    RegCloseKey(display);
+    return port;
+}
+
 CDriverPackageInstaller::CDriverPackageInstaller(const Options& options, std::string package, const SetupCalls& calls)
     : m_options(options), m_package(std::move(package)), m_calls(calls)
 {
 }
 
-CDriverPackageInstaller::Result CDriverPackageInstaller::InstallFolder(const std::string& folder)
+CDriverPackageInstaller::Result CDriverPackageInstaller::InstallFolder(const std::wstring& folder, HWND owner)
 {
-    Result result;
     // A relative or empty folder would search the current folder or the root
     // of the current drive.
     if (!IsFullPath(folder)) {
+        Result result;
         result.dwError = ERROR_PATH_NOT_FOUND;
         return result;
     }
-    for (const std::string& inf : InfFilesIn(folder))
-        if (!SameName(NameOf(inf), kPackageName))
-            result.refusedInfs.push_back(inf);
-
-    const std::string package = folder + "\\" + kPackageName;
-    // Held open without write or delete sharing until the installation is
-    // over, so the file checked is the file installed.
-    HANDLE file = CreateFileA(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        result.dwError = LastErrorOr(ERROR_FILE_NOT_FOUND);
-        return result;
-    }
-    if (IsOurPackage(file)) {
-        Result installed = InstallPackage(package);
-        installed.refusedInfs = std::move(result.refusedInfs);
-        result = std::move(installed);
+    Result result;
+    if (WindowsProvidesDriver()) {
+        result.outcome = Outcome::ProvidedByWindows;
+        result.portName = DisplayPort();
     } else {
-        result.dwError = ERROR_INVALID_DATA;
-        result.refusedInfs.insert(result.refusedInfs.begin(), package);
+        result = InstallPrivateCopy(owner);
     }
-    CloseHandle(file);
+    result.refusedInfs = ForeignInfs(folder);
     return result;
 }
 
-bool CDriverPackageInstaller::IsOurPackage(HANDLE file) const
+std::vector<std::string> CDriverPackageInstaller::ForeignInfs(const std::wstring& folder) const
 {
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(file, &size) || size.QuadPart != static_cast<LONGLONG>(m_package.size()) ||
-        size.QuadPart > kMaxPackageSize)
-        return false;
-    std::string content(m_package.size(), '\0');
-    DWORD read = 0;
-    if (!content.empty() && !ReadFile(file, &content[0], static_cast<DWORD>(content.size()), &read, nullptr))
-        return false;
-    return read == content.size() && content == m_package;
+    std::vector<std::string> foreign;
+    for (const std::wstring& inf : InfFilesIn(folder))
+        if (lstrcmpiW(inf.substr(folder.size() + 1).c_str(), kPackageName) != 0 || !IsOurPackage(inf))
+            foreign.push_back(Narrow(inf));
+    return foreign;
 }
 
-CDriverPackageInstaller::Result CDriverPackageInstaller::InstallPackage(const std::string& infPath)
+bool CDriverPackageInstaller::IsOurPackage(const std::wstring& path) const
+{
+    // Only read, never installed: what lies beside the installer is the user's.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    std::string content(m_package.size(), '\0');
+    DWORD read = 0;
+    const bool same = GetFileSizeEx(file, &size) && size.QuadPart == static_cast<LONGLONG>(m_package.size()) &&
+                      size.QuadPart <= kMaxPackageSize &&
+                      (content.empty() || ReadFile(file, &content[0], static_cast<DWORD>(content.size()), &read, nullptr)) &&
+                      read == content.size() && content == m_package;
+    CloseHandle(file);
+    return same;
+}
+
+bool CDriverPackageInstaller::WindowsProvidesDriver() const
+{
+    return m_calls.windowsMajorVersion && m_calls.windowsMajorVersion() >= kWindows10;
+}
+
+CDriverPackageInstaller::Result CDriverPackageInstaller::InstallPrivateCopy(HWND owner)
+{
+    Result result;
+    CPrivateFolder folder;
+    std::wstring inf;
+    result.dwError = folder.Create(m_calls.privateParent);
+    if (result.dwError == ERROR_SUCCESS)
+        result.dwError = folder.Write(kPackageName, m_package, inf);
+    if (result.dwError != ERROR_SUCCESS)
+        return result;
+    return InstallPackage(inf, owner);
+}
+
+CDriverPackageInstaller::Result CDriverPackageInstaller::InstallPackage(const std::wstring& infPath, HWND owner)
 {
     Result result;
     if (!m_calls.updateDriver) {
@@ -177,7 +241,7 @@ CDriverPackageInstaller::Result CDriverPackageInstaller::InstallPackage(const st
         return result;
     }
     BOOL bReboot = FALSE;
-    if (m_calls.updateDriver(nullptr, kHardwareId, infPath.c_str(), m_options.bForce ? INSTALLFLAG_FORCE : 0,
+    if (m_calls.updateDriver(owner, kHardwareId, infPath.c_str(), m_options.bForce ? INSTALLFLAG_FORCE : 0,
                              &bReboot)) {
         result.outcome = Outcome::Installed;
         result.bRebootRequired = bReboot != FALSE;
@@ -199,7 +263,7 @@ CDriverPackageInstaller::Result CDriverPackageInstaller::InstallPackage(const st
         return result;
     }
     bReboot = FALSE;
-    if (!m_calls.installDriver(nullptr, infPath.c_str(), m_options.bForce ? DIIRFLAG_FORCE_INF : 0, &bReboot)) {
+    if (!m_calls.installDriver(owner, infPath.c_str(), m_options.bForce ? DIIRFLAG_FORCE_INF : 0, &bReboot)) {
         result.dwError = LastErrorOr(ERROR_GEN_FAILURE);
         return result;
     }

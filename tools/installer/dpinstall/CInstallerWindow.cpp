@@ -7,6 +7,8 @@ namespace {
 
 // Posted by the worker thread when the installation is over.
 const UINT WM_INSTALLATION_DONE = WM_APP + 1;
+// Posted to the outcome page to itself, so that it comes once the page shows.
+const UINT WM_ANNOUNCE_OUTCOME = WM_APP + 2;
 
 std::string LoadText(UINT id)
 {
@@ -53,9 +55,14 @@ void EndOnFinish(HWND hWnd, WPARAM wParam)
 
 }  // namespace
 
-CInstallerWindow::CInstallerWindow(const Installation& installation) : m_installation(installation) {}
+CInstallerWindow::CInstallerWindow(const OwnedInstallation& installation) : m_installation(installation) {}
 
 CDriverPackageInstaller::Result CInstallerWindow::Run(const Installation& installation)
+{
+    return Run(OwnedInstallation([&installation](HWND) { return installation(); }));
+}
+
+CDriverPackageInstaller::Result CInstallerWindow::Run(const OwnedInstallation& installation)
 {
     CInstallerWindow window(installation);
     HINSTANCE module = GetModuleHandleA(nullptr);
@@ -66,7 +73,7 @@ CDriverPackageInstaller::Result CInstallerWindow::Run(const Installation& instal
     if (window.m_worker.joinable())
         window.m_worker.join();
     else
-        window.m_result = installation();  // no window could be made: install all the same
+        window.m_result = installation(nullptr);  // no window could be made: install all the same
     window.m_outcomeText = OutcomeText(window.m_result);
     DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_FINISHED), nullptr, FinishedProc, reinterpret_cast<LPARAM>(&window));
     return window.m_result;
@@ -85,6 +92,11 @@ std::string CInstallerWindow::OutcomeText(const CDriverPackageInstaller::Result&
         break;
     case Outcome::ReadyForDevice:
         text = LoadText(IDS_READY);
+        break;
+    case Outcome::ProvidedByWindows:
+        text = LoadText(IDS_PROVIDED);
+        if (!result.portName.empty())
+            text += " " + Format(IDS_PROVIDED_PORT, result.portName.c_str());
         break;
     case Outcome::Failed:
         text = Format(IDS_FAILED, SystemText(result.dwError).c_str(), ErrorNumber(result.dwError).c_str());
@@ -107,7 +119,7 @@ INT_PTR CALLBACK CInstallerWindow::InstallingProc(HWND hWnd, UINT message, WPARA
         // An installation cannot be stopped half-way: no Close while it runs.
         EnableMenuItem(GetSystemMenu(hWnd, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
         window->m_worker = std::thread([window, hWnd] {
-            window->m_result = window->m_installation();
+            window->m_result = window->m_installation(hWnd);
             PostMessageA(hWnd, WM_INSTALLATION_DONE, 0, 0);
         });
         return TRUE;
@@ -129,8 +141,15 @@ INT_PTR CALLBACK CInstallerWindow::FinishedProc(HWND hWnd, UINT message, WPARAM 
         auto* window = reinterpret_cast<CInstallerWindow*>(lParam);
         SetDlgItemTextA(hWnd, IDC_PAGE_TEXT, window->m_outcomeText.c_str());
         SetForegroundWindow(hWnd);
+        PostMessageA(hWnd, WM_ANNOUNCE_OUTCOME, 0, 0);
         return TRUE;  // the first focus: Finish
     }
+    case WM_ANNOUNCE_OUTCOME:
+        // The platform may refuse the page the foreground, and a screen
+        // reader then reads nothing of it on its own: tell it the outcome
+        // text changed, now that the page shows.
+        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, GetDlgItem(hWnd, IDC_PAGE_TEXT), OBJID_CLIENT, CHILDID_SELF);
+        return TRUE;
     case WM_COMMAND:
         EndOnFinish(hWnd, wParam);
         return TRUE;

@@ -13,22 +13,26 @@
 class CInstallerWindow {
 public:
     using Installation = std::function<CDriverPackageInstaller::Result()>;
+    // Given the progress page, to own whatever the platform asks meanwhile
+    // (Windows 7's prompt for a driver without a signature).
+    using OwnedInstallation = std::function<CDriverPackageInstaller::Result(HWND owner)>;
 
     // Shows the progress page while installation runs, then the outcome until
     // the user presses Finish (or Escape, or closes the window). Returns the
     // installation's result.
+    static CDriverPackageInstaller::Result Run(const OwnedInstallation& installation);
     static CDriverPackageInstaller::Result Run(const Installation& installation);
 
     // The outcome page's text for a result.
     static std::string OutcomeText(const CDriverPackageInstaller::Result& result);
 
 private:
-    explicit CInstallerWindow(const Installation& installation);
+    explicit CInstallerWindow(const OwnedInstallation& installation);
 
     static INT_PTR CALLBACK InstallingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK FinishedProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
-    const Installation& m_installation;
+    const OwnedInstallation& m_installation;
     CDriverPackageInstaller::Result m_result;
     std::string m_outcomeText;
     std::thread m_worker;

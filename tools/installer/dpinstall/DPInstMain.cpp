@@ -10,15 +10,15 @@
 namespace {
 
 // The module path, however long; empty when it cannot be had.
-std::string ModulePath()
+std::wstring ModulePath()
 {
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0)
-            return std::string();
+            return std::wstring();
         if (length < buffer.size())
-            return std::string(buffer.data(), length);
+            return std::wstring(buffer.data(), length);
         buffer.resize(buffer.size() * 2);
     }
 }
@@ -37,19 +37,28 @@ std::string StoredPackage()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
-    RestrictDllSearchToSystemFolder();
+    const bool safeDllSearch = RestrictDllSearchToSystemFolder();
     CDriverPackageInstaller::Options options;
     const bool valid = CDriverPackageInstaller::ParseOptions(commandLine, options);
-    auto installation = [&] {
+    CDriverPackageInstaller::Result refused;
+    // It always runs as administrator: without the safe search, any DLL that
+    // Windows loads for it could come from the user's folder beside it.
+    if (!safeDllSearch) {
+        refused.dwError = ERROR_OLD_WIN_VERSION;
+        if (!options.bQuiet)
+            ShowRefusal(IDS_NEEDS_SAFE_DLL_SEARCH);
+        return static_cast<int>(refused.ExitCode());
+    }
+    auto installation = [&](HWND owner) {
         if (!valid) {
-            CDriverPackageInstaller::Result refused;
             refused.dwError = ERROR_INVALID_PARAMETER;
             return refused;
         }
         // An installer that cannot tell its own folder gets an empty one and fails.
-        const std::string folder = CDriverPackageInstaller::FolderOf(ModulePath());
-        return CDriverPackageInstaller(options, StoredPackage()).InstallFolder(folder);
+        const std::wstring folder = CDriverPackageInstaller::FolderOf(ModulePath());
+        return CDriverPackageInstaller(options, StoredPackage()).InstallFolder(folder, owner);
     };
-    const CDriverPackageInstaller::Result result = options.bQuiet ? installation() : CInstallerWindow::Run(installation);
+    const CDriverPackageInstaller::Result result =
+        options.bQuiet ? installation(nullptr) : CInstallerWindow::Run(CInstallerWindow::OwnedInstallation(installation));
     return static_cast<int>(result.ExitCode());
 }

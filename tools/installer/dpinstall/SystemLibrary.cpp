@@ -14,23 +14,52 @@ SetDefaultDllDirectoriesFn FindSetDefaultDllDirectories()
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories")));
 }
 
-std::string SystemFolderPath(const char* name)
+// Wide: the Windows folder may have a name the ANSI code page cannot spell.
+std::wstring SystemFolderPath(const char* name)
 {
-    char folder[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    wchar_t folder[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
-        return std::string();
-    return std::string(folder, length) + "\\" + name;
+        return std::wstring();
+    std::wstring path = std::wstring(folder, length) + L"\\";
+    for (const char* c = name; *c; ++c)
+        path += static_cast<wchar_t>(*c);  // the names are plain ASCII
+    return path;
 }
 
 }  // namespace
 
-void RestrictDllSearchToSystemFolder()
+bool RestrictDllSearchToSystemFolder()
 {
-    if (SetDefaultDllDirectoriesFn setDefault = FindSetDefaultDllDirectories())
-        setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    else
-        SetDllDirectoryA("");  // at least the current folder leaves the search
+    SetDefaultDllDirectoriesFn setDefault = FindSetDefaultDllDirectories();
+    if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return true;
+    SetDllDirectoryA("");  // at least the current folder leaves the search
+    return false;
+}
+
+bool IsElevated()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+                          elevation.TokenIsElevated != 0;
+    CloseHandle(token);
+    return elevated;
+}
+
+void ShowRefusal(UINT textId)
+{
+    // A message box may load the theme DLLs; by name they would be looked for
+    // in the program's folder first. Once loaded, a load by name finds them.
+    for (const char* name : {"uxtheme.dll", "dwmapi.dll", "comctl32.dll"})
+        LoadSystemLibrary(name);
+    wchar_t text[1024] = {};
+    LoadStringW(GetModuleHandleW(nullptr), textId, text, 1024);
+    MessageBoxW(nullptr, text, nullptr, MB_OK | MB_ICONERROR);
 }
 
 HMODULE LoadSystemLibrary(const char* name)
@@ -39,6 +68,6 @@ HMODULE LoadSystemLibrary(const char* name)
         return LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Without the loader update the flag is refused: name the file by its full
     // path in the system folder instead.
-    const std::string path = SystemFolderPath(name);
-    return path.empty() ? nullptr : LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const std::wstring path = SystemFolderPath(name);
+    return path.empty() ? nullptr : LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
