@@ -77,8 +77,13 @@ mkdir -p "$stage/licenses"
 for tree in x86_64 i686; do
     cmake --install build/release/$tree --prefix "$stage" >/dev/null
 done
-# Text for Notepad on any Windows: CRLF line ends.
-crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
+# Text for Notepad on any Windows: CRLF line ends, and a byte order mark on
+# text beyond ASCII, without which Notepad before Windows 10 reads UTF-8 as
+# the local code page (the French names in the guide).
+crlf() {
+    if LC_ALL=C grep -q -P '[\x80-\xFF]' "$1"; then printf '\357\273\277'; fi >"$2"
+    sed 's/\r$//; s/$/\r/' "$1" >>"$2"
+}
 # The guide ends with the key reference of the shipped key map.
 scripts/guide-text.sh docs/user-guide.md docs/keys.md >build/release/user-guide.txt
 crlf build/release/user-guide.txt "$stage/User guide.txt"
