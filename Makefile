@@ -3,7 +3,8 @@
 # Wine, `make demo` runs the driver end to end against the emulated display,
 # `make release` writes the versioned archive and its checksums to
 # dist/release/, `make release-check` builds the release again to prove its
-# bytes reproducible (two release builds: too slow for every CI run).
+# bytes reproducible, unsigned and signed (four release builds: too slow for
+# every CI run).
 # Each installs what is missing.
 SHELL := /bin/bash
 TREES := x86_64 i686
@@ -52,8 +53,9 @@ soak: build
 release: deps
 	@scripts/release.sh
 
-# Two release builds from clean clones of HEAD, compared byte for byte. (The
-# signed release is checked by `make test`.)
+# Release builds from clean clones of HEAD, compared byte for byte: two
+# unsigned, then two signed with a throw-away key. (The signed release's
+# signatures and signing are checked by `make test`.)
 release-check: deps
 	@scripts/check-reproducible.sh
 

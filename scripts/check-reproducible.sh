@@ -1,28 +1,38 @@
 #!/usr/bin/env bash
 # Builds the release twice, from two clean clones of the same commit in
 # different folders, at different times and in different time zones, and
-# compares every file of the two dist/release/ folders and of the archives.
+# compares every file of the two dist/release/ folders and of the archives;
+# then the same again signed, with one throw-away certificate whose key has a
+# password (without a timestamp server every signature carries the commit's
+# time, so the signed bytes must match too).
 #
 #   check-reproducible.sh [COMMIT]      (default HEAD; uncommitted changes are not built)
 #
-# Exit code 0 when every file is byte for byte the same. Takes two full
-# release builds: about twice the time of `make release`.
+# Exit code 0 when every file is byte for byte the same. Takes four full
+# release builds: about four times the time of `make release`.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 commit=$(git -C "$src" rev-parse "${1:-HEAD}")
 work=$(mktemp -d "${TMPDIR:-/tmp}/vk-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-build() {  # build FOLDER TZ
+(umask 077 && openssl rand -hex 16 >"$work/password")
+openssl req -x509 -newkey rsa:2048 -passout "file:$work/password" -sha256 -days 2 \
+    -subj "/CN=Cellivanta VK throw-away reproducibility signer" \
+    -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+    -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+
+build() {  # build FOLDER TZ [signed]
+    local signing=()
+    [ "${3:-}" = signed ] &&
+        signing=(SIGN_CERT="$work/cert.pem" SIGN_KEY="$work/key.pem" SIGN_PASSWORD_FILE="$work/password")
     git clone -q --no-local "$src" "$1"
     git -C "$1" checkout -q "$commit"
-    echo "== make release in $1 (TZ=$2) =="
-    (cd "$1" && TZ=$2 make release >"$work/$(basename "$1").log" 2>&1) ||
-        { tail -n 30 "$work/$(basename "$1").log"; exit 1; }
+    echo "== make release ${3:-unsigned} in $1 (TZ=$2) =="
+    (cd "$1" && env "${signing[@]}" TZ="$2" make release >"$1.log" 2>&1) ||
+        { tail -n 30 "$1.log"; exit 1; }
     mkdir -p "$1.unpacked" && (cd "$1.unpacked" && unzip -q "$1"/dist/release/*.zip)
 }
-build "$work/first" UTC
-build "$work/somewhere/else/second" Pacific/Auckland
 
 status=0
 compare() {  # compare DIR1 DIR2
@@ -36,12 +46,20 @@ compare() {  # compare DIR1 DIR2
         fi
     done < <(cd "$a" && find . -type f | sort)
 }
-echo "== dist/release =="
-compare "$work/first/dist/release" "$work/somewhere/else/second/dist/release"
-echo "== files in the archive =="
-compare "$work/first.unpacked" "$work/somewhere/else/second.unpacked"
+pair() {  # pair unsigned|signed
+    local first=$work/$1/first second=$work/$1/somewhere/else/second
+    build "$first" UTC "$1"
+    build "$second" Pacific/Auckland "$1"
+    echo "== $1: dist/release =="
+    compare "$first/dist/release" "$second/dist/release"
+    echo "== $1: files in the archive =="
+    compare "$first.unpacked" "$second.unpacked"
+    rm -rf "$work/$1"
+}
+pair unsigned
+pair signed
 if [ $status = 0 ]; then
-    echo "Reproducible: every file identical (commit ${commit:0:12})."
+    echo "Reproducible, unsigned and signed: every file identical (commit ${commit:0:12})."
 else
     echo "NOT reproducible: see DIFFERENT above (commit ${commit:0:12})." >&2
 fi

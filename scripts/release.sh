@@ -4,17 +4,32 @@
 # archive and every file in it.
 #
 # Signing: SIGN_CERT and SIGN_KEY (PEM certificate and key), or SIGN_CERT alone
-# as a PKCS#12 file (password in SIGN_PASSWORD); SIGN_TIMESTAMP_URL optional.
-# Without them the release is unsigned, and says so.
+# as a PKCS#12 file; the key's password, if any, in the file SIGN_PASSWORD_FILE
+# or in SIGN_PASSWORD. It reaches the signer only through an open file
+# descriptor: no command line and no environment of the build holds it.
+# SIGN_TIMESTAMP_URL optional. Without a certificate the release is unsigned,
+# and says so.
+#
+# Only a committed tree is built: the release is dated and described by its
+# commit, so uncommitted changes would ship under a name that is not theirs.
 #
 # The bytes depend only on the sources: every time inside is SOURCE_DATE_EPOCH
-# (the last commit's time unless given), and no build path is kept.
+# (the commit's time unless given), signatures included when no timestamp
+# server is given, and no build path is kept.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 version=$(head -n 1 VERSION)
 name=CellivantaVK-$version
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 0)}
+
+commit=$(git rev-parse --verify -q HEAD) ||
+    { echo "make release builds a commit: this is no git checkout with one" >&2; exit 1; }
+if [ -n "$(git status --porcelain --untracked-files=normal)" ]; then
+    echo "make release refuses a tree with uncommitted changes; commit or stash them:" >&2
+    git status --short >&2
+    exit 1
+fi
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 export TZ=UTC LC_ALL=C
 umask 022
 
@@ -31,6 +46,26 @@ elif [ -n "$SIGN_KEY" ]; then
     echo "SIGN_KEY given without SIGN_CERT" >&2; exit 1
 fi
 
+# The password goes into a file only this user can read, opened and deleted
+# at once: the signers read it through the inherited descriptor.
+hand_password_to_signer() {
+    local dir fd
+    if [ -n "${SIGN_PASSWORD_FILE:-}" ]; then
+        [ -r "$SIGN_PASSWORD_FILE" ] || { echo "SIGN_PASSWORD_FILE: cannot read $SIGN_PASSWORD_FILE" >&2; exit 1; }
+        exec {fd}<"$SIGN_PASSWORD_FILE"
+    elif [ -n "${SIGN_PASSWORD+set}" ]; then
+        dir=$(mktemp -d)
+        (umask 077 && printf '%s' "$SIGN_PASSWORD" >"$dir/p")
+        exec {fd}<"$dir/p"
+        rm -rf "$dir"
+    else
+        return 0
+    fi
+    export SIGN_PASSWORD_FD=$fd
+}
+hand_password_to_signer
+unset SIGN_PASSWORD SIGN_PASSWORD_FILE
+
 # Clean trees: the 32-bit tree builds the 64-bit one first.
 rm -rf build/release
 cmake --preset release-x86_64 >/dev/null
@@ -42,16 +77,66 @@ mkdir -p "$stage/licenses"
 for tree in x86_64 i686; do
     cmake --install build/release/$tree --prefix "$stage" >/dev/null
 done
-# Text for Notepad on any Windows: CRLF line ends.
-crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
+# Text for Notepad on any Windows: CRLF line ends, and a byte order mark on
+# text beyond ASCII, without which Notepad before Windows 10 reads UTF-8 as
+# the local code page (the French names in the guide).
+crlf() {
+    if LC_ALL=C grep -q -P '[\x80-\xFF]' "$1"; then printf '\357\273\277'; fi >"$2"
+    sed 's/\r$//; s/$/\r/' "$1" >>"$2"
+}
 # The guide ends with the key reference of the shipped key map.
-cat docs/user-guide.md <(echo) docs/keys.md >build/release/user-guide.txt
+scripts/guide-text.sh docs/user-guide.md docs/keys.md >build/release/user-guide.txt
 crlf build/release/user-guide.txt "$stage/User guide.txt"
-# The licences of what is built into the programs: the MinGW-w64 runtime and
-# GCC's runtime libraries (linked statically), and NSIS (the setup package).
-crlf /usr/share/doc/mingw-w64-common/copyright "$stage/licenses/MinGW-w64 runtime.txt"
-crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licenses/GCC runtime libraries.txt"
-crlf /usr/share/doc/nsis/copyright "$stage/licenses/NSIS.txt"
+
+# The licences: the product's own, and those of what is built into the
+# programs: the MinGW-w64 runtime and GCC's runtime libraries (linked
+# statically), and NSIS (the setup package). Debian's copyright files point to
+# licence texts under /usr/share/common-licenses: those texts ship beside them.
+crlf LICENSE "$stage/licenses/Cellivanta VK.txt"
+licence() {  # licence COPYRIGHT-FILE NAME
+    local text=build/release/licence.txt path base
+    cp "$1" "$text"
+    # Longest names first: GPL-3 before GPL.
+    for path in $(grep -o '/usr/share/common-licenses/[A-Za-z0-9.+-]*[A-Za-z0-9+]' "$1" | sort -ru); do
+        base=$(basename "$(readlink -f "$path")")
+        [ -f "/usr/share/common-licenses/$base" ] || { echo "$1 names $path: no such licence text" >&2; exit 1; }
+        crlf "/usr/share/common-licenses/$base" "$stage/licenses/$base.txt"
+        sed -i "s|$path|$base.txt (in this folder)|g" "$text"
+    done
+    crlf "$text" "$stage/licenses/$2.txt"
+}
+licence /usr/share/doc/mingw-w64-common/copyright "MinGW-w64 runtime"
+licence /usr/share/doc/gcc-mingw-w64-base/copyright "GCC runtime libraries"
+licence /usr/share/doc/nsis/copyright "NSIS"
+
+# What this release was built from and with.
+first_line() { "$@" 2>&1 | head -n 1 | sed 's/, using:$//'; }
+debian() { echo "Debian package $1 $(dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo unknown)"; }
+{
+    echo "Cellivanta VK $version"
+    echo "Commit: $commit"
+    echo "Commit time: $(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')"
+    if [ -n "$SIGN_CERT" ]; then
+        echo "Signed: $(openssl x509 -noout -subject -in "$SIGN_CERT" 2>/dev/null || echo "PKCS#12 certificate")"
+        if [ -n "$SIGN_TIMESTAMP_URL" ]; then
+            echo "Timestamp server: $SIGN_TIMESTAMP_URL"
+        else
+            echo "Signing time: the commit time (no timestamp server)"
+        fi
+    else
+        echo "Signed: no"
+    fi
+    echo
+    echo "64-bit compiler: $(first_line x86_64-w64-mingw32-g++-posix --version), $(debian g++-mingw-w64-x86-64-posix)"
+    echo "32-bit compiler: $(first_line i686-w64-mingw32-g++-posix --version), $(debian g++-mingw-w64-i686-posix)"
+    echo "Linker: $(first_line x86_64-w64-mingw32-ld --version), $(debian binutils-mingw-w64-x86-64)"
+    echo "MinGW-w64 runtime: $(debian mingw-w64-common)"
+    echo "NSIS: $(first_line makensis -VERSION), $(debian nsis)"
+    echo "CMake: $(first_line cmake --version)"
+    echo "Ninja: $(first_line ninja --version)"
+    [ -z "$SIGN_CERT" ] || echo "Signer: $(first_line osslsigncode -v)"
+} >build/release/build-info.txt
+crlf build/release/build-info.txt "$stage/Build information.txt"
 
 # The archive: one time, fixed modes, names in byte order, no extra fields.
 chmod -R u=rwX,go=rX build/release/stage

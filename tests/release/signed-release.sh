@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The signed release end to end: a throw-away code-signing certificate, a
-# signed `make release` from a clean clone, every signature checked with
+# The signed release end to end: a throw-away code-signing certificate whose
+# key has a password, a signed `make release` from a clean clone through a
+# stand-in signer that records its arguments and environment (the password
+# must appear in neither), every signature checked with
 # osslsigncode (every program and library in the archive, the payloads the
 # tool stores, what the setup package installs), then the signed setup package
-# and tool run under Wine by the installer tests of this build.
+# and tool run under Wine by the installer tests of this build. Last, a
+# signer that fails on the uninstaller must stop the setup package's build.
 #
 #   tests/release/signed-release.sh [COMMIT]    (default HEAD; after `make build`)
 #
@@ -25,16 +28,29 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== a throw-away certificate =="
-openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 2 \
+echo "== a throw-away certificate, its key protected by a password =="
+password=$(openssl rand -hex 16)
+printf '%s' "$password" >"$work/password"
+openssl req -x509 -newkey rsa:2048 -passout "file:$work/password" -sha256 -days 2 \
     -subj "/CN=Cellivanta VK throw-away test signer" \
     -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
     -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
 
+# The stand-in signer: records its arguments and environment, then signs.
+standin=$work/standin
+mkdir -p "$standin"
+cat >"$standin/osslsigncode" <<EOF
+#!/bin/sh
+{ echo "ARGS: \$*"; env; } >>"$work/signer.log"
+exec $(command -v osslsigncode) "\$@"
+EOF
+chmod +x "$standin/osslsigncode"
+
 echo "== signed make release from a clean clone of ${commit:0:12} =="
 clone=$work/clone
 git clone -q --no-local "$src" "$clone" && git -C "$clone" checkout -q "$commit"
-(cd "$clone" && SIGN_CERT=$work/cert.pem SIGN_KEY=$work/key.pem make release) >"$work/release.log" 2>&1 ||
+(cd "$clone" && PATH=$standin:$PATH SIGN_CERT=$work/cert.pem SIGN_KEY=$work/key.pem \
+    SIGN_PASSWORD=$password make release) >"$work/release.log" 2>&1 ||
     { tail -n 30 "$work/release.log"; exit 1; }
 grep -q '^Signed with' "$work/release.log" || { echo "the release does not say it is signed" >&2; exit 1; }
 unpacked=$work/unpacked
@@ -42,6 +58,18 @@ mkdir -p "$unpacked" && (cd "$unpacked" && unzip -q "$clone"/dist/release/*.zip)
 bin32=$clone/build/release/i686/bin bin64=$clone/build/release/x86_64/bin
 
 status=0
+echo "== the password: never on a signer's command line or in the build's environment =="
+calls=$(grep -c '^ARGS: sign ' "$work/signer.log" || true)
+if [ "$calls" -lt 5 ]; then
+    echo "the stand-in signer was called $calls times" >&2; status=1
+elif grep -qF -- "$password" "$work/signer.log" "$work/release.log"; then
+    echo "THE PASSWORD APPEARS in a signer's arguments or environment, or in the build's output" >&2; status=1
+elif [ "$(grep -c '^ARGS: sign .*-readpass /dev/fd/' "$work/signer.log")" != "$calls" ]; then
+    echo "a signer was not given the password by file descriptor" >&2; status=1
+else
+    echo "$calls signer calls, each read the password from a file descriptor; it appears nowhere"
+fi
+
 verify() {  # verify FILE...
     local f
     for f in "$@"; do
@@ -97,5 +125,23 @@ cmake/wine-run.sh build/i686/bin/installer_setup_test.exe --gtest_brief=1 \
 cmake/wine-run.sh build/i686/bin/installer_tool_test.exe --gtest_brief=1 \
     --gtest_filter='Program.ShowsItsDialogAndCleansUpWhenClosed' || status=1
 
-if [ $status = 0 ]; then echo "Signed release: every signature verified, setup and tool run signed."; fi
+echo "== a signer that fails on the uninstaller stops the setup package's build =="
+# The first call is the uninstaller's, while makensis runs; later calls pass.
+cat >"$standin/osslsigncode" <<EOF
+#!/bin/sh
+if [ ! -e "$work/refused" ]; then : >"$work/refused"; echo "stand-in signer: refused" >&2; exit 1; fi
+while [ \$# -gt 1 ]; do case "\$1" in -in) in=\$2 ;; -out) out=\$2 ;; esac; shift; done
+cp "\$in" "\$out"
+EOF
+rm -f "$bin32/Setup.exe"
+if (cd "$clone" && PATH=$standin:$PATH cmake --build build/release/i686 --target setup_package) \
+        >"$work/refused.log" 2>&1; then
+    echo "THE SETUP PACKAGE WAS BUILT although its uninstaller's signature failed" >&2; status=1
+elif [ ! -e "$work/refused" ] || [ -e "$bin32/Setup.exe" ]; then
+    echo "the build failed, but not on the refused signature" >&2; tail -n 5 "$work/refused.log"; status=1
+else
+    echo "the build stopped on the refused signature, and no setup package was written"
+fi
+
+if [ $status = 0 ]; then echo "Signed release: every signature verified, setup and tool run signed; the password appears nowhere; a failed signature stops the build."; fi
 exit $status

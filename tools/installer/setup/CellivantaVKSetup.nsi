@@ -41,7 +41,7 @@ ManifestSupportedOS all
 ; The same bytes from every build: the packed files keep no time of their own.
 SetDateSave off
 !ifdef SIGN_FILE
-!uninstfinalize '"${SIGN_FILE}" "%1"'
+!uninstfinalize '"${SIGN_FILE}" "%1"' = 0
 !endif
 !define UNINSTALLER "Uninstall Cellivanta VK.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\CellivantaVK"
