@@ -61,11 +61,20 @@ DWORD RoutingIndexOf(const BYTE* table)
     return index;
 }
 
+// The dot keys pressed spell what the user types: they are traced as such.
+void TraceKey(const char* where, BYTE keyCode)
+{
+    if (GroupOf(keyCode) == KeyGroup::D)
+        Trace("%s -> a dot key", where);
+    else
+        Trace("%s -> keyCode = %u", where, keyCode);
+}
+
 }  // namespace
 
 bool CCellivantaDisplay::ProcessKeyDownMsg(BYTE keyCode)
 {
-    Trace("CCellivantaDisplay::ProcessKeyDownMsg -> keyCode = %u", keyCode);
+    TraceKey("CCellivantaDisplay::ProcessKeyDownMsg", keyCode);
     m_keyPressed[keyCode] = 1;
     m_keyInCombination[keyCode] = 1;
     if (m_captureGroup == CaptureNone)
@@ -98,7 +107,7 @@ bool CCellivantaDisplay::ProcessKeyDownMsg(BYTE keyCode)
 // up; D7, D8 and the space key do not hold a D combination open.
 bool CCellivantaDisplay::ProcessKeyUpMsg(BYTE keyCode)
 {
-    Trace("CCellivantaDisplay::ProcessKeyUpMsg -> keyCode = %u", keyCode);
+    TraceKey("CCellivantaDisplay::ProcessKeyUpMsg", keyCode);
     m_keyPressed[keyCode] = 0;
     bool complete = false;
     switch (m_captureGroup) {
