@@ -2,6 +2,7 @@
 // commands that the screen reader's calls post as thread messages.
 #include "CBrailleDisplayDriver.h"
 #include "Trace.h"
+#include "TraceLog.h"
 
 #include <process.h>
 #include <new>
@@ -75,6 +76,7 @@ void CloseIfSet(HANDLE& handle)
 BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks,
                                  const char* lpszDisplayName, const char* lpszDriverName)
 {
+    TraceLog::FollowSwitch();
     Trace("CBrailleDisplayDriver::Open -> %s", lpszPort ? lpszPort : "(null)");
     if (!lpszPort || !*lpszPort) {
         Trace("CBrailleDisplayDriver::Open : no port name");
@@ -628,6 +630,7 @@ void CBrailleDisplayDriver::MarkLost(const char* why)
 // reader keeps the cell count it learned at Open.
 bool CBrailleDisplayDriver::Reconnect()
 {
+    TraceLog::FollowSwitch();
     if (!ForgetReceiveState())
         return false;
     for (const std::string& port : PortCandidates(m_sOpenPort)) {
