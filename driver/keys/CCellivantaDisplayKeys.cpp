@@ -61,12 +61,11 @@ DWORD RoutingIndexOf(const BYTE* table)
     return index;
 }
 
-// The dot keys pressed spell what the user types: they are traced as such.
+// The dot keys pressed spell what the user types, even counted: only the
+// other keys are traced here (the combination is traced when translated).
 void TraceKey(const char* where, BYTE keyCode)
 {
-    if (GroupOf(keyCode) == KeyGroup::D)
-        Trace("%s -> a dot key", where);
-    else
+    if (GroupOf(keyCode) != KeyGroup::D)
         Trace("%s -> keyCode = %u", where, keyCode);
 }
 
