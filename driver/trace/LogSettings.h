@@ -10,7 +10,7 @@ public:
     static const char kValueName[];  // REG_DWORD, 1 = on
     static const char kFileName[];
     static const char kOldFileSuffix[];
-    static const unsigned long long kMaxFileBytes = 1024 * 1024;
+    static constexpr unsigned long long kMaxFileBytes = 1024 * 1024;
 
     static bool IsOn();
     // False when the switch could not be written.

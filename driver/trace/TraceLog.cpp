@@ -42,11 +42,7 @@ void TraceLog::Sink(const char* line)
 // the writer's.
 void TraceLog::Queue(const char* line)
 {
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    char stamp[64];
-    snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u tid %lu: ", t.wYear, t.wMonth, t.wDay,
-             t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, GetCurrentThreadId());
+    std::string entry = Stamp();
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_running)
         return;
@@ -54,17 +50,31 @@ void TraceLog::Queue(const char* line)
         ++m_dropped;
         return;
     }
-    std::string entry = stamp;
-    if (m_dropped) {
-        entry += "(" + std::to_string(m_dropped) + " lines dropped) ";
-        m_dropped = 0;
-    }
-    entry += line;
-    entry += "\r\n";
+    entry += TakeDropCount() + line + "\r\n";
     const bool wasEmpty = m_queue.empty();
     m_queue.push_back(std::move(entry));
     if (wasEmpty)
         SetEvent(m_hWake);
+}
+
+std::string TraceLog::Stamp()
+{
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char stamp[64];
+    snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u tid %lu: ", t.wYear, t.wMonth, t.wDay,
+             t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, GetCurrentThreadId());
+    return stamp;
+}
+
+// "(N lines dropped) " once after drops; called with the queue locked.
+std::string TraceLog::TakeDropCount()
+{
+    if (!m_dropped)
+        return std::string();
+    const std::string count = "(" + std::to_string(m_dropped) + " lines dropped) ";
+    m_dropped = 0;
+    return count;
 }
 
 // The file is opened here, so that a folder that cannot be written leaves
@@ -133,6 +143,7 @@ DWORD WINAPI TraceLog::WriterThread(LPVOID param)
             break;
         }
     }
+    log.WriteLastDrops();
     log.CloseFile();
     if (log.m_hWake) {
         CloseHandle(log.m_hWake);
@@ -153,6 +164,18 @@ void TraceLog::WriteQueued()
             GiveUp();
             return;
         }
+}
+
+// Drops after the last line written are counted by a line of their own.
+void TraceLog::WriteLastDrops()
+{
+    std::string drops;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        drops = TakeDropCount();
+    }
+    if (!drops.empty() && m_hFile != INVALID_HANDLE_VALUE)
+        WriteLine(Stamp() + drops + "TraceLog : the log ends\r\n");
 }
 
 // A full file becomes the old one, replacing the one before.

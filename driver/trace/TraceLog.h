@@ -15,7 +15,7 @@
 
 class TraceLog {
 public:
-    static const size_t kMaxQueuedLines = 1024;
+    static constexpr size_t kMaxQueuedLines = 1024;
 
     // Turns the log on or off as the user's switch says. It takes the trace
     // lines only when no one else (a test, a tool) has installed a sink.
@@ -29,6 +29,9 @@ private:
     bool Start();
     void Stop();
     void Queue(const char* line);
+    static std::string Stamp();
+    std::string TakeDropCount();
+    void WriteLastDrops();
     void WriteQueued();
     bool WriteLine(const std::string& line);
     bool OpenFile();
