@@ -82,6 +82,7 @@ TEST_F(SetupPackage, InstallsTheDriverAndItsKeyMapIntoTheJawsFolder)
     EXPECT_TRUE(ReadBytes(In("kvbrl.ini")) == ReadBytes(SourceDir() + "\\driver\\keys\\kvbrl.ini"));
     // The key map checker beside it checks the installed key map by default.
     EXPECT_EQ(RunProgram("\"" + In("vkkeys.exe") + "\" check"), 0);
+    EXPECT_EQ(RunProgram("\"" + In("vkdiag.exe") + "\" --help"), 0);
     EXPECT_TRUE(FileExists(In(kUninstaller)));
     EXPECT_TRUE(UninstallEntryExists());
     // The installed driver loads in the screen-reader stand-in and answers.
@@ -98,6 +99,7 @@ TEST_F(SetupPackage, UninstallerTakesBackExactlyWhatWasInstalled)
     EXPECT_FALSE(FileExists(In("VK.JLB")));
     EXPECT_FALSE(FileExists(In("kvbrl.ini")));
     EXPECT_FALSE(FileExists(In("vkkeys.exe")));
+    EXPECT_FALSE(FileExists(In("vkdiag.exe")));
     EXPECT_FALSE(FileExists(In(kUninstaller)));
     EXPECT_EQ(ReadBytes(In("Other.JLB")), "another maker's driver");
     EXPECT_TRUE(FolderExists(folder));

@@ -7,9 +7,10 @@
 ; Windows, where the 64-bit driver cannot load. Runs silently with /S.
 ; The uninstaller removes exactly what the setup put there.
 ;
-; vkkeys.exe, the key map checker, goes beside them.
+; vkkeys.exe, the key map checker, and vkdiag.exe, which finds the display
+; and writes a report for support, go beside them.
 ;
-; makensis -DPRODUCT_VERSION=... -DVK_JLB=... -DKVBRL_INI=... -DVKKEYS_EXE=... -DPELLACORE_DLL=...
+; makensis -DPRODUCT_VERSION=... -DVK_JLB=... -DKVBRL_INI=... -DVKKEYS_EXE=... -DVKDIAG_EXE=... -DPELLACORE_DLL=...
 ;          -DSETUP_ICON=... -DOUTFILE=... [-DSIGN_FILE=command that signs the file it is given]
 
 Unicode true
@@ -141,6 +142,7 @@ Section "Driver"
     File "/oname=VK.JLB" "${VK_JLB}"
     File "/oname=kvbrl.ini" "${KVBRL_INI}"
     File "/oname=vkkeys.exe" "${VKKEYS_EXE}"
+    File "/oname=vkdiag.exe" "${VKDIAG_EXE}"
 
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "$(ProductName)"
@@ -159,6 +161,7 @@ Section "Uninstall"
     Delete "$INSTDIR\VK.JLB"
     Delete "$INSTDIR\kvbrl.ini"
     Delete "$INSTDIR\vkkeys.exe"
+    Delete "$INSTDIR\vkdiag.exe"
     Delete "$INSTDIR\${UNINSTALLER}"
     ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "FolderCreated"
     ${If} $0 == 1
