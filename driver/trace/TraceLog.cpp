@@ -8,6 +8,7 @@
 namespace {
 // Longer than any wait for one write; a writer stuck on a dead disk is left behind.
 const DWORD kStopWaitMs = 2000;
+const DWORD kWriteEveryMs = 100;
 }
 
 // Never destroyed: the library may be unloaded with the writer still ending.
@@ -51,9 +52,10 @@ void TraceLog::Queue(const char* line)
         return;
     }
     entry += TakeDropCount() + line + "\r\n";
-    const bool wasEmpty = m_queue.empty();
     m_queue.push_back(std::move(entry));
-    if (wasEmpty)
+    // The writer looks every kWriteEveryMs; only a queue filling up wakes it
+    // early, so a key costs no system call here.
+    if (m_queue.size() == kMaxQueuedLines / 2)
         SetEvent(m_hWake);
 }
 
@@ -135,7 +137,7 @@ DWORD WINAPI TraceLog::WriterThread(LPVOID param)
 {
     TraceLog& log = Instance();
     for (;;) {
-        WaitForSingleObject(log.m_hWake, INFINITE);
+        WaitForSingleObject(log.m_hWake, kWriteEveryMs);
         log.WriteQueued();
         std::lock_guard<std::mutex> lock(log.m_mutex);
         if (log.m_stopping || !log.m_running) {
@@ -143,6 +145,7 @@ DWORD WINAPI TraceLog::WriterThread(LPVOID param)
             break;
         }
     }
+    log.WriteQueued();  // what came while the last batch was written
     log.WriteLastDrops();
     log.CloseFile();
     if (log.m_hWake) {
