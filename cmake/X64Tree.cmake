@@ -7,7 +7,7 @@ set(VK_X64_BIN ${VK_X64_TREE}/bin)
 add_custom_target(x86_64_tree ALL
     COMMAND ${CMAKE_COMMAND} -DVK_SOURCE=${CMAKE_SOURCE_DIR} -DVK_X64_TREE=${VK_X64_TREE}
         -P ${CMAKE_CURRENT_LIST_DIR}/build-x86_64.cmake
-    BYPRODUCTS ${VK_X64_BIN}/VK.JLB ${VK_X64_BIN}/DPInst_x64.exe ${VK_X64_BIN}/vkkeys.exe
+    BYPRODUCTS ${VK_X64_BIN}/VK.JLB ${VK_X64_BIN}/DPInst_x64.exe ${VK_X64_BIN}/vkkeys.exe ${VK_X64_BIN}/vkdiag.exe
     USES_TERMINAL
     COMMENT "Bringing the 64-bit tree ${VK_X64_TREE} up to date"
     VERBATIM)

@@ -3,6 +3,7 @@
 #include "CBrailleDisplayDriver.h"
 #include "BrailleThreadEvents.h"
 #include "Trace.h"
+#include "TraceLog.h"
 
 #include <process.h>
 #include <new>
@@ -73,6 +74,7 @@ thread_local HANDLE t_hReceiveReset = nullptr;
 BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks,
                                  const char* lpszDisplayName, const char* lpszDriverName)
 {
+    TraceLog::FollowSwitch();
     Trace("CBrailleDisplayDriver::Open -> %s", lpszPort ? lpszPort : "(null)");
     if (!EnterCall("Open"))
         return FALSE;

@@ -163,17 +163,18 @@ void CBrailleDisplayDriver::DeliverKeyCombination(IBrailleDriverCallbacks* callb
     } else if (woBrailleDots) {
         const WORD wChar = callbacks->DotsToChar(this, static_cast<WORD>(woBrailleDots & 0xFF));
         ch = static_cast<BYTE>(wChar & 0xFF);
-        Trace("m_pCallbacks->DotsToChar : woBrailleDots = %X -> wChar = %c", woBrailleDots, ch);
+        // Which character, or its dots, is the user's own text: not traced.
+        Trace("m_pCallbacks->DotsToChar : a character");
     }
     if (nKeyCombLen > 0) {
+        Trace("m_pCallbacks->ProcessBrailleCommandKeys : szKeyComb = %s%s, nRoutingKey = %d", szKeyComb,
+              ch && nKeyCombLen < kMaxNameForCharacter ? "+(a character)" : "", nRoutingIndex);
         if (ch && nKeyCombLen < kMaxNameForCharacter) {
             szKeyComb[nKeyCombLen] = '+';
             szKeyComb[nKeyCombLen + 1] = static_cast<char>(ch);
             szKeyComb[nKeyCombLen + 2] = '\0';
             nKeyCombLen += 2;
         }
-        Trace("m_pCallbacks->ProcessBrailleCommandKeys : szKeyComb = %s, nRoutingKey = %d", szKeyComb,
-              nRoutingIndex);
         callbacks->ProcessBrailleCommandKeys(this, szKeyComb, nRoutingIndex);
     } else if (ch) {
         DeliverTypedKey(callbacks, ch);
@@ -194,7 +195,7 @@ int CBrailleDisplayDriver::DeliverTypedKey(IBrailleDriverCallbacks* callbacks, B
     record[0] = static_cast<BYTE>(t & 0xFF);
     record[2] = static_cast<BYTE>((t >> 8) & 0xFF);
     record[1] = static_cast<BYTE>(record[2] ^ record[0] ^ byKey);
-    Trace("CBrailleDisplayDriver::EncodedTypeKey : byKey = %c", byKey);
+    Trace("CBrailleDisplayDriver::EncodedTypeKey : a character typed");
     if (!callbacks)
         return 0;
     return callbacks->ProcessEncodedTypeKey(this, record, 3);

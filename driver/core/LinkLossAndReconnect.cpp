@@ -5,6 +5,7 @@
 #include "CBrailleDisplayDriver.h"
 #include "BrailleThreadEvents.h"
 #include "Trace.h"
+#include "TraceLog.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ void CBrailleDisplayDriver::MarkLost(const char* why)
 // reader keeps the cell count it learned at Open.
 bool CBrailleDisplayDriver::Reconnect()
 {
+    TraceLog::FollowSwitch();
     if (!ForgetReceiveState())
         return false;
     for (const std::string& port : PortCandidates(m_sOpenPort)) {

@@ -61,11 +61,19 @@ DWORD RoutingIndexOf(const BYTE* table)
     return index;
 }
 
+// The dot keys pressed spell what the user types, even counted: only the
+// other keys are traced here (the combination is traced when translated).
+void TraceKey(const char* where, BYTE keyCode)
+{
+    if (GroupOf(keyCode) != KeyGroup::D)
+        Trace("%s -> keyCode = %u", where, keyCode);
+}
+
 }  // namespace
 
 bool CCellivantaDisplay::ProcessKeyDownMsg(BYTE keyCode)
 {
-    Trace("CCellivantaDisplay::ProcessKeyDownMsg -> keyCode = %u", keyCode);
+    TraceKey("CCellivantaDisplay::ProcessKeyDownMsg", keyCode);
     m_keyPressed[keyCode] = 1;
     m_keyInCombination[keyCode] = 1;
     if (m_captureGroup == CaptureNone)
@@ -98,7 +106,7 @@ bool CCellivantaDisplay::ProcessKeyDownMsg(BYTE keyCode)
 // up; D7, D8 and the space key do not hold a D combination open.
 bool CCellivantaDisplay::ProcessKeyUpMsg(BYTE keyCode)
 {
-    Trace("CCellivantaDisplay::ProcessKeyUpMsg -> keyCode = %u", keyCode);
+    TraceKey("CCellivantaDisplay::ProcessKeyUpMsg", keyCode);
     m_keyPressed[keyCode] = 0;
     bool complete = false;
     switch (m_captureGroup) {

@@ -36,9 +36,9 @@ bool TranslateRecord(CKeyCombination& record, const char* szIniFileName, char* s
                                  woBrailleDots, isModifier))
         return false;
     Trace("CSerialBrailleDisplay::TranslateKeyCombinationForJaws -> szIniFileName = %s, szKeyComb = %s, "
-          "nKeyCombLen = %d, nRoutingIndex = %d, woBrailleDots = 0x%X",
+          "nKeyCombLen = %d, nRoutingIndex = %d, dots: %s",
           OrNull(szIniFileName), nKeyCombLen > 0 || isModifier ? szKeyComb : "", nKeyCombLen, nRoutingIndex,
-          woBrailleDots);
+          woBrailleDots ? "yes" : "no");  // the dots are the typed character
     if (isModifier) {
         pending = szKeyComb;  // a later modifier replaces it
         return false;
@@ -90,9 +90,9 @@ bool CSerialBrailleDisplay::TranslateKeyCombinationForWindowEyes(DWORD& key1, DW
     std::unique_ptr<CKeyCombination> record = std::move(m_keyCombinationQueue.front());
     m_keyCombinationQueue.pop_front();
     bool result = record->GetKeysForWindowEyes(key1, key2, routingKey, doubleRoutingKey, routingOverStatusCell);
-    Trace("CSerialBrailleDisplay::TranslateKeyCombinationForWindowEyes -> key1 = %X, key2 = %X, routingKey = %X, "
+    // The key sets hold the dots typed: only the routing keys are traced.
+    Trace("CSerialBrailleDisplay::TranslateKeyCombinationForWindowEyes -> routingKey = %X, "
           "doubleRoutingKey = %X, routingOverStatusCell = %X",
-          static_cast<unsigned>(key1), static_cast<unsigned>(key2), static_cast<unsigned>(routingKey),
-          static_cast<unsigned>(doubleRoutingKey), routingOverStatusCell);
+          static_cast<unsigned>(routingKey), static_cast<unsigned>(doubleRoutingKey), routingOverStatusCell);
     return result;
 }

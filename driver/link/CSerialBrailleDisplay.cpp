@@ -23,6 +23,7 @@ bool CSerialBrailleDisplay::ConnectTo(const char* portName)
         Trace("CSerialBrailleDisplay::ConnectTo Failed: COM Start failed");
         return false;
     }
+    m_claim.Take(portName);
     Trace("CSerialBrailleDisplay::ConnectTo Succeeded on %s", portName);
     return true;
 }
@@ -35,6 +36,7 @@ bool CSerialBrailleDisplay::Disconnect()
         Trace("CSerialBrailleDisplay::Disconnect failed");
         return false;
     }
+    m_claim.Release();
     return true;
 }
 

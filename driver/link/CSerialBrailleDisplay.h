@@ -5,6 +5,7 @@
 
 #include "CSerialCommHelper.h"
 #include "CKeyCombination.h"
+#include "PortClaim.h"
 
 #include <windows.h>
 #include <deque>
@@ -89,4 +90,6 @@ protected:
 
 private:
     bool ReadReceived(std::string& received);
+
+    PortClaim m_claim;  // held while connected
 };

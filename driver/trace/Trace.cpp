@@ -20,10 +20,16 @@ void Trace(const char* format, ...)
     sink(line);
 }
 
-// The trace file is named but never written.
+// The file is only named here; the user's log (TraceLog) writes it when
+// the user turned it on.
 void TraceInit(const char* /*fileName*/) {}
 
 TraceSink SetTraceSink(TraceSink sink)
 {
     return g_sink.exchange(sink);
+}
+
+bool ReplaceTraceSink(TraceSink expected, TraceSink desired)
+{
+    return g_sink.compare_exchange_strong(expected, desired);
 }

@@ -15,6 +15,46 @@ const char kUninstaller[] = "Uninstall Cellivanta VK.exe";
 
 using SetupPackage = SetupFixture;
 
+TEST_F(SetupPackage, InstallsTheDriverAndItsToolsIntoTheJawsFolder)
+{
+    ASSERT_EQ(RunSetup(), 0);
+    EXPECT_TRUE(ReadBytes(In("VK.JLB")) == ReadBytes(Bin64Dir() + "\\VK.JLB")) << "VK.JLB differs from the build";
+    EXPECT_TRUE(ReadBytes(In("kvbrl.ini")) == ReadBytes(SourceDir() + "\\driver\\keys\\kvbrl.ini"));
+    // The key map checker beside it checks the installed key map by default.
+    EXPECT_EQ(RunProgram("\"" + In("vkkeys.exe") + "\" check"), 0);
+    EXPECT_EQ(RunProgram("\"" + In("vkdiag.exe") + "\" --help"), 0);
+    EXPECT_TRUE(FileExists(In(kUninstaller)));
+    EXPECT_TRUE(UninstallEntryExists());
+    // The installed driver loads in the screen-reader stand-in and answers.
+    EXPECT_EQ(RunProgram("\"" + Bin64Dir() + "\\vkhost.exe\" --driver \"" + In("VK.JLB") + "\" info"), 0);
+}
+
+TEST_F(SetupPackage, UninstallerTakesBackExactlyWhatWasInstalled)
+{
+    // Another maker's driver shares the folder; it must survive.
+    WriteBytes(In("Other.JLB"), "another maker's driver");
+    ASSERT_EQ(RunSetup(), 0);
+    ASSERT_TRUE(FileExists(In("VK.JLB")));
+    Uninstall();
+    for (const char* name : {"VK.JLB", "kvbrl.ini", "vkkeys.exe", "vkdiag.exe", kUninstaller})
+        EXPECT_FALSE(FileExists(In(name))) << name;
+    EXPECT_EQ(ReadBytes(In("Other.JLB")), "another maker's driver");
+    EXPECT_TRUE(FolderExists(folder));
+}
+
+TEST_F(SetupPackage, AFolderItMadeGoesWithTheUninstall)
+{
+    const std::string made = folder + "\\not yet there";
+    SetJawsFolder(made);
+    ASSERT_EQ(RunSetup(), 0);
+    // A repair finds the folder there; the setup still made it.
+    ASSERT_EQ(RunSetup(), 0);
+    ASSERT_TRUE(FileExists(made + "\\VK.JLB"));
+    folder = made;
+    Uninstall();
+    EXPECT_TRUE(WaitFor([&] { return !FolderExists(made); }, 10000));
+}
+
 // A silent setup logs into a new folder it made itself in the temporary
 // folder: a file planted at a predictable name (a link, for an elevated
 // setup) is never written.

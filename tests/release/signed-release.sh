@@ -112,7 +112,7 @@ rc=0; wine "$(find "$unpacked" -name Setup.exe)" /S >/dev/null 2>&1 || rc=$?
 wine reg delete "$jaws_key" /f /reg:64 >/dev/null 2>&1 || true
 wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\CellivantaVK' /f >/dev/null 2>&1 || true
 if [ $rc != 0 ]; then echo "Setup.exe /S exited with $rc" >&2; status=1; fi
-verify "$installed/VK.JLB" "$installed/vkkeys.exe" "$installed/Uninstall Cellivanta VK.exe"
+verify "$installed/VK.JLB" "$installed/vkkeys.exe" "$installed/vkdiag.exe" "$installed/Uninstall Cellivanta VK.exe"
 rm -rf "$installed"
 
 echo "== the installer tests on the signed setup package and tool =="

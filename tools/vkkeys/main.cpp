@@ -9,6 +9,7 @@
 // braille display).
 #include "KeyMapChecker.h"
 #include "KeyMapLister.h"
+#include "KeyMapReport.h"
 #include "LineWriter.h"
 
 #include <windows.h>
@@ -76,20 +77,8 @@ bool ParseOptions(int argc, char** argv, Options& options)
 
 int Check(const Options& options)
 {
-    KeyMapChecker checker;
     LineWriter out(stdout, options.width);
-    int errors = 0, warnings = 0;
-    for (const KeyMapChecker::Finding& f : checker.Check(options.path)) {
-        const std::string where = options.shownName + (f.line ? ":" + std::to_string(f.line) : "") + ": ";
-        out.Line(where + (f.error ? "" : "warning: ") + f.text);
-        ++(f.error ? errors : warnings);
-    }
-    if (errors + warnings == 0)
-        out.Line(options.shownName + ": OK, " + std::to_string(checker.Chords().size()) + " chords");
-    else
-        out.Line(options.shownName + ": " + std::to_string(errors) + (errors == 1 ? " error, " : " errors, ") +
-                 std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings"));
-    return errors ? 1 : 0;
+    return KeyMapReport::Write(options.path, options.shownName, out) ? 1 : 0;
 }
 
 int List(const Options& options)

@@ -7,7 +7,8 @@
 ; Windows, where the 64-bit driver cannot load. Runs silently with /S.
 ; The uninstaller removes exactly what the setup put there.
 ;
-; vkkeys.exe, the key map checker, goes beside them.
+; vkkeys.exe, the key map checker, and vkdiag.exe, which finds the display
+; and writes a report for support, go beside them.
 ;
 ; Updating: kvbrl.ini is the user's once they change it. The setup records the
 ; SHA-256 of the key map it installed; a key map that matches it (or any key
@@ -23,7 +24,7 @@
 ; the user's temporary folder: an elevated process must never append to a
 ; file at a path another program of the user could have turned into a link.
 ;
-; makensis -DPRODUCT_VERSION=... -DVK_JLB=... -DKVBRL_INI=... -DVKKEYS_EXE=... -DPELLACORE_DLL=...
+; makensis -DPRODUCT_VERSION=... -DVK_JLB=... -DKVBRL_INI=... -DVKKEYS_EXE=... -DVKDIAG_EXE=... -DPELLACORE_DLL=...
 ;          -DSETUP_ICON=... -DOUTFILE=... [-DSIGN_FILE=command that signs the file it is given]
 
 Unicode true
@@ -479,6 +480,7 @@ FunctionEnd
 Function RemoveNewFiles
     Delete "$INSTDIR\VK.JLB.part"
     Delete "$INSTDIR\vkkeys.exe.part"
+    Delete "$INSTDIR\vkdiag.exe.part"
     Delete "$INSTDIR\${KEYMAP}.part"
 FunctionEnd
 
@@ -541,6 +543,7 @@ Section "Driver"
     ClearErrors
     File "/oname=VK.JLB.part" "${VK_JLB}"
     File "/oname=vkkeys.exe.part" "${VKKEYS_EXE}"
+    File "/oname=vkdiag.exe.part" "${VKDIAG_EXE}"
     File "/oname=${KEYMAP}.part" "${KVBRL_INI}"
     ${If} ${Errors}
         Call RemoveNewFiles
@@ -550,6 +553,7 @@ Section "Driver"
     ; The driver first: it is what the user runs.
     !insertmacro ReplaceFile "VK.JLB" "$INSTDIR\VK.JLB.part"
     !insertmacro ReplaceFile "vkkeys.exe" "$INSTDIR\vkkeys.exe.part"
+    !insertmacro ReplaceFile "vkdiag.exe" "$INSTDIR\vkdiag.exe.part"
     Call InstallKeyMap
 
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
@@ -592,6 +596,8 @@ Section "Uninstall"
     Delete "$INSTDIR\VK.JLB.old-*"
     Delete "$INSTDIR\vkkeys.exe"
     Delete "$INSTDIR\vkkeys.exe.old-*"
+    Delete "$INSTDIR\vkdiag.exe"
+    Delete "$INSTDIR\vkdiag.exe.old-*"
     Delete "$INSTDIR\${KEYMAP}.new"
     ${If} ${FileExists} "$INSTDIR\${KEYMAP}"
         StrCpy $HashPath "$INSTDIR\${KEYMAP}"

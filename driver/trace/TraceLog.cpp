@@ -1,0 +1,237 @@
+#include "TraceLog.h"
+
+#include "LogSettings.h"
+#include "Trace.h"
+
+#include <cstdio>
+
+namespace {
+// Longer than any wait for one write; a writer stuck on a dead disk is left behind.
+const DWORD kStopWaitMs = 2000;
+const DWORD kWriteEveryMs = 100;
+}
+
+// Never destroyed: the library may be unloaded with the writer still ending.
+TraceLog& TraceLog::Instance()
+{
+    static TraceLog* log = new TraceLog;
+    return *log;
+}
+
+void TraceLog::FollowSwitch()
+{
+    static std::mutex switching;  // Open and a reconnection may meet here
+    std::lock_guard<std::mutex> lock(switching);
+    TraceLog& log = Instance();
+    if (!LogSettings::IsOn()) {
+        if (ReplaceTraceSink(Sink, nullptr) || log.m_hThread)
+            log.Stop();
+        return;
+    }
+    if (log.m_running || !log.Start())
+        return;
+    if (!ReplaceTraceSink(nullptr, Sink))
+        log.Stop();  // someone else reads the lines
+}
+
+void TraceLog::Sink(const char* line)
+{
+    Instance().Queue(line);
+}
+
+// The time and thread are taken here, where the line happens; the disk is
+// the writer's.
+void TraceLog::Queue(const char* line)
+{
+    std::string entry = Stamp();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_running)
+        return;
+    if (m_queue.size() >= kMaxQueuedLines) {
+        ++m_dropped;
+        return;
+    }
+    entry += TakeDropCount() + line + "\r\n";
+    m_queue.push_back(std::move(entry));
+    // The writer looks every kWriteEveryMs; only a queue filling up wakes it
+    // early, so a key costs no system call here.
+    if (m_queue.size() == kMaxQueuedLines / 2)
+        SetEvent(m_hWake);
+}
+
+std::string TraceLog::Stamp()
+{
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char stamp[64];
+    snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u tid %lu: ", t.wYear, t.wMonth, t.wDay,
+             t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, GetCurrentThreadId());
+    return stamp;
+}
+
+// "(N lines dropped) " once after drops; called with the queue locked.
+std::string TraceLog::TakeDropCount()
+{
+    if (!m_dropped)
+        return std::string();
+    const std::string count = "(" + std::to_string(m_dropped) + " lines dropped) ";
+    m_dropped = 0;
+    return count;
+}
+
+// The file is opened here, so that a folder that cannot be written leaves
+// the log off at once.
+bool TraceLog::Start()
+{
+    if (m_hThread)
+        Stop();  // a writer that gave up
+    m_path = LogSettings::FilePath();
+    if (m_path.empty())
+        return false;
+    CreateDirectoryA(LogSettings::Folder().c_str(), nullptr);
+    if (!OpenFile())
+        return false;
+    m_hWake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    // The writer holds the library loaded until it has ended.
+    HMODULE self = nullptr;
+    if (!m_hWake || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                        reinterpret_cast<LPCSTR>(&TraceLog::WriterThread), &self)) {
+        DropStart();
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = true;
+        m_stopping = false;
+        m_dropped = 0;
+    }
+    m_hThread = CreateThread(nullptr, 0, WriterThread, self, 0, nullptr);
+    if (!m_hThread) {
+        FreeLibrary(self);
+        DropStart();
+        return false;
+    }
+    return true;
+}
+
+// Writes what was queued, then ends.
+void TraceLog::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    if (m_hWake)
+        SetEvent(m_hWake);
+    if (m_hThread) {
+        WaitForSingleObject(m_hThread, kStopWaitMs);
+        CloseHandle(m_hThread);
+        m_hThread = nullptr;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_running = false;
+    m_queue.clear();
+}
+
+DWORD WINAPI TraceLog::WriterThread(LPVOID param)
+{
+    TraceLog& log = Instance();
+    for (;;) {
+        WaitForSingleObject(log.m_hWake, kWriteEveryMs);
+        log.WriteQueued();
+        std::lock_guard<std::mutex> lock(log.m_mutex);
+        if (log.m_stopping || !log.m_running) {
+            log.m_running = false;  // no line touches the wake event any more
+            break;
+        }
+    }
+    log.WriteQueued();  // what came while the last batch was written
+    log.WriteLastDrops();
+    log.CloseFile();
+    if (log.m_hWake) {
+        CloseHandle(log.m_hWake);
+        log.m_hWake = nullptr;
+    }
+    FreeLibraryAndExitThread(static_cast<HMODULE>(param), 0);
+}
+
+void TraceLog::WriteQueued()
+{
+    std::vector<std::string> batch;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        batch.swap(m_queue);
+    }
+    for (const std::string& line : batch)
+        if (!WriteLine(line)) {
+            GiveUp();
+            return;
+        }
+}
+
+// Drops after the last line written are counted by a line of their own.
+void TraceLog::WriteLastDrops()
+{
+    std::string drops;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        drops = TakeDropCount();
+    }
+    if (!drops.empty() && m_hFile != INVALID_HANDLE_VALUE)
+        WriteLine(Stamp() + drops + "TraceLog : the log ends\r\n");
+}
+
+// A full file becomes the old one, replacing the one before.
+bool TraceLog::WriteLine(const std::string& line)
+{
+    if (m_fileBytes > 0 && m_fileBytes + line.size() > LogSettings::kMaxFileBytes) {
+        CloseFile();
+        MoveFileExA(m_path.c_str(), (m_path + LogSettings::kOldFileSuffix).c_str(), MOVEFILE_REPLACE_EXISTING);
+        if (!OpenFile())
+            return false;
+    }
+    DWORD written = 0;
+    if (!WriteFile(m_hFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
+        written != line.size())
+        return false;
+    m_fileBytes += written;
+    return true;
+}
+
+// Others may read it (vkdiag) or remove it while it is open.
+bool TraceLog::OpenFile()
+{
+    m_hFile = CreateFileA(m_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_hFile == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(m_hFile, &size);
+    m_fileBytes = static_cast<unsigned long long>(size.QuadPart);
+    return true;
+}
+
+void TraceLog::CloseFile()
+{
+    if (m_hFile != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hFile);
+    m_hFile = INVALID_HANDLE_VALUE;
+}
+
+void TraceLog::DropStart()
+{
+    GiveUp();
+    if (m_hWake)
+        CloseHandle(m_hWake);
+    m_hWake = nullptr;
+}
+
+// Logging goes off with nothing else changed: the lines go nowhere again.
+void TraceLog::GiveUp()
+{
+    ReplaceTraceSink(Sink, nullptr);
+    CloseFile();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_running = false;
+    m_queue.clear();
+}
