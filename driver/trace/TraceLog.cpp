@@ -18,25 +18,41 @@ TraceLog& TraceLog::Instance()
     return *log;
 }
 
+// Nothing may leave the driver: memory running out here leaves the log as it was.
 void TraceLog::FollowSwitch()
 {
-    static std::mutex switching;  // Open and a reconnection may meet here
-    std::lock_guard<std::mutex> lock(switching);
-    TraceLog& log = Instance();
-    if (!LogSettings::IsOn()) {
-        if (ReplaceTraceSink(Sink, nullptr) || log.m_hThread)
-            log.Stop();
-        return;
+    try {
+        static std::mutex switching;  // Open and a reconnection may meet here
+        std::lock_guard<std::mutex> lock(switching);
+        Instance().Follow(LogSettings::IsOn());
+    } catch (...) {
     }
-    if (log.m_running || !log.Start())
-        return;
-    if (!ReplaceTraceSink(nullptr, Sink))
-        log.Stop();  // someone else reads the lines
 }
 
+void TraceLog::Follow(bool on)
+{
+    if (!on) {
+        if (ReplaceTraceSink(Sink, nullptr) || m_hThread)
+            Stop();
+        return;
+    }
+    if (m_running || !Start())
+        return;
+    if (!ReplaceTraceSink(nullptr, Sink))
+        Stop();  // someone else reads the lines
+}
+
+// A line that cannot be stamped or queued for want of memory is counted as dropped.
 void TraceLog::Sink(const char* line)
 {
-    Instance().Queue(line);
+    TraceLog& log = Instance();
+    try {
+        log.Queue(line);
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(log.m_mutex);
+        if (log.m_running)
+            ++log.m_dropped;
+    }
 }
 
 // The time and thread are taken here, where the line happens; the disk is
@@ -162,23 +178,30 @@ void TraceLog::WriteQueued()
         std::lock_guard<std::mutex> lock(m_mutex);
         batch.swap(m_queue);
     }
-    for (const std::string& line : batch)
-        if (!WriteLine(line)) {
-            GiveUp();
-            return;
-        }
+    try {
+        for (const std::string& line : batch)
+            if (!WriteLine(line)) {
+                GiveUp();
+                return;
+            }
+    } catch (...) {
+        GiveUp();  // out of memory on the writer's own thread: the log goes off
+    }
 }
 
 // Drops after the last line written are counted by a line of their own.
 void TraceLog::WriteLastDrops()
 {
-    std::string drops;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        drops = TakeDropCount();
+    try {
+        std::string drops;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            drops = TakeDropCount();
+        }
+        if (!drops.empty() && m_hFile != INVALID_HANDLE_VALUE)
+            WriteLine(Stamp() + drops + "TraceLog : the log ends\r\n");
+    } catch (...) {
     }
-    if (!drops.empty() && m_hFile != INVALID_HANDLE_VALUE)
-        WriteLine(Stamp() + drops + "TraceLog : the log ends\r\n");
 }
 
 // A full file becomes the old one, replacing the one before.

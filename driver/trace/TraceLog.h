@@ -26,6 +26,7 @@ private:
     static void Sink(const char* line);
     static DWORD WINAPI WriterThread(LPVOID param);
 
+    void Follow(bool on);
     bool Start();
     void Stop();
     void Queue(const char* line);
