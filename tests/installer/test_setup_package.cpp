@@ -3,6 +3,7 @@
 // braille drivers of other makers, or stops with its message when there is
 // none; it closes the PC emulator first; its uninstaller takes back exactly
 // what it put there.
+#include "ScopedRegistryKey.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -17,32 +18,6 @@ const char kJawsKey[] = "Software\\Freedom Scientific\\ThirdPartyBraille\\1.0";
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\CellivantaVK";
 const char kUninstaller[] = "Uninstall Cellivanta VK.exe";
 
-// JAWS records its folder in the 64-bit view, also for 32-bit readers.
-void SetJawsFolder(const std::string& folder)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJawsKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "Target", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                   static_cast<DWORD>(folder.size() + 1));
-    RegCloseKey(key);
-}
-
-void RemoveJawsFolder()
-{
-    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kJawsKey, KEY_WOW64_64KEY, 0);
-}
-
-bool UninstallEntryExists()
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 int RunSetup(const char* parameters = "/S")
 {
     return RunProgram("\"" + BinDir() + "\\Setup.exe\" " + parameters);
@@ -55,12 +30,12 @@ protected:
         folder = FreshDir("jaws-drivers");
         SetJawsFolder(folder);
     }
-    void TearDown() override
-    {
-        RemoveJawsFolder();
-        RemoveTree(folder);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
-    }
+    void TearDown() override { RemoveTree(folder); }
+
+    // JAWS records its folder in the 64-bit view, also for 32-bit readers.
+    void SetJawsFolder(const std::string& target) { m_jawsKey.SetText("", "Target", target); }
+    void RemoveJawsFolder() { m_jawsKey.Delete(); }
+    bool UninstallEntryExists() const { return m_uninstallKey.Exists(); }
 
     std::string In(const char* name) const { return folder + "\\" + name; }
 
@@ -73,6 +48,10 @@ protected:
     }
 
     std::string folder;
+
+private:
+    ScopedRegistryKey m_jawsKey{kJawsKey};
+    ScopedRegistryKey m_uninstallKey{kUninstallKey, 0};
 };
 
 TEST_F(SetupPackage, InstallsTheDriverAndItsKeyMapIntoTheJawsFolder)
