@@ -144,6 +144,7 @@ TEST_F(DisplayTest, ReconnectionKeepsTheSizeAndTheImage)
     ASSERT_TRUE(Connect());
     ASSERT_TRUE(Handshake());
     ASSERT_TRUE(Show(Cells(40, 3)));
+    ASSERT_TRUE(m_sim.WaitForFrames(2, 2000)) << "the line never left";  // after the init request
     ASSERT_TRUE(m_display.Disconnect());
     EXPECT_FALSE(m_display.IsConnected());
     ASSERT_TRUE(Connect());
