@@ -200,21 +200,28 @@ TEST_F(BrailleOutputTest, SleepBlanksAndDisconnectsWakeRestores)
 
 // Sleep returns only once its own command ran, not when a line queued before
 // it was shown: a wake made straight after must find the display asleep, so
-// the display is blanked and then given the newest line back.
+// the display is blanked and then given the newest line back. Lines may be
+// merged on the way, and on a loaded machine a frame whose write overran its
+// bound is dropped: one of three tries must show blank, newest line, marker.
 TEST_F(BrailleOutputTest, SleepBehindQueuedLinesReturnsAfterItsOwnCommand)
 {
     ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
-    display->ClearFrames();
     const std::string lines[2] = {std::string(40, '\x01'), std::string(40, '\x02')};
-    for (int i = 0; i < 100; ++i)
-        ASSERT_TRUE(driver->ShowText(lines[i % 2].data(), 40));
-    ASSERT_TRUE(driver->Sleep(TRUE));
-    ASSERT_TRUE(driver->Sleep(FALSE));
-    // Lines may be merged on the way; the blank and the newest line end it.
-    ASSERT_TRUE(PumpUntil([&] {
+    bool shown = false;
+    for (char marker = '\x07'; marker < '\x0A' && !shown; ++marker) {
+        display->ClearFrames();
+        for (int i = 0; i < 100; ++i)
+            ASSERT_TRUE(driver->ShowText(lines[i % 2].data(), 40));
+        ASSERT_TRUE(driver->Sleep(TRUE));
+        ASSERT_TRUE(driver->Sleep(FALSE));
+        const std::string next(1, marker);
+        ASSERT_TRUE(driver->ShowText(next.data(), 1)) << "the display was left asleep";
+        ASSERT_TRUE(AwaitLastCells(CellsFrame(next), 10000));
         const auto frames = CellPayloads();
-        return frames.size() >= 2 && frames[frames.size() - 2] == kBlank40 && frames.back() == CellsFrame(lines[1]);
-    }, 10000)) << display->FrameCount() << " frames: the display was never put to sleep and woken";
+        shown = frames.size() >= 3 && frames[frames.size() - 3] == kBlank40 &&
+                frames[frames.size() - 2] == CellsFrame(lines[1]);
+    }
+    EXPECT_TRUE(shown) << "the display was never put to sleep and woken with the newest line";
 }
 
 TEST_F(BrailleOutputTest, CloseEndsTheSessionAndCanBeRepeated)
