@@ -18,16 +18,6 @@ void AppendKeyNames(std::string& sKeyComb, DWORD bits, char prefix, int count)
 
 }  // namespace
 
-bool CCellivantaKeyCombination::GetKeysForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
-                                                     DWORD& doubleRoutingKey, BYTE& routingOverStatusCell)
-{
-    bool result = CKeyCombination::GetKeysForWindowEyes(key1, key2, routingKey, doubleRoutingKey,
-                                                        routingOverStatusCell);
-    if (m_cKeys != 0)
-        key1 |= m_cKeys << 13;
-    return result;
-}
-
 bool CCellivantaKeyCombination::IsTypingCombination()
 {
     return CKeyCombination::IsTypingCombination() && m_cKeys == 0;

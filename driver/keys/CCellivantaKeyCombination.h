@@ -5,8 +5,6 @@
 
 class CCellivantaKeyCombination : public CKeyCombination {
 public:
-    bool GetKeysForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey, DWORD& doubleRoutingKey,
-                              BYTE& routingOverStatusCell) override;
     bool IsTypingCombination() override;
     bool TranslateKeyCombination(std::string& sKeyComb) override;
     virtual void SetCKeys(DWORD bits) { m_cKeys = bits; }

@@ -22,22 +22,6 @@ bool FitsIn(const std::string& text, const char* buffer, int capacity)
 
 }  // namespace
 
-bool CKeyCombination::GetKeysForWindowEyes(DWORD& key1, DWORD& /*key2*/, DWORD& routingKey,
-                                           DWORD& /*doubleRoutingKey*/, BYTE& routingOverStatusCell)
-{
-    if (m_dKeys != 0)
-        key1 = m_dKeys;
-    if (m_routingKey != 0) {
-        routingKey = m_routingKey;
-    } else if (m_statusRoutingKey != 0) {
-        routingKey = m_statusRoutingKey;
-        routingOverStatusCell = 1;
-    }
-    if (m_tKeys != 0)
-        key1 |= m_tKeys << 9;
-    return true;
-}
-
 bool CKeyCombination::IsTypingCombination()
 {
     // D9 (space) alone types a space; D9 with a dot key is a command.

@@ -13,8 +13,6 @@ public:
     virtual void SetTKeys(DWORD bits) { m_tKeys = bits; }
     virtual void SetRoutingKey(DWORD index) { m_routingKey = index; }
     virtual void SetStatusRoutingKey(DWORD index) { m_statusRoutingKey = index; }
-    virtual bool GetKeysForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
-                                              DWORD& doubleRoutingKey, BYTE& routingOverStatusCell);
     virtual bool TranslateForJaws(const char* szIniFileName, const char* szPending, char* szKeyComb,
                                           int& nKeyCombLen, int& nRoutingIndex, WORD& woBrailleDots,
                                           BYTE& isModifier);

@@ -81,18 +81,3 @@ bool CSerialBrailleDisplay::TranslateKeyCombinationForJaws(const char* szIniFile
     }
 }
 
-bool CSerialBrailleDisplay::TranslateKeyCombinationForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
-                                                                 DWORD& doubleRoutingKey,
-                                                                 BYTE& routingOverStatusCell)
-{
-    if (m_keyCombinationQueue.empty())
-        return false;
-    std::unique_ptr<CKeyCombination> record = std::move(m_keyCombinationQueue.front());
-    m_keyCombinationQueue.pop_front();
-    bool result = record->GetKeysForWindowEyes(key1, key2, routingKey, doubleRoutingKey, routingOverStatusCell);
-    // The key sets hold the dots typed: only the routing keys are traced.
-    Trace("CSerialBrailleDisplay::TranslateKeyCombinationForWindowEyes -> routingKey = %X, "
-          "doubleRoutingKey = %X, routingOverStatusCell = %X",
-          static_cast<unsigned>(routingKey), static_cast<unsigned>(doubleRoutingKey), routingOverStatusCell);
-    return result;
-}

@@ -31,9 +31,6 @@ public:
     /*  8 */ virtual bool TranslateKeyCombinationForJaws(const char* szIniFileName, char* szKeyComb,
                                                           int& nKeyCombLen, int& nRoutingIndex,
                                                           WORD& woBrailleDots);
-    /*  9 */ virtual bool TranslateKeyCombinationForWindowEyes(DWORD& key1, DWORD& key2, DWORD& routingKey,
-                                                                DWORD& doubleRoutingKey,
-                                                                BYTE& routingOverStatusCell);
     virtual bool ProcessReceivedData();
     virtual bool ProcessReceivedData(HWND hWnd, UINT uMsg);
     virtual void ProcessReceivedByte(BYTE byte) = 0;

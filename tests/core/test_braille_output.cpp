@@ -1,14 +1,11 @@
 // Braille output as the screen reader sees it: VK.JLB loaded by name, the
 // display simulator on the other end of a real (pseudo) serial port.
-#include "DriverSession.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
+#include "FaultSession.h"
 
 namespace {
 
 const std::string kCells40(40, '\x3F');
+const std::vector<BYTE> kBlank40(40, 0);
 
 std::vector<BYTE> CellsFrame(const std::string& cells, size_t width = 40)
 {
@@ -18,47 +15,31 @@ std::vector<BYTE> CellsFrame(const std::string& cells, size_t width = 40)
     return payload;
 }
 
-class BrailleOutputTest : public ::testing::Test {
+class BrailleOutputTest : public faults::FaultSession {
 protected:
-    void SetUp() override
+    // The payloads of the cell frames received, in order.
+    std::vector<std::vector<BYTE>> CellPayloads() const
     {
-        driver = testenv::LoadDriver();
-        ASSERT_NE(driver, nullptr);
-        display = std::make_unique<DisplaySimulator>(1);
-        ASSERT_TRUE(display->IsOpen());
+        std::vector<std::vector<BYTE>> payloads;
+        for (const auto& frame : CellFrames())
+            payloads.push_back(frame.payload);
+        return payloads;
     }
-    void TearDown() override
+    // Waits until the last cell frame received holds these cells.
+    bool AwaitLastCells(const std::vector<BYTE>& cells, DWORD timeoutMs = 5000)
     {
-        if (driver) {
-            driver->Sleep(FALSE);
-            driver->Close();
-        }
+        return PumpUntil([&] {
+            const auto frames = CellFrames();
+            return !frames.empty() && frames.back().payload == cells;
+        }, timeoutMs);
     }
-    bool OpenOn(const std::string& port)
-    {
-        return driver->Open(port.c_str(), &callbacks, "Cellivanta VK", "C:\\Drivers\\VK.JLB");
-    }
-    // The frames of id 2 the display received since the last call.
-    std::vector<DisplaySimulator::Frame> CellFrames()
-    {
-        std::vector<DisplaySimulator::Frame> frames;
-        for (const auto& frame : display->Frames())
-            if (frame.id == 2)
-                frames.push_back(frame);
-        return frames;
-    }
-    void WaitQuiet() { PumpMessages(300); }
-
-    IBrailleDriver* driver = nullptr;
-    RecordingCallbacks callbacks;
-    std::unique_ptr<DisplaySimulator> display;
 };
 
 TEST_F(BrailleOutputTest, HandshakeLearnsTheCellCount)
 {
     display->SetInitResponse(0, 7, 40);
     const DWORD before = GetTickCount();
-    ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1), "C:\\Drivers\\VK.JLB"));
     const DWORD took = GetTickCount() - before;
 
     const auto frames = display->Frames();
@@ -154,21 +135,16 @@ TEST_F(BrailleOutputTest, ShowTextSendsChangedLinesOnly)
     ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
     display->ClearFrames();
 
+    // Each command runs in turn: once a later line arrived, an earlier one
+    // that sent nothing never will.
     const std::string hello = "\x13\x11\x07\x07\x15";
-    EXPECT_TRUE(driver->ShowText(hello.data(), 5));
-    ASSERT_TRUE(display->WaitForFrames(1, 2000));
-    auto frames = CellFrames();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].payload, CellsFrame(hello)) << "padded with blank cells to 40";
-
-    EXPECT_TRUE(driver->ShowText(hello.data(), 5));
-    WaitQuiet();
-    EXPECT_EQ(CellFrames().size(), 1u) << "the same line again sends nothing";
-
     const std::string tooLong(60, '\x01');
+    EXPECT_TRUE(driver->ShowText(hello.data(), 5));
+    EXPECT_TRUE(driver->ShowText(hello.data(), 5));
     EXPECT_TRUE(driver->ShowText(tooLong.data(), 60));
-    ASSERT_TRUE(display->WaitForFrames(2, 2000));
-    EXPECT_EQ(CellFrames()[1].payload, CellsFrame(tooLong)) << "cut at the display's 40 cells";
+    ASSERT_TRUE(AwaitLastCells(CellsFrame(tooLong)));
+    EXPECT_EQ(CellPayloads(), (std::vector<std::vector<BYTE>>{CellsFrame(hello), CellsFrame(tooLong)}))
+        << "padded with blank cells to 40, the same line again sends nothing, cut at the display's 40 cells";
 
     EXPECT_FALSE(driver->ShowText(nullptr, 5));
     EXPECT_FALSE(driver->ShowText(hello.data(), 0));
@@ -178,67 +154,74 @@ TEST_F(BrailleOutputTest, ShowTextSendsChangedLinesOnly)
     EXPECT_FALSE(driver->ShowStatus(hello.data(), -3));
 
     EXPECT_TRUE(driver->ShowStatus(hello.data(), 5));
-    WaitQuiet();
-    EXPECT_EQ(display->FrameCount(), 2u) << "status cells never reach this display";
-
     EXPECT_TRUE(driver->Clear());
-    ASSERT_TRUE(display->WaitForFrames(3, 2000));
-    EXPECT_EQ(CellFrames()[2].payload, std::vector<BYTE>(40, 0));
+    ASSERT_TRUE(AwaitLastCells(kBlank40));
+    EXPECT_EQ(display->FrameCount(), 3u) << "status cells never reach this display";
 }
 
+// Blanked before disconnecting, the last line given back on wake without a new
+// handshake; a second sleep or wake sends nothing. A frame whose write
+// overran its bound on a loaded machine is dropped, so one of three sleeps
+// must show the blank.
 TEST_F(BrailleOutputTest, SleepBlanksAndDisconnectsWakeRestores)
 {
     ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
-    const std::string line = "\x01\x03\x09\x19";
-    ASSERT_TRUE(driver->ShowText(line.data(), 4));
-    ASSERT_TRUE(display->WaitForFrames(2, 2000));
-    display->ClearFrames();
+    std::string saved = "\x01\x03\x09\x19";
+    ASSERT_TRUE(driver->ShowText(saved.data(), 4));
+    ASSERT_TRUE(AwaitLastCells(CellsFrame(saved)));
 
-    EXPECT_TRUE(driver->Sleep(TRUE));
-    ASSERT_TRUE(display->WaitForFrames(1, 2000));
-    EXPECT_EQ(CellFrames().at(0).payload, std::vector<BYTE>(40, 0)) << "blanked before disconnecting";
-    EXPECT_FALSE(driver->ShowText(line.data(), 4)) << "nothing is shown while asleep";
-    EXPECT_FALSE(driver->ShowStatus(line.data(), 4));
-    EXPECT_FALSE(driver->Clear());
-    EXPECT_TRUE(driver->Sleep(TRUE));
-    WaitQuiet();
-    EXPECT_EQ(display->FrameCount(), 1u) << "a second sleep changes nothing";
+    bool blanked = false;
+    for (char marker = '\x07'; marker < '\x0A' && !blanked; ++marker) {
+        display->ClearFrames();
+        EXPECT_TRUE(driver->Sleep(TRUE));
+        const int length = static_cast<int>(saved.size());
+        EXPECT_FALSE(driver->ShowText(saved.data(), length)) << "nothing is shown while asleep";
+        EXPECT_FALSE(driver->ShowStatus(saved.data(), length));
+        EXPECT_FALSE(driver->Clear());
+        EXPECT_TRUE(driver->Sleep(TRUE));
+        EXPECT_TRUE(driver->Sleep(FALSE));
+        EXPECT_TRUE(driver->Sleep(FALSE));
+        EXPECT_EQ(driver->GetTotalCellCount(), 40);
+        const std::string next(1, marker);
+        EXPECT_TRUE(driver->ShowText(next.data(), 1)) << "the connection works again";
+        ASSERT_TRUE(AwaitLastCells(CellsFrame(next)));
 
-    display->ClearFrames();
-    EXPECT_TRUE(driver->Sleep(FALSE));
-    ASSERT_TRUE(display->WaitForFrames(1, 2000));
-    const auto frames = display->Frames();
-    ASSERT_EQ(frames.size(), 1u) << "no new handshake on wake";
-    EXPECT_EQ(frames[0].id, 2);
-    EXPECT_EQ(frames[0].payload, CellsFrame(line)) << "the last line given comes back";
-
-    EXPECT_TRUE(driver->Sleep(FALSE));
-    WaitQuiet();
-    EXPECT_EQ(display->FrameCount(), 1u) << "waking while awake changes nothing";
-    EXPECT_EQ(driver->GetTotalCellCount(), 40);
-
-    const std::string next = "\x07";
-    EXPECT_TRUE(driver->ShowText(next.data(), 1));
-    EXPECT_TRUE(display->WaitForFrames(2, 2000)) << "the connection works again";
+        for (const auto& frame : display->Frames())
+            EXPECT_EQ(frame.id, 2);
+        auto payloads = CellPayloads();
+        blanked = payloads.size() == 3 && payloads.front() == kBlank40;
+        if (blanked)
+            payloads.erase(payloads.begin());
+        EXPECT_EQ(payloads, (std::vector<std::vector<BYTE>>{CellsFrame(saved), CellsFrame(next)}));
+        saved = next;
+    }
+    EXPECT_TRUE(blanked) << "the display was never blanked on sleep";
 }
 
 // Sleep returns only once its own command ran, not when a line queued before
 // it was shown: a wake made straight after must find the display asleep, so
-// the display is blanked and then given the newest line back.
+// the display is blanked and then given the newest line back. Lines may be
+// merged on the way, and on a loaded machine a frame whose write overran its
+// bound is dropped: one of three tries must show blank, newest line, marker.
 TEST_F(BrailleOutputTest, SleepBehindQueuedLinesReturnsAfterItsOwnCommand)
 {
     ASSERT_TRUE(OpenOn(testenv::DriverPort(1)));
-    display->ClearFrames();
     const std::string lines[2] = {std::string(40, '\x01'), std::string(40, '\x02')};
-    for (int i = 0; i < 100; ++i)
-        ASSERT_TRUE(driver->ShowText(lines[i % 2].data(), 40));
-    ASSERT_TRUE(driver->Sleep(TRUE));
-    ASSERT_TRUE(driver->Sleep(FALSE));
-    ASSERT_TRUE(display->WaitForFrames(102, 5000)) << display->FrameCount() << " frames: the display never slept";
-    const auto frames = CellFrames();
-    ASSERT_EQ(frames.size(), 102u);
-    EXPECT_EQ(frames[100].payload, std::vector<BYTE>(40, 0)) << "the display was never put to sleep";
-    EXPECT_EQ(frames[101].payload, CellsFrame(lines[1]));
+    bool shown = false;
+    for (char marker = '\x07'; marker < '\x0A' && !shown; ++marker) {
+        display->ClearFrames();
+        for (int i = 0; i < 100; ++i)
+            ASSERT_TRUE(driver->ShowText(lines[i % 2].data(), 40));
+        ASSERT_TRUE(driver->Sleep(TRUE));
+        ASSERT_TRUE(driver->Sleep(FALSE));
+        const std::string next(1, marker);
+        ASSERT_TRUE(driver->ShowText(next.data(), 1)) << "the display was left asleep";
+        ASSERT_TRUE(AwaitLastCells(CellsFrame(next), 10000));
+        const auto frames = CellPayloads();
+        shown = frames.size() >= 3 && frames[frames.size() - 3] == kBlank40 &&
+                frames[frames.size() - 2] == CellsFrame(lines[1]);
+    }
+    EXPECT_TRUE(shown) << "the display was never put to sleep and woken with the newest line";
 }
 
 TEST_F(BrailleOutputTest, CloseEndsTheSessionAndCanBeRepeated)

@@ -86,8 +86,11 @@ TEST_F(SessionThreadTest, WhileOpenWaitsMessagesAreServedAndKeysKept)
     ASSERT_NE(window, nullptr);
     Stopwatch clock;
     std::atomic<double> answeredAt{-1};
+    std::atomic<bool> opening{false};
     std::thread sender([&] {
-        ::Sleep(300);  // into the display's settle time
+        // This thread is served only once Open runs: the display's settle
+        // time keeps Open busy for a second after that.
+        testenv::WaitFor([&] { return opening.load(); }, kPromptMs);
         DWORD_PTR result = 0;
         if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, kPromptMs, &result))
             answeredAt = clock.Ms();
@@ -98,6 +101,7 @@ TEST_F(SessionThreadTest, WhileOpenWaitsMessagesAreServedAndKeysKept)
         display->Press({T1});
         display->Press({T2});
     });
+    opening = true;
     const bool opened = Open();
     const double openedAt = clock.Ms();
     sender.join();

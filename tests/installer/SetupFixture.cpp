@@ -4,8 +4,6 @@ using namespace testenv;
 
 namespace {
 
-const char kJawsKey[] = "Software\\Freedom Scientific\\ThirdPartyBraille\\1.0";
-const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\CellivantaVK";
 const char kUninstaller[] = "Uninstall Cellivanta VK.exe";
 
 }  // namespace
@@ -20,7 +18,7 @@ void SetupFixture::TearDown()
 {
     RemoveJawsFolder();
     RemoveTree(folder);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    m_uninstallKey.Delete();
     RemoveLogFolders(TempDir());
 }
 
@@ -54,41 +52,31 @@ void SetupFixture::RemoveLogFolders(const std::string& temp)
 
 void SetupFixture::SetJawsFolder(const std::string& path)
 {
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kJawsKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "Target", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                   static_cast<DWORD>(path.size() + 1));
-    RegCloseKey(key);
+    m_jawsKey.SetText("", "Target", path);
 }
 
 void SetupFixture::RemoveJawsFolder()
 {
-    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kJawsKey, KEY_WOW64_64KEY, 0);
+    m_jawsKey.Delete();
 }
 
-bool SetupFixture::UninstallEntryExists()
+bool SetupFixture::UninstallEntryExists() const
 {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    return m_uninstallKey.Exists();
 }
 
-std::string SetupFixture::UninstallValue(const char* name)
+std::string SetupFixture::UninstallValue(const char* name) const
 {
     char text[512] = "";
     DWORD cbText = sizeof text - 1;
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kUninstallKey, name, RRF_RT_REG_SZ, nullptr, text, &cbText) != ERROR_SUCCESS)
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, m_uninstallKey.Path().c_str(), name, RRF_RT_REG_SZ, nullptr, text, &cbText) != ERROR_SUCCESS)
         return "";
     return text;
 }
 
 void SetupFixture::SetUninstallValue(const char* name, const std::string& text)
 {
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, kUninstallKey, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    m_uninstallKey.SetText("", name, text);
 }
 
 int SetupFixture::RunSetup(const std::string& parameters)

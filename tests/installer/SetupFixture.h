@@ -3,6 +3,7 @@
 // tool or an administrator runs it, its uninstall entry and its uninstaller.
 #pragma once
 
+#include "ScopedRegistryKey.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,13 @@ protected:
     void TearDown() override;
 
     // JAWS records its folder in the 64-bit view, also for 32-bit readers.
-    static void SetJawsFolder(const std::string& folder);
-    static void RemoveJawsFolder();
-    static bool UninstallEntryExists();
+    void SetJawsFolder(const std::string& folder);
+    void RemoveJawsFolder();
+    bool UninstallEntryExists() const;
     // A text value of the uninstall entry ("" when missing), and setting one
     // as an earlier setup would have left it.
-    static std::string UninstallValue(const char* name);
-    static void SetUninstallValue(const char* name, const std::string& text);
+    std::string UninstallValue(const char* name) const;
+    void SetUninstallValue(const char* name, const std::string& text);
 
     static int RunSetup(const std::string& parameters = "/S");
     // Setup.exe /S with its log in the test's folder; log gets what it wrote.
@@ -40,4 +41,10 @@ protected:
     void Uninstall(const std::string& parameters = "/S");
 
     std::string folder;
+
+private:
+    // Both cleared when the fixture is made: a run killed by its timeout
+    // leaves nothing that changes the next.
+    ScopedRegistryKey m_jawsKey{"Software\\Freedom Scientific\\ThirdPartyBraille\\1.0"};
+    ScopedRegistryKey m_uninstallKey{"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\CellivantaVK", 0};
 };

@@ -139,25 +139,4 @@ TEST_F(KeyMapTest, NamesThatDoNotFitAreNotCut)
     EXPECT_TRUE(IsDots(Translate(Chord(kA), map), kA)) << "and no modifier is pending";
 }
 
-TEST_F(KeyMapTest, WindowEyesKeyWords)
-{
-    display.Push(Chord(Dots({1}), 2, 1));
-    display.Push(Chord(0, 0, 0, 9));
-    DWORD key1 = 0, key2 = 0x55, routing = 0x66, doubleRouting = 0x77;
-    BYTE overStatus = 0x88;
-    EXPECT_TRUE(display.TranslateKeyCombinationForWindowEyes(key1, key2, routing, doubleRouting, overStatus));
-    EXPECT_EQ(key1, 0x2401u);
-    EXPECT_EQ(key2, 0x55u);
-    EXPECT_EQ(routing, 0x66u);
-    EXPECT_EQ(doubleRouting, 0x77u);
-    EXPECT_EQ(overStatus, 0x88);
-
-    key1 = 0;
-    EXPECT_TRUE(display.TranslateKeyCombinationForWindowEyes(key1, key2, routing, doubleRouting, overStatus));
-    EXPECT_EQ(key1, 0u);
-    EXPECT_EQ(routing, 9u);
-    EXPECT_EQ(overStatus, 0x88) << "a routing key over a text cell";
-    EXPECT_FALSE(display.TranslateKeyCombinationForWindowEyes(key1, key2, routing, doubleRouting, overStatus));
-}
-
 }  // namespace

@@ -207,8 +207,10 @@ TEST_F(TransportTest, WritesOnlyWhileStarted)
     EXPECT_EQ(m_serial.Write("c\0d", 3), S_OK);
     m_serial.Stop();
     EXPECT_EQ(m_serial.Write("e", 1), E_FAIL);  // CS_Stopped
-    Sleep(kSettle);
-    EXPECT_EQ(AsString(m_display.ReceivedBytes()), std::string("c\0d", 3));
+    m_serial.Start();
+    EXPECT_EQ(m_serial.Write("f", 1), S_OK);  // comes after anything written before
+    ASSERT_TRUE(m_display.WaitForBytes(4, 2000));
+    EXPECT_EQ(AsString(m_display.ReceivedBytes()), std::string("c\0df", 4));
 }
 
 TEST(Transport, WriteStillPendingAfterItsBoundIsCancelled)

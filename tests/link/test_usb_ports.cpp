@@ -1,5 +1,6 @@
 // The lookup of the display's USB virtual COM ports in the registry, against
 // keys the test writes itself (64-bit view) and removes again.
+#include "ScopedRegistryKey.h"
 #include "TestDisplay.h"
 
 #include <gtest/gtest.h>
@@ -9,71 +10,25 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-const char kUsbKey[] = "SYSTEM\\CurrentControlSet\\Enum\\USB";
-const char kDeviceName[] = "Vid_1c71&Pid_c005";
-const REGSAM k64 = KEY_WOW64_64KEY;
+const char kDevicePath[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_1c71&Pid_c005";
 
-bool KeyExists(const std::string& path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | k64, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
-void DeleteSubtree(const std::string& parent, const std::string& name)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_ALL_ACCESS | k64, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteTreeA(key, name.c_str());
-    RegDeleteKeyExA(key, name.c_str(), k64, 0);
-    RegCloseKey(key);
-}
-
+// The device key is cleared when the fixture starts, whatever a run before
+// left there, and removed when it ends.
 class UsbPortLookupTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (KeyExists(DevicePath()))
-            GTEST_SKIP() << "this machine knows a real display; its keys are left alone";
-        m_hadUsbKey = KeyExists(kUsbKey);
-        m_ownsKeys = true;
-    }
-    void TearDown() override
-    {
-        if (!m_ownsKeys)
-            return;
-        DeleteSubtree(kUsbKey, kDeviceName);
-        if (!m_hadUsbKey)
-            DeleteSubtree("SYSTEM\\CurrentControlSet\\Enum", "USB");
-        EXPECT_FALSE(KeyExists(DevicePath()));
-    }
-
-    static std::string DevicePath() { return std::string(kUsbKey) + "\\" + kDeviceName; }
-
     // An instance key; with parameters, its "Device Parameters" subkey; with a
     // port name, its "PortName" value of the given type.
     void AddInstance(const std::string& instance, bool parameters, const char* portName, DWORD type = REG_SZ)
     {
-        std::string path = DevicePath() + "\\" + instance;
-        if (parameters)
-            path += "\\Device Parameters";
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | k64, nullptr,
-                                  &key, nullptr),
-                  ERROR_SUCCESS);
-        if (portName) {
-            const DWORD size = static_cast<DWORD>(strlen(portName) + (type == REG_SZ ? 1 : 0));
-            RegSetValueExA(key, "PortName", 0, type, reinterpret_cast<const BYTE*>(portName), size);
-        }
-        RegCloseKey(key);
+        const std::string subKey = parameters ? instance + "\\Device Parameters" : instance;
+        if (!portName)
+            return m_device.Create(subKey);
+        const DWORD size = static_cast<DWORD>(strlen(portName) + (type == REG_SZ ? 1 : 0));
+        m_device.SetValue(subKey, "PortName", type, portName, size);
     }
 
+    ScopedRegistryKey m_device{kDevicePath};
     TestDisplay m_display{TestDisplay::RecordOnly};
-    bool m_hadUsbKey = false;
-    bool m_ownsKeys = false;
 };
 
 TEST_F(UsbPortLookupTest, NoDeviceKeyLeavesTheListAsItWas)
@@ -116,8 +71,9 @@ TEST_F(UsbPortLookupTest, AKeyDeletedDuringTheWalkEndsIt)
 {
     AddInstance("A1", true, "COM8");
     HKEY device = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, DevicePath().c_str(), 0, KEY_READ | k64, &device), ERROR_SUCCESS);
-    DeleteSubtree(kUsbKey, kDeviceName);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDevicePath, 0, KEY_READ | KEY_WOW64_64KEY, &device),
+              ERROR_SUCCESS);
+    m_device.Delete();
     struct Walk {
         HKEY key;
         Names names;

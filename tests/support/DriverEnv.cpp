@@ -1,6 +1,8 @@
 #include "DriverEnv.h"
 #include "trace/Trace.h"
 
+#include <cstdlib>
+
 namespace testenv {
 
 namespace {
@@ -63,6 +65,34 @@ int TraceCapture::Count(const std::string& text) const
 }
 
 }  // namespace testenv
+
+namespace keycode {
+
+std::vector<BYTE> RoutingPress(int index)
+{
+    std::vector<BYTE> press = KeyFrame(kKeyDownFrame, R(index));
+    const std::vector<BYTE> up = KeyFrame(kKeyUpFrame, R(index));
+    press.insert(press.end(), up.begin(), up.end());
+    return press;
+}
+
+std::vector<BYTE> ChordCodes(const std::string& chord)
+{
+    std::vector<BYTE> codes;
+    size_t start = 0;
+    while (start < chord.size()) {
+        size_t end = chord.find('+', start);
+        if (end == std::string::npos)
+            end = chord.size();
+        const int n = atoi(chord.c_str() + start + 1);
+        const char group = chord[start];
+        codes.push_back(group == 'D' ? D(n) : group == 'C' ? C(n) : T(n));
+        start = end + 1;
+    }
+    return codes;
+}
+
+}  // namespace keycode
 
 int RecordingCallbacks::ProcessBrailleCommandKeys(IBrailleDriver*, const char* szKeyComb, int nRoutingKey)
 {

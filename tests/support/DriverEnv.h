@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string>
 #include <vector>
 
 namespace testenv {
@@ -47,6 +48,14 @@ constexpr BYTE R(int index) { return static_cast<BYTE>(CellivantaKeyCodes::kFirs
 constexpr BYTE D1 = D(1), D2 = D(2), D3 = D(3), D4 = D(4), D5 = D(5), D6 = D(6), D7 = D(7), D8 = D(8), D9 = D(9);
 constexpr BYTE C1 = C(1), C2 = C(2), C3 = C(3), C4 = C(4), C5 = C(5), C6 = C(6);
 constexpr BYTE T1 = T(1), T2 = T(2), T3 = T(3), T4 = T(4);
+
+// Frames the display sends for its keys.
+constexpr BYTE kKeyDownFrame = 5, kKeyUpFrame = 6;
+inline std::vector<BYTE> KeyFrame(BYTE id, BYTE code) { return {0x1B, id, 0x01, code}; }
+// A routing press: key down then key up.
+std::vector<BYTE> RoutingPress(int index);
+// Key codes of a chord written as a key map names it: "D1+D9+C1".
+std::vector<BYTE> ChordCodes(const std::string& chord);
 }  // namespace keycode
 
 // One key the driver handed to the screen reader.

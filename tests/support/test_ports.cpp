@@ -18,25 +18,33 @@ HANDLE OpenPlain(const std::string& port)
     return h;
 }
 
-void ExpectCarries(int pair)
+// Five bytes written at one end arrive whole at the other.
+void ExpectCarries(HANDLE from, HANDLE to, const char* way)
 {
-    HANDLE a = OpenPlain(testenv::DriverPort(pair));
-    HANDLE b = OpenPlain(testenv::DisplayPort(pair));
-    ASSERT_NE(a, INVALID_HANDLE_VALUE);
-    ASSERT_NE(b, INVALID_HANDLE_VALUE);
     const char out[] = {0x1B, 0x00, 0x00, 'v', 'k'};
     DWORD n = 0;
-    ASSERT_TRUE(WriteFile(a, out, sizeof out, &n, nullptr));
+    ASSERT_TRUE(WriteFile(from, out, sizeof out, &n, nullptr)) << way;
     char in[sizeof out] = {};
     DWORD got = 0;
     while (got < sizeof in) {
-        ASSERT_TRUE(ReadFile(b, in + got, sizeof in - got, &n, nullptr));
-        ASSERT_GT(n, 0u) << "nothing arrived on pair " << pair;
+        ASSERT_TRUE(ReadFile(to, in + got, sizeof in - got, &n, nullptr)) << way;
+        ASSERT_GT(n, 0u) << "nothing arrived " << way;
         got += n;
     }
-    EXPECT_EQ(memcmp(in, out, sizeof out), 0);
-    CloseHandle(a);
-    CloseHandle(b);
+    EXPECT_EQ(memcmp(in, out, sizeof out), 0) << way;
+}
+
+void ExpectCarries(int pair)
+{
+    HANDLE driverEnd = OpenPlain(testenv::DriverPort(pair));
+    HANDLE displayEnd = OpenPlain(testenv::DisplayPort(pair));
+    ASSERT_NE(driverEnd, INVALID_HANDLE_VALUE);
+    ASSERT_NE(displayEnd, INVALID_HANDLE_VALUE);
+    const std::string name = "on pair " + std::to_string(pair);
+    ExpectCarries(driverEnd, displayEnd, (name + " to the display").c_str());
+    ExpectCarries(displayEnd, driverEnd, (name + " to the driver").c_str());
+    CloseHandle(driverEnd);
+    CloseHandle(displayEnd);
 }
 
 TEST(Ports, EveryPairCarriesBytesBothWays)

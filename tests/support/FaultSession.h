@@ -1,6 +1,9 @@
-// A screen reader's session with the loaded VK.JLB for the fault tests: the
+// The one fixture of a screen reader's session with the loaded VK.JLB: the
 // driver opened on a simulated display, a message pump that counts the bytes
-// the hidden window handled, and what the process uses.
+// the hidden window handled, and what the process uses. Every test starts
+// with the library's one driver closed (whatever the test before left open)
+// and a display that answers 0, 0, 40; an Open starts the frame assembler and
+// the held keys afresh.
 #pragma once
 
 #include "DriverSession.h"
@@ -15,8 +18,7 @@ namespace faults {
 
 using namespace keycode;
 
-// A routing press as the display sends it: key down then key up.
-std::vector<BYTE> RoutingPress(int index);
+using keycode::RoutingPress;
 
 using testenv::PrivateBytes;
 using testenv::Stopwatch;
@@ -31,12 +33,13 @@ void ExpectPromptCalls(const DWORD (&took)[3], const char* when);
 
 class FaultSession : public ::testing::Test {
 protected:
-    static const UINT kDeviceByte = WM_USER + 12;
-
     void SetUp() override;
     void TearDown() override;
 
     bool Open(int pair = 1);
+    // Opens on any port name ("usb", "COM99", ...), with the driver's path
+    // (its folder holds the key map) when given.
+    bool OpenOn(const std::string& port, const std::string& driverPath = "");
     // Pumps this thread's messages like PumpMessages, counting the received
     // bytes that reached the hidden window.
     void Pump(DWORD milliseconds);
@@ -45,15 +48,24 @@ protected:
     {
         return testenv::WaitFor(pred, timeoutMs, [this](DWORD ms) { Pump(ms); });
     }
+    // Waits until the hidden window handled n received bytes in all and then
+    // ran the key queue, so that every key those bytes made was delivered or
+    // dropped.
+    bool AwaitBytesHandled(size_t n, DWORD timeoutMs = 5000);
     // Waits for n deliveries in all, then a little longer for any extra.
     std::vector<Delivery> Await(size_t n, DWORD timeoutMs = 3000);
     // Cell frames (id 2) the display received since its frames were cleared.
     std::vector<DisplaySimulator::Frame> CellFrames() const;
+    // Waits, pumping, until the display holds at least n cell frames.
+    bool AwaitCellFrames(size_t n, DWORD timeoutMs = 5000);
 
     IBrailleDriver* driver = nullptr;
     RecordingCallbacks callbacks;
     std::unique_ptr<DisplaySimulator> display;
     size_t bytesHandled = 0;
+
+private:
+    size_t m_queueRunsSinceByte = 0;
 };
 
 }  // namespace faults

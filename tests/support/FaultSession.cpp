@@ -1,5 +1,7 @@
 #include "FaultSession.h"
 
+#include "core/CBrailleDisplayDriver.h"
+
 #include <cstdio>
 
 namespace faults {
@@ -13,16 +15,16 @@ void ExpectPromptCalls(const DWORD (&took)[3], const char* when)
            took[2]);
 }
 
-std::vector<BYTE> RoutingPress(int index)
-{
-    const BYTE code = R(index);
-    return {0x1B, 0x05, 0x01, code, 0x1B, 0x06, 0x01, code};
+namespace {
+const char kWindowClass[] = "BrailleDisplayDrvClass";
 }
 
 void FaultSession::SetUp()
 {
     driver = testenv::LoadDriver();
     ASSERT_NE(driver, nullptr);
+    driver->SetCallbacks(&callbacks);
+    driver->Close();
     display = std::make_unique<DisplaySimulator>(1);
     ASSERT_TRUE(display->IsOpen());
 }
@@ -33,21 +35,39 @@ void FaultSession::TearDown()
         return;
     driver->SetCallbacks(&callbacks);
     driver->Close();
-    Pump(50);
+    EXPECT_TRUE(PumpUntil([] { return FindWindowA(kWindowClass, nullptr) == nullptr; }, 5000))
+        << "the hidden window outlives Close";
 }
 
 bool FaultSession::Open(int pair)
 {
-    return driver->Open(testenv::DriverPort(pair).c_str(), &callbacks, "Cellivanta VK",
-                        (testenv::BinDir() + "\\VK.JLB").c_str());
+    return OpenOn(testenv::DriverPort(pair));
+}
+
+bool FaultSession::OpenOn(const std::string& port, const std::string& driverPath)
+{
+    const std::string path = driverPath.empty() ? testenv::BinDir() + "\\VK.JLB" : driverPath;
+    return driver->Open(port.c_str(), &callbacks, "Cellivanta VK", path.c_str());
 }
 
 void FaultSession::Pump(DWORD milliseconds)
 {
     testenv::PumpMessages(milliseconds, [this](const MSG& msg) {
-        if (msg.message == kDeviceByte && msg.hwnd)
+        if (!msg.hwnd)
+            return;
+        if (msg.message == CBrailleDisplayDriver::WM_DEVICE_BYTE) {
             ++bytesHandled;
+            m_queueRunsSinceByte = 0;
+        } else if (msg.message == CBrailleDisplayDriver::WM_PROCESS_KEY_QUEUE) {
+            ++m_queueRunsSinceByte;
+        }
     });
+}
+
+bool FaultSession::AwaitBytesHandled(size_t n, DWORD timeoutMs)
+{
+    // A pump dispatches what it observed before it returns to the check.
+    return PumpUntil([&] { return bytesHandled >= n && m_queueRunsSinceByte > 0; }, timeoutMs);
 }
 
 std::vector<Delivery> FaultSession::Await(size_t n, DWORD timeoutMs)
@@ -55,6 +75,11 @@ std::vector<Delivery> FaultSession::Await(size_t n, DWORD timeoutMs)
     PumpUntil([&] { return callbacks.Deliveries().size() >= n; }, timeoutMs);
     Pump(300);
     return callbacks.Deliveries();
+}
+
+bool FaultSession::AwaitCellFrames(size_t n, DWORD timeoutMs)
+{
+    return PumpUntil([&] { return CellFrames().size() >= n; }, timeoutMs);
 }
 
 std::vector<DisplaySimulator::Frame> FaultSession::CellFrames() const

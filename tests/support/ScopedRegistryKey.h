@@ -1,6 +1,7 @@
-// A key of HKEY_LOCAL_MACHINE written by a test in one registry view and
-// deleted with everything under it when the test ends (and before it starts,
-// in case an earlier run was cut short).
+// The one registry helper of the tests: a key of HKEY_LOCAL_MACHINE written
+// by a test in one registry view (0: the process's own), deleted with
+// everything under it when created (a run killed by its timeout leaves
+// nothing that changes the next one) and again when dropped.
 #pragma once
 
 #include <windows.h>
@@ -21,9 +22,12 @@ public:
     void SetText(const std::string& subKey, const char* szName, const std::string& text);
     // Creates path\subKey without values.
     void Create(const std::string& subKey);
+    bool Exists(const std::string& subKey = "") const;
+    // Deletes the key with everything under it now.
+    void Delete();
+    const std::string& Path() const { return m_path; }
 
 private:
-    void Delete();
     HKEY CreateKey(const std::string& subKey);
 
     std::string m_path;

@@ -23,6 +23,16 @@ void ScopedRegistryKey::Delete()
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, m_path.c_str(), m_view, 0);
 }
 
+bool ScopedRegistryKey::Exists(const std::string& subKey) const
+{
+    const std::string path = subKey.empty() ? m_path : m_path + "\\" + subKey;
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | m_view, &hKey) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(hKey);
+    return true;
+}
+
 HKEY ScopedRegistryKey::CreateKey(const std::string& subKey)
 {
     std::string path = subKey.empty() ? m_path : m_path + "\\" + subKey;
