@@ -83,9 +83,11 @@ CSerialCommHelper::CSerialCommHelper()
 {
 }
 
-// Closes nothing: the owner calls UnInit first.
+// Closes nothing: the owner calls UnInit first. Records the system still
+// holds stay allocated.
 CSerialCommHelper::~CSerialCommHelper()
 {
+    ReapAbandoned();
     m_state = CS_Unknown;
 }
 
@@ -130,6 +132,15 @@ HRESULT CSerialCommHelper::OpenWithRetries(const std::string& devicePath)
         // An earlier opening (the owner tries ports in turn) is ended whole,
         // worker and events included, before its handles are replaced.
         ReleaseConnection();
+        if (m_hThread != INVALID_HANDLE_VALUE) {
+            Trace("CSerialCommHelper::OpenWithRetries : the worker of the earlier connection has not ended");
+            return E_FAIL;
+        }
+        // A driver that would not end an operation gets no second one to keep.
+        if (ReapAbandoned() > 0) {
+            Trace("CSerialCommHelper::OpenWithRetries : an operation of the earlier connection has not ended");
+            return E_FAIL;
+        }
         m_hDataReadEvent = NewEvent(false);
         if (m_hDataReadEvent == INVALID_HANDLE_VALUE) {
             Trace("CSerialCommHelper::OpenWithRetries : Failed to create the data event Reason: %lu", GetLastError());
@@ -148,8 +159,20 @@ HRESULT CSerialCommHelper::OpenWithRetries(const std::string& devicePath)
             return E_FAIL;
         }
         Trace("CSerialCommHelper::OpenWithRetries : Failed to open %s port, retry", devicePath.c_str());
-        ::Sleep(kOpenRetryDelayMs);
+        if (AbortedWithin(kOpenRetryDelayMs)) {
+            Trace("CSerialCommHelper::OpenWithRetries : gave up on %s, the owner aborts", devicePath.c_str());
+            return E_FAIL;
+        }
     }
+}
+
+bool CSerialCommHelper::AbortedWithin(DWORD ms) const
+{
+    if (m_hAbortEvent == nullptr || m_hAbortEvent == INVALID_HANDLE_VALUE) {
+        ::Sleep(ms);
+        return false;
+    }
+    return WaitForSingleObject(m_hAbortEvent, ms) != WAIT_TIMEOUT;
 }
 
 HRESULT CSerialCommHelper::ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize)
@@ -212,18 +235,23 @@ HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BY
 
 HRESULT CSerialCommHelper::StartWorker()
 {
+    m_bStopAsked = false;
     m_hStopEvent = NewEvent(false);
-    m_hThreadReady = NewEvent(false);
+    m_hThreadReady = NewEvent(true);
     if (m_hStopEvent != INVALID_HANDLE_VALUE && m_hThreadReady != INVALID_HANDLE_VALUE) {
         const uintptr_t thread = _beginthreadex(nullptr, 0, ThreadFn, this, 0, nullptr);
-        if (thread != 0) {
+        if (thread != 0)
             m_hThread = reinterpret_cast<HANDLE>(thread);
-            WaitForSingleObject(m_hThreadReady, INFINITE);
-        }
     }
-    CloseAndCleanHandle(m_hThreadReady);
     if (m_hThread == INVALID_HANDLE_VALUE) {
         Trace("CSerialCommHelper::Init : Failed to start the worker thread Reason: %lu", GetLastError());
+        return E_FAIL;
+    }
+    // A worker that ends before it runs (no memory for its records) or does
+    // not get going in time would leave the port unread.
+    HANDLE handles[2] = {m_hThreadReady, m_hThread};
+    if (WaitForMultipleObjects(2, handles, FALSE, kWorkerStartWaitMs) != WAIT_OBJECT_0) {
+        Trace("CSerialCommHelper::Init : the worker thread did not start");
         return E_FAIL;
     }
     return S_OK;
@@ -246,6 +274,7 @@ HRESULT CSerialCommHelper::Stop()
 HRESULT CSerialCommHelper::UnInit()
 {
     ReleaseConnection();
+    ReapAbandoned();
     Trace("CSerialCommHelper::UnInit SUCCEEDED");
     m_state = CS_UnInit;
     return S_OK;
@@ -254,10 +283,11 @@ HRESULT CSerialCommHelper::UnInit()
 void CSerialCommHelper::ReleaseConnection()
 {
     m_bConnected = false;
-    if (m_hThread != INVALID_HANDLE_VALUE && m_hStopEvent != INVALID_HANDLE_VALUE)
-        SignalObjectAndWait(m_hStopEvent, m_hThread, INFINITE, FALSE);
+    if (!EndWorker())
+        return;
     CloseAndCleanHandle(m_hStopEvent);
     CloseAndCleanHandle(m_hThread);
+    CloseAndCleanHandle(m_hThreadReady);
     CloseAndCleanHandle(m_hDataReadEvent);
     // What this port sent must not be taken for the next port's answer.
     m_rxBuffer.Flush();
@@ -269,12 +299,30 @@ void CSerialCommHelper::ReleaseConnection()
     }
 }
 
+// False when the worker is still inside a call on the port after the bound:
+// it then keeps the port and its events, which are released by the next
+// Init or UnInit that finds it ended, so that its caller is not held up.
+bool CSerialCommHelper::EndWorker()
+{
+    if (m_hThread == INVALID_HANDLE_VALUE)
+        return true;
+    m_bStopAsked = true;
+    if (m_hStopEvent != INVALID_HANDLE_VALUE)
+        SetEvent(m_hStopEvent);
+    if (WaitForSingleObject(m_hThread, kWorkerEndWaitMs) == WAIT_OBJECT_0)
+        return true;
+    Trace("CSerialCommHelper::UnInit -> the worker thread did not end within %lu ms; the port stays open until it does",
+          static_cast<unsigned long>(kWorkerEndWaitMs));
+    return false;
+}
+
 HRESULT CSerialCommHelper::Write(const char* data, DWORD count)
 {
     if (!CanProcess()) {
         Trace("CSerialCommHelper::Write -> the port is not started");
         return E_FAIL;
     }
+    ReapAbandoned();
     // The bytes go with the record: a write left to the system still reads them.
     PortOperation* write = PortOperation::New(count);
     if (!write) {
@@ -327,18 +375,53 @@ void CSerialCommHelper::CancelPending(PortOperation*& write)
 }
 
 // A serial driver may take as long as it likes to end a cancelled operation;
-// the caller (the braille thread, or the worker holding the receive buffer)
-// waits a bounded time. An operation still running after that keeps its
-// record, which the system may yet write: it is left to it, never freed, and
-// the port is given up.
+// the caller (the braille thread, or the worker) waits a bounded time. An
+// operation still running after that keeps its record, which the system may
+// yet write: it is left to the system until the operation ends, and the port
+// is given up.
 bool CSerialCommHelper::AwaitCancelled(PortOperation*& operation, const char* caller)
 {
     if (WaitForSingleObject(operation->overlapped.hEvent, kCancelWaitMs) == WAIT_OBJECT_0)
         return true;
     Trace("CSerialCommHelper::%s -> a cancelled operation did not end; its record is left to the system", caller);
-    operation = nullptr;
+    Abandon(operation);
     MarkPortFailed();
     return false;
+}
+
+void CSerialCommHelper::Abandon(PortOperation*& operation)
+{
+    std::lock_guard<std::mutex> lock(m_abandonedLock);
+    for (PortOperation*& slot : m_abandoned) {
+        if (slot == nullptr) {
+            slot = operation;
+            operation = nullptr;
+            return;
+        }
+    }
+    // Cannot happen while a port with a record left is never reopened; the
+    // record is then lost rather than freed under the system.
+    Trace("CSerialCommHelper::Abandon -> no room to keep the record");
+    operation = nullptr;
+}
+
+// Frees the records whose operations the system has ended since; returns how
+// many it still holds.
+int CSerialCommHelper::ReapAbandoned()
+{
+    std::lock_guard<std::mutex> lock(m_abandonedLock);
+    int outstanding = 0;
+    for (PortOperation*& slot : m_abandoned) {
+        if (slot == nullptr)
+            continue;
+        if (WaitForSingleObject(slot->overlapped.hEvent, 0) == WAIT_OBJECT_0) {
+            Trace("CSerialCommHelper::ReapAbandoned -> a record left to the system is freed, its operation ended");
+            PortOperation::Free(slot);
+        } else {
+            ++outstanding;
+        }
+    }
+    return outstanding;
 }
 
 // An error from the port itself: the owner may take the device for gone.
@@ -380,14 +463,21 @@ unsigned __stdcall CSerialCommHelper::ThreadFn(void* pvParam)
 void CSerialCommHelper::WorkerLoop()
 {
     PortOperation* wait = PortOperation::New(0);
+    if (wait == nullptr) {
+        Trace("CSerialCommHelper::ThreadFn -> no memory for the comm-event wait, ended");
+        return;
+    }
     Trace("CSerialCommHelper::ThreadFn -> started");
     SetEvent(m_hThreadReady);
     // A port known for empty events is polled from the start.
     int emptyEvents = m_bEmptyCommEvents ? kEmptyEventsBeforePolling : 0;
-    bool keepRunning = wait != nullptr;
+    bool keepRunning = true;
     while (keepRunning)
         keepRunning = emptyEvents >= kEmptyEventsBeforePolling ? PollPass() : EventPass(wait, emptyEvents);
     PortOperation::Free(wait);
+    // Nobody reads the port any more: unless asked to end, the owner must know.
+    if (!m_bStopAsked)
+        MarkLinkLost("ThreadFn");
     Trace("CSerialCommHelper::ThreadFn -> ended");
 }
 
@@ -396,7 +486,9 @@ void CSerialCommHelper::WorkerLoop()
 bool CSerialCommHelper::EventPass(PortOperation*& wait, int& emptyEvents)
 {
     wait->dwEventMask = 0;
-    const bool outstanding = StartCommWait(*wait);
+    bool outstanding = false;
+    if (!StartCommWait(*wait, outstanding))
+        return WaitRefused(emptyEvents);
     HANDLE handles[2] = {m_hStopEvent, wait->overlapped.hEvent};
     // The stop event comes first, so it wins when both are set.
     if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
@@ -415,14 +507,32 @@ bool CSerialCommHelper::EventPass(PortOperation*& wait, int& emptyEvents)
     return keepRunning;
 }
 
-// True while the wait is outstanding and must be ended before its record goes.
-bool CSerialCommHelper::StartCommWait(PortOperation& wait)
+// A comm-event wait that fails at once: a port that still answers (its driver
+// refuses overlapped waits) is polled instead; one that does not is gone.
+bool CSerialCommHelper::WaitRefused(int& emptyEvents)
 {
-    if (Port().WaitCommEvent(m_hPort, &wait.dwEventMask, &wait.overlapped)) {
-        SetEvent(wait.overlapped.hEvent);
+    const DWORD error = GetLastError();
+    DWORD waiting = 0;
+    if (!BytesWaiting(waiting)) {
+        TraceReadError(error);
         return false;
     }
-    return GetLastError() == ERROR_IO_PENDING;
+    Trace("CSerialCommHelper::ThreadFn -> the port refuses comm-event waits (%lu), polling it instead", error);
+    emptyEvents = kEmptyEventsBeforePolling;
+    return true;
+}
+
+// False when the wait failed at once; outstanding tells whether it must be
+// ended before its record goes.
+bool CSerialCommHelper::StartCommWait(PortOperation& wait, bool& outstanding)
+{
+    outstanding = false;
+    if (Port().WaitCommEvent(m_hPort, &wait.dwEventMask, &wait.overlapped)) {
+        SetEvent(wait.overlapped.hEvent);
+        return true;
+    }
+    outstanding = GetLastError() == ERROR_IO_PENDING;
+    return outstanding;
 }
 
 void CSerialCommHelper::EndCommWait(PortOperation*& wait)
@@ -444,35 +554,48 @@ bool CSerialCommHelper::PollPass()
 }
 
 // Every comm event leads here: a character arrived or the output ran empty.
+// The port is read without the receive buffer's lock, which the owner's
+// read-out also takes: a port slow to answer must not hold the owner up.
+// The pass's bytes are then stored in one go, so the owner still receives
+// whole passes.
 bool CSerialCommHelper::DrainPass(DWORD& total)
 {
-    m_rxBuffer.Lock();
     PortOperation* read = PortOperation::New(kReadBlockSize);
-    total = 0;
+    std::string pass;
     bool keepRunning = true;
     try {
-        keepRunning = DrainPort(read, total);
-        if (!keepRunning)
-            MarkLinkLost("ThreadFn");  // the worker ends on this error
+        keepRunning = DrainPort(read, pass);
     } catch (...) {
         Trace("CSerialCommHelper::DrainPass -> could not store the received bytes");
     }
     PortOperation::Free(read);
-    // Bytes that arrive while the transport is not started are dropped.
-    if (m_state != CS_Started) {
-        m_rxBuffer.Flush();
-        total = 0;
-    }
-    m_rxBuffer.Unlock();
+    total = StorePass(pass);
     if (total > 0)
         SetDataReadEvent();
     return keepRunning;
 }
 
+// Bytes that arrive while the transport is not started are dropped.
+DWORD CSerialCommHelper::StorePass(const std::string& pass)
+{
+    DWORD stored = 0;
+    m_rxBuffer.Lock();
+    try {
+        if (m_state == CS_Started && !pass.empty()) {
+            m_rxBuffer.AddData(pass.data(), pass.size());
+            stored = static_cast<DWORD>(pass.size());
+        }
+    } catch (...) {
+        Trace("CSerialCommHelper::DrainPass -> could not store the received bytes");
+    }
+    m_rxBuffer.Unlock();
+    return stored;
+}
+
 // Reads in small blocks what the port reports waiting, until nothing is left.
 // Never asks for more than is waiting: an overlapped read of an empty port may
 // go pending on some platforms even with "return at once" time-outs.
-bool CSerialCommHelper::DrainPort(PortOperation*& read, DWORD& total)
+bool CSerialCommHelper::DrainPort(PortOperation*& read, std::string& pass)
 {
     if (read == nullptr) {
         TraceReadError(GetLastError());
@@ -493,8 +616,7 @@ bool CSerialCommHelper::DrainPort(PortOperation*& read, DWORD& total)
         }
         if (got == 0)
             return true;
-        m_rxBuffer.AddData(read->pBytes, got);
-        total += got;
+        pass.append(read->pBytes, got);
     }
 }
 

@@ -231,3 +231,87 @@ TEST(CommEvents, CancelThatNeverEndsLetsTheCallerGo)
 }
 
 }  // namespace
+
+namespace {
+
+// --- bounds and ends ---------------------------------------------------------------
+
+// A worker that ends without being asked leaves no port unread in silence.
+TEST(CommEvents, WorkerThatCannotWaitForEventsPollsOrReportsTheLinkLost)
+{
+    for (bool portAnswers : {true, false}) {
+        SCOPED_TRACE(portAnswers ? "a driver that refuses overlapped waits" : "the cable pulled before the wait");
+        testenv::TraceCapture trace;
+        ScriptedPort port;
+        port.waitsFail = true;
+        port.statusFails = !portAnswers;
+        CSerialCommHelper serial;
+        ASSERT_EQ(Connect(serial), S_OK);
+        if (portAnswers) {
+            port.Receive("keys");
+            EXPECT_EQ(Joined(ReadOuts(serial, 4)), "keys");
+            EXPECT_FALSE(serial.IsLinkLost());
+        } else {
+            EXPECT_TRUE(testenv::PumpUntil([&] { return serial.IsLinkLost(); }, 2000));
+            EXPECT_TRUE(trace.Contains(kWorkerEnded));
+        }
+        EXPECT_EQ(serial.UnInit(), S_OK);
+    }
+}
+
+// A port slow to report its status (a stalling hub) holds neither the
+// owner's read-out nor its disconnection; the worker it holds is ended
+// before the port is opened again.
+TEST(CommEvents, StallingPortHoldsNeitherReadOutNorUnInit)
+{
+    testenv::TraceCapture trace;
+    ScriptedPort port;
+    CSerialCommHelper serial;
+    ASSERT_EQ(Connect(serial), S_OK);
+    port.statusDelayMs = 1500;
+    const int reads = port.statusReads;
+    port.Receive("k");
+    ASSERT_TRUE(testenv::PumpUntil([&] { return port.statusReads > reads; }, 2000));
+    testenv::Stopwatch watch;
+    std::string out;
+    EXPECT_EQ(serial.ReadAvailable(out), S_OK);
+    EXPECT_LT(watch.Ms(), 500.0) << "the read-out waited for the port";
+    watch = testenv::Stopwatch();
+    EXPECT_EQ(serial.UnInit(), S_OK);
+    EXPECT_LT(watch.Ms(), 1000.0) << "UnInit waited for the worker without bound";
+    EXPECT_FALSE(serial.IsConnected());
+
+    port.statusDelayMs = 0;
+    EXPECT_TRUE(testenv::PumpUntil([&] { return trace.Contains(kWorkerEnded); }, 3000));
+    ASSERT_EQ(Connect(serial), S_OK);
+    port.Receive("again");
+    EXPECT_EQ(Joined(ReadOuts(serial, 5)), "again");
+    EXPECT_EQ(serial.UnInit(), S_OK);
+}
+
+// A record left to a driver that would not end its operation is freed once
+// the operation ends; until then the port is not opened again, so records
+// do not pile up one per reconnection.
+TEST(CommEvents, RecordLeftToTheSystemIsFreedAndNeverJoinedByASecond)
+{
+    ScriptedPort port;
+    port.hangs = kWrite;
+    CSerialCommHelper serial;
+    ASSERT_EQ(Connect(serial), S_OK);
+    EXPECT_EQ(serial.Write("x", 1), E_FAIL);
+    EXPECT_EQ(serial.UnInit(), S_OK);
+    EXPECT_EQ(Connect(serial), E_FAIL) << "a second record could be left to the same driver";
+    const std::vector<HANDLE> events = port.HangingEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(port.FinishHanging(), 1);
+    EXPECT_EQ(serial.UnInit(), S_OK);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(events[0], &flags)) << "the record's event outlived its operation";
+
+    port.hangs = kNone;
+    ASSERT_EQ(Connect(serial), S_OK);
+    EXPECT_EQ(serial.Write("y", 1), S_OK);
+    EXPECT_EQ(serial.UnInit(), S_OK);
+}
+
+}  // namespace
