@@ -4,6 +4,7 @@
 // ever completes waits with no event, so the port-pair tests never get here.)
 #include "DriverEnv.h"
 #include "ScriptedSerialPort.h"
+#include "TestDisplay.h"
 #include "link/CSerialCommHelper.h"
 
 #include <gtest/gtest.h>
@@ -312,6 +313,46 @@ TEST(CommEvents, RecordLeftToTheSystemIsFreedAndNeverJoinedByASecond)
     ASSERT_EQ(Connect(serial), S_OK);
     EXPECT_EQ(serial.Write("y", 1), S_OK);
     EXPECT_EQ(serial.UnInit(), S_OK);
+}
+
+// The frames as the display reads them off the wire (id, then payload):
+// it trusts the length byte, with no other way to find a frame's end.
+std::vector<std::string> FramesAsRead(const std::string& wire)
+{
+    std::vector<std::string> frames;
+    size_t at = wire.find('\x1B');
+    while (at != std::string::npos && at + 2 < wire.size()) {
+        const size_t length = static_cast<BYTE>(wire[at + 2]);
+        if (at + 3 + length > wire.size())
+            break;
+        frames.push_back(wire[at + 1] + wire.substr(at + 3, length));
+        at = wire.find('\x1B', at + 3 + length);
+    }
+    return frames;
+}
+
+// A write that times out after part of its frame reached the wire leaves
+// the display waiting for the rest: the next frame must still be read as a
+// frame, whatever the cut.
+TEST(CommEvents, FrameCutByAStalledWriteDoesNotSwallowTheNextOne)
+{
+    const std::string first(40, '\x11'), cut(40, '\x22'), next(40, '\x33');
+    for (size_t reached : {1, 2, 3, 20, 42}) {
+        SCOPED_TRACE(reached);
+        ScriptedPort port;
+        TestDisplay display(TestDisplay::RecordOnly);
+        ASSERT_TRUE(display.ConnectTo("COM7"));
+        display.ProcessInitRespMsg(0, 0, 40);
+        ASSERT_TRUE(display.DisplayBraille(reinterpret_cast<const BYTE*>(first.data()), 40));
+        port.wireStallsAt = port.Sent().size() + reached;
+        EXPECT_FALSE(display.DisplayBraille(reinterpret_cast<const BYTE*>(cut.data()), 40));
+        port.wireStallsAt = 0;
+        ASSERT_TRUE(display.DisplayBraille(reinterpret_cast<const BYTE*>(next.data()), 40));
+        const std::vector<std::string> frames = FramesAsRead(port.Sent());
+        ASSERT_FALSE(frames.empty());
+        EXPECT_TRUE(frames.back() == "\x02" + next) << "the newest line was read as the tail of the cut one";
+        display.Disconnect();
+    }
 }
 
 }  // namespace
