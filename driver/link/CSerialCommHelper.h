@@ -39,8 +39,9 @@ public:
     // calls those may wait on it.
     HANDLE GetDataReadEvent() const { return m_hDataReadEvent; }
     // True once the port answered with an error (a failed write or read, the
-    // port's status unreadable, the worker ended on an error) or an operation
-    // on it would not end: the device is most likely gone. Cleared by Init.
+    // port's status unreadable), an operation on it would not end, or the
+    // worker ended without being asked: the device is most likely gone, or
+    // nobody reads it any more. Cleared by Init.
     bool IsLinkLost() const { return m_bLinkLost || m_bPortFailed; }
     CommState GetState() const { return m_state; }
     // The owner's abort event (manual-reset, or null for none): a busy port
@@ -115,6 +116,8 @@ private:
     void MarkPortFailed();
     void MarkLinkLost(const char* what);
 
+    // The system's calls on an open port, or those a test stood in.
+    static const SerialPortCalls& Port();
     static HANDLE NewEvent(bool manualReset);
     static void CloseAndCleanHandle(HANDLE& handle);
     static void InvalidateHandle(HANDLE& handle) { handle = INVALID_HANDLE_VALUE; }
