@@ -94,12 +94,12 @@ private:
 
     // The worker thread.
     void WorkerLoop();
-    bool EventPass(PortOperation*& wait, int& emptyEvents);
+    bool EventPass(PortOperation*& wait, PortOperation*& read, int& emptyEvents);
     bool StartCommWait(PortOperation& wait, bool& outstanding);
     bool WaitRefused(int& emptyEvents);
     void EndCommWait(PortOperation*& wait);
-    bool DrainPass(DWORD& total);
-    bool PollPass();
+    bool DrainPass(PortOperation*& read, DWORD& total);
+    bool PollPass(PortOperation*& read);
     DWORD StorePass(const std::string& pass);
     bool DrainPort(PortOperation*& read, std::string& pass);
     bool BytesWaiting(DWORD& count);

@@ -29,9 +29,14 @@ unsigned __stdcall CSerialCommHelper::ThreadFn(void* pvParam)
 
 void CSerialCommHelper::WorkerLoop()
 {
+    // Both records live as long as the worker: a pass allocates nothing
+    // (under polling there is one every few milliseconds).
     PortOperation* wait = PortOperation::New(0);
-    if (wait == nullptr) {
-        Trace("CSerialCommHelper::ThreadFn -> no memory for the comm-event wait, ended");
+    PortOperation* read = PortOperation::New(kReadBlockSize);
+    if (wait == nullptr || read == nullptr) {
+        Trace("CSerialCommHelper::ThreadFn -> no memory for the worker's records, ended");
+        PortOperation::Free(wait);
+        PortOperation::Free(read);
         return;
     }
     Trace("CSerialCommHelper::ThreadFn -> started");
@@ -40,8 +45,9 @@ void CSerialCommHelper::WorkerLoop()
     int emptyEvents = m_bEmptyCommEvents ? kEmptyEventsBeforePolling : 0;
     bool keepRunning = true;
     while (keepRunning)
-        keepRunning = emptyEvents >= kEmptyEventsBeforePolling ? PollPass() : EventPass(wait, emptyEvents);
+        keepRunning = emptyEvents >= kEmptyEventsBeforePolling ? PollPass(read) : EventPass(wait, read, emptyEvents);
     PortOperation::Free(wait);
+    PortOperation::Free(read);
     // Nobody reads the port any more: unless asked to end, the owner must know.
     if (!m_bStopAsked)
         MarkLinkLost("ThreadFn");
@@ -50,7 +56,7 @@ void CSerialCommHelper::WorkerLoop()
 
 // One comm-event wait and the drain pass it leads to; false when the
 // transport is being stopped or the port failed.
-bool CSerialCommHelper::EventPass(PortOperation*& wait, int& emptyEvents)
+bool CSerialCommHelper::EventPass(PortOperation*& wait, PortOperation*& read, int& emptyEvents)
 {
     wait->dwEventMask = 0;
     bool outstanding = false;
@@ -64,7 +70,7 @@ bool CSerialCommHelper::EventPass(PortOperation*& wait, int& emptyEvents)
         return false;
     }
     DWORD total = 0;
-    const bool keepRunning = DrainPass(total);
+    const bool keepRunning = DrainPass(read, total);
     ResetEvent(wait->overlapped.hEvent);
     emptyEvents = (wait->dwEventMask == 0 && total == 0) ? emptyEvents + 1 : 0;
     if (emptyEvents == kEmptyEventsBeforePolling) {
@@ -112,12 +118,12 @@ void CSerialCommHelper::EndCommWait(PortOperation*& wait)
 
 // One look for received bytes after a pause; false when the transport is
 // being stopped or a read failed.
-bool CSerialCommHelper::PollPass()
+bool CSerialCommHelper::PollPass(PortOperation*& read)
 {
     if (WaitForSingleObject(m_hStopEvent, kPollPeriodMs) != WAIT_TIMEOUT)
         return false;
     DWORD total = 0;
-    return DrainPass(total);
+    return DrainPass(read, total);
 }
 
 // Every comm event leads here: a character arrived or the output ran empty.
@@ -125,9 +131,8 @@ bool CSerialCommHelper::PollPass()
 // read-out also takes: a port slow to answer must not hold the owner up.
 // The pass's bytes are then stored in one go, so the owner still receives
 // whole passes.
-bool CSerialCommHelper::DrainPass(DWORD& total)
+bool CSerialCommHelper::DrainPass(PortOperation*& read, DWORD& total)
 {
-    PortOperation* read = PortOperation::New(kReadBlockSize);
     std::string pass;
     bool keepRunning = true;
     try {
@@ -135,7 +140,6 @@ bool CSerialCommHelper::DrainPass(DWORD& total)
     } catch (...) {
         Trace("CSerialCommHelper::DrainPass -> could not store the received bytes");
     }
-    PortOperation::Free(read);
     total = StorePass(pass);
     if (total > 0)
         SetDataReadEvent();
