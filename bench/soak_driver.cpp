@@ -7,6 +7,7 @@
 #include "DisplaySimulator.h"
 #include "DriverEnv.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <random>
@@ -173,6 +174,9 @@ private:
         bench::Report("soak: keys delivered", m_check.delivered, "keys", "keys pressed", m_check.pressed);
         bench::Report("soak: keys delivered out of order or wrong", m_check.wrong, "keys");
         bench::Report("soak: handles at the end", finish.handles, "handles", "at the start", start.handles);
+        // A handle left behind by each pull shows here long before it shows in the total.
+        bench::Report("soak: handles gained per cable pull", (finish.handles - start.handles) / std::max(1.0, m_pulls),
+                      "handles");
         bench::Report("soak: private bytes at the end", finish.privateKiB, "KiB", "at the start", start.privateKiB);
     }
 

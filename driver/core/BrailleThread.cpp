@@ -562,6 +562,7 @@ std::vector<std::string> CBrailleDisplayDriver::PortCandidates(const std::string
 // The handshake; its pauses give up when Close or Sleep is called.
 bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int& statusCells)
 {
+    m_display.SetAbortEvent(t_hAbort);  // also for the wake's own connection
     if (!m_display.ConnectTo(port.c_str()))
         return false;
     m_display.ResetReceiveState();

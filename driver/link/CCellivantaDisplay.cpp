@@ -35,7 +35,7 @@ void CCellivantaDisplay::ResetFrameAssembler()
 bool CCellivantaDisplay::SendInitRequest()
 {
     static const char kInitRequest[] = {FRAME_START, MsgInitRequest, 0x00};
-    const bool sent = SUCCEEDED(m_serial.Write(kInitRequest, sizeof kInitRequest));
+    const bool sent = WriteFrame(std::string(kInitRequest, sizeof kInitRequest));
     Trace("CCellivantaDisplay::SendInitRequest -> %d", sent ? 1 : 0);
     return sent;
 }
@@ -47,10 +47,27 @@ bool CCellivantaDisplay::Refresh()
         std::string frame{static_cast<char>(FRAME_START), static_cast<char>(MsgBrailleCells),
                           static_cast<char>(length & 0xFF)};
         frame.append(reinterpret_cast<const char*>(m_cells), length);
-        if (SUCCEEDED(m_serial.Write(frame.data(), static_cast<DWORD>(frame.size()))))
+        if (WriteFrame(frame))
             return true;
     }
     Trace("CCellivantaDisplay::Refresh failed");
+    return false;
+}
+
+// A write that failed or timed out may have put part of its frame on the
+// wire, the display then waiting for the rest. Zeros first complete that
+// frame (as blank cells, or as an empty one), and the display drops zeros
+// between frames, so the next frame is read as a frame, not as that tail.
+bool CCellivantaDisplay::WriteFrame(const std::string& frame)
+{
+    const std::string bytes = std::string(m_nCutFrameTail, '\0') + frame;
+    if (SUCCEEDED(m_serial.Write(bytes.data(), static_cast<DWORD>(bytes.size())))) {
+        m_nCutFrameTail = 0;
+        return true;
+    }
+    // After the start byte alone, two zeros make an empty init request.
+    const size_t payload = frame.size() > kFrameHeaderSize ? frame.size() - kFrameHeaderSize : 0;
+    m_nCutFrameTail = std::max({m_nCutFrameTail, payload, kMinCutFrameTail});
     return false;
 }
 
@@ -94,11 +111,31 @@ void CCellivantaDisplay::ProcessReceivedByte(BYTE byte)
             frame.phase = PhasePayload;
         break;
     case PhasePayload:
-        frame.payload[frame.writePos++] = byte;
-        if (frame.writePos == frame.length)
-            DispatchFrame();
+        StorePayloadByte(byte);
         break;
     }
+}
+
+// Read once and checked before the store: whatever state the assembler was
+// left in, no byte lands outside the payload buffer. A state that cannot be
+// (a reset from another thread in the middle of a frame) drops that frame,
+// and the byte starts afresh.
+void CCellivantaDisplay::StorePayloadByte(BYTE byte)
+{
+    const int position = s_assembler.writePos;
+    const int length = s_assembler.length;
+    if (position < 0 || position >= length || position >= PAYLOAD_BUFFER_SIZE) {
+        Trace("CCellivantaDisplay::ProcessReceivedByte -> frame state broken (%d of %d bytes), frame dropped",
+              position, length);
+        ResetFrameAssembler();
+        m_bKeysInDoubt = true;
+        ProcessReceivedByte(byte);
+        return;
+    }
+    s_assembler.payload[position] = byte;
+    s_assembler.writePos = position + 1;
+    if (position + 1 == length)
+        DispatchFrame();
 }
 
 // The display sends nothing but whole frames: a dropped byte is line noise.

@@ -56,20 +56,6 @@ protected:
     // Puts the frame assembler back to idle with an empty payload.
     static void ResetFrameAssembler();
 
-    int m_nMM = 0;
-    // Key capture state (see driver/keys).
-    BYTE m_keyPressed[256] = {};
-    BYTE m_keyInCombination[256] = {};
-    int m_captureGroup = CaptureNone;
-
-    // Forgets held keys and the combination in progress.
-    void ResetHeldKeys();
-    // The same, and a waiting typing modifier too.
-    void ResetKeyCapture();
-    // A code of one of the display's keys.
-    static bool IsKeyCode(BYTE code);
-
-private:
     enum AssemblerPhase { PhaseIdle = 0, PhaseStartSeen = 1, PhaseLength = 2, PhasePayload = 3 };
 
     // One set for the process, shared by every display object. Each new
@@ -84,7 +70,26 @@ private:
     };
     static FrameAssembler s_assembler;
 
+    int m_nMM = 0;
+    // Key capture state (see driver/keys).
+    BYTE m_keyPressed[256] = {};
+    BYTE m_keyInCombination[256] = {};
+    int m_captureGroup = CaptureNone;
+
+    // Forgets held keys and the combination in progress.
+    void ResetHeldKeys();
+    // The same, and a waiting typing modifier too.
+    void ResetKeyCapture();
+    // A code of one of the display's keys.
+    static bool IsKeyCode(BYTE code);
+
+private:
+    static constexpr size_t kFrameHeaderSize = 3;
+    static constexpr size_t kMinCutFrameTail = 2;
+
+    bool WriteFrame(const std::string& frame);
     static bool IsAcceptedMessageId(BYTE id);
+    void StorePayloadByte(BYTE byte);
     void NoteLineFault();
     void NoteStrayByte(BYTE byte);
     void BeginFrame();
@@ -100,4 +105,7 @@ private:
     bool m_bQuietHandled = false;
     bool m_bInStrayRun = false;
     bool m_bKeysInDoubt = false;
+    // Zeros owed to the display before the next frame, after a write that
+    // may have left part of a frame on the wire.
+    size_t m_nCutFrameTail = 0;
 };

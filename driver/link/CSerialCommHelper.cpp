@@ -1,23 +1,11 @@
 #include "CSerialCommHelper.h"
+#include "PortOperation.h"
 #include "Trace.h"
 
 #include <process.h>
-#include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace {
-
-const DWORD kReadBlockSize = 10;
-// A read is only made for bytes the port reports waiting, so it completes at
-// once; the bound only guards against a read that goes pending regardless.
-const DWORD kReadWaitMs = 50;
-// Some serial drivers (Wine's among them) complete comm-event waits with no
-// event at all, in a tight loop, and spend memory on every wait. After a few
-// such completions in a row the worker stops waiting for comm events and
-// looks for received bytes at this period instead.
-const int kEmptyEventsBeforePolling = 3;
-const DWORD kPollPeriodMs = 10;
 
 HANDLE OpenPortDefault(const char* devicePath)
 {
@@ -28,52 +16,15 @@ HANDLE OpenPortDefault(const char* devicePath)
 std::atomic<CSerialCommHelper::OpenPortFn> g_openPort{OpenPortDefault};
 std::atomic<const SerialPortCalls*> g_portCalls{nullptr};
 
-const SerialPortCalls& Port()
-{
-    const SerialPortCalls* calls = g_portCalls.load();
-    return calls ? *calls : SystemSerialPortCalls();
-}
-
 const char kDevicePrefix[] = "\\\\.\\";
 const char kDevicePathOfCom[] = "\\\\.\\COM";
 
 }  // namespace
 
-// One overlapped operation on the port and all the system may write while it
-// runs: the record, its event, the bytes read or written, the event mask. On
-// the heap, so that an operation a cancel does not end can be left to the
-// system rather than freed under it.
-struct CSerialCommHelper::PortOperation {
-    OVERLAPPED overlapped{};
-    DWORD dwEventMask = 0;
-    char* pBytes = nullptr;
-
-    // Null when memory or the event cannot be had.
-    static PortOperation* New(DWORD byteCount);
-    static void Free(PortOperation*& operation);
-};
-
-CSerialCommHelper::PortOperation* CSerialCommHelper::PortOperation::New(DWORD byteCount)
+const SerialPortCalls& CSerialCommHelper::Port()
 {
-    PortOperation* operation = new (std::nothrow) PortOperation;
-    if (operation == nullptr)
-        return nullptr;
-    operation->overlapped.hEvent = NewEvent(true);
-    if (byteCount > 0)
-        operation->pBytes = new (std::nothrow) char[byteCount]();
-    if (operation->overlapped.hEvent == INVALID_HANDLE_VALUE || (byteCount > 0 && operation->pBytes == nullptr))
-        Free(operation);
-    return operation;
-}
-
-void CSerialCommHelper::PortOperation::Free(PortOperation*& operation)
-{
-    if (operation == nullptr)
-        return;
-    CloseAndCleanHandle(operation->overlapped.hEvent);
-    delete[] operation->pBytes;
-    delete operation;
-    operation = nullptr;
+    const SerialPortCalls* calls = g_portCalls.load();
+    return calls ? *calls : SystemSerialPortCalls();
 }
 
 CSerialCommHelper::CSerialCommHelper()
@@ -83,9 +34,11 @@ CSerialCommHelper::CSerialCommHelper()
 {
 }
 
-// Closes nothing: the owner calls UnInit first.
+// Closes nothing: the owner calls UnInit first. Records the system still
+// holds stay allocated.
 CSerialCommHelper::~CSerialCommHelper()
 {
+    ReapAbandoned();
     m_state = CS_Unknown;
 }
 
@@ -130,6 +83,15 @@ HRESULT CSerialCommHelper::OpenWithRetries(const std::string& devicePath)
         // An earlier opening (the owner tries ports in turn) is ended whole,
         // worker and events included, before its handles are replaced.
         ReleaseConnection();
+        if (m_hThread != INVALID_HANDLE_VALUE) {
+            Trace("CSerialCommHelper::OpenWithRetries : the worker of the earlier connection has not ended");
+            return E_FAIL;
+        }
+        // A driver that would not end an operation gets no second one to keep.
+        if (ReapAbandoned() > 0) {
+            Trace("CSerialCommHelper::OpenWithRetries : an operation of the earlier connection has not ended");
+            return E_FAIL;
+        }
         m_hDataReadEvent = NewEvent(false);
         if (m_hDataReadEvent == INVALID_HANDLE_VALUE) {
             Trace("CSerialCommHelper::OpenWithRetries : Failed to create the data event Reason: %lu", GetLastError());
@@ -148,8 +110,20 @@ HRESULT CSerialCommHelper::OpenWithRetries(const std::string& devicePath)
             return E_FAIL;
         }
         Trace("CSerialCommHelper::OpenWithRetries : Failed to open %s port, retry", devicePath.c_str());
-        ::Sleep(kOpenRetryDelayMs);
+        if (AbortedWithin(kOpenRetryDelayMs)) {
+            Trace("CSerialCommHelper::OpenWithRetries : gave up on %s, the owner aborts", devicePath.c_str());
+            return E_FAIL;
+        }
     }
+}
+
+bool CSerialCommHelper::AbortedWithin(DWORD ms) const
+{
+    if (m_hAbortEvent == nullptr || m_hAbortEvent == INVALID_HANDLE_VALUE) {
+        ::Sleep(ms);
+        return false;
+    }
+    return WaitForSingleObject(m_hAbortEvent, ms) != WAIT_TIMEOUT;
 }
 
 HRESULT CSerialCommHelper::ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize)
@@ -212,18 +186,23 @@ HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BY
 
 HRESULT CSerialCommHelper::StartWorker()
 {
+    m_bStopAsked = false;
     m_hStopEvent = NewEvent(false);
-    m_hThreadReady = NewEvent(false);
+    m_hThreadReady = NewEvent(true);
     if (m_hStopEvent != INVALID_HANDLE_VALUE && m_hThreadReady != INVALID_HANDLE_VALUE) {
         const uintptr_t thread = _beginthreadex(nullptr, 0, ThreadFn, this, 0, nullptr);
-        if (thread != 0) {
+        if (thread != 0)
             m_hThread = reinterpret_cast<HANDLE>(thread);
-            WaitForSingleObject(m_hThreadReady, INFINITE);
-        }
     }
-    CloseAndCleanHandle(m_hThreadReady);
     if (m_hThread == INVALID_HANDLE_VALUE) {
         Trace("CSerialCommHelper::Init : Failed to start the worker thread Reason: %lu", GetLastError());
+        return E_FAIL;
+    }
+    // A worker that ends before it runs (no memory for its records) or does
+    // not get going in time would leave the port unread.
+    HANDLE handles[2] = {m_hThreadReady, m_hThread};
+    if (WaitForMultipleObjects(2, handles, FALSE, kWorkerStartWaitMs) != WAIT_OBJECT_0) {
+        Trace("CSerialCommHelper::Init : the worker thread did not start");
         return E_FAIL;
     }
     return S_OK;
@@ -246,6 +225,7 @@ HRESULT CSerialCommHelper::Stop()
 HRESULT CSerialCommHelper::UnInit()
 {
     ReleaseConnection();
+    ReapAbandoned();
     Trace("CSerialCommHelper::UnInit SUCCEEDED");
     m_state = CS_UnInit;
     return S_OK;
@@ -254,10 +234,11 @@ HRESULT CSerialCommHelper::UnInit()
 void CSerialCommHelper::ReleaseConnection()
 {
     m_bConnected = false;
-    if (m_hThread != INVALID_HANDLE_VALUE && m_hStopEvent != INVALID_HANDLE_VALUE)
-        SignalObjectAndWait(m_hStopEvent, m_hThread, INFINITE, FALSE);
+    if (!EndWorker())
+        return;
     CloseAndCleanHandle(m_hStopEvent);
     CloseAndCleanHandle(m_hThread);
+    CloseAndCleanHandle(m_hThreadReady);
     CloseAndCleanHandle(m_hDataReadEvent);
     // What this port sent must not be taken for the next port's answer.
     m_rxBuffer.Flush();
@@ -269,12 +250,30 @@ void CSerialCommHelper::ReleaseConnection()
     }
 }
 
+// False when the worker is still inside a call on the port after the bound:
+// it then keeps the port and its events, which are released by the next
+// Init or UnInit that finds it ended, so that its caller is not held up.
+bool CSerialCommHelper::EndWorker()
+{
+    if (m_hThread == INVALID_HANDLE_VALUE)
+        return true;
+    m_bStopAsked = true;
+    if (m_hStopEvent != INVALID_HANDLE_VALUE)
+        SetEvent(m_hStopEvent);
+    if (WaitForSingleObject(m_hThread, kWorkerEndWaitMs) == WAIT_OBJECT_0)
+        return true;
+    Trace("CSerialCommHelper::UnInit -> the worker thread did not end within %lu ms; the port stays open until it does",
+          static_cast<unsigned long>(kWorkerEndWaitMs));
+    return false;
+}
+
 HRESULT CSerialCommHelper::Write(const char* data, DWORD count)
 {
     if (!CanProcess()) {
         Trace("CSerialCommHelper::Write -> the port is not started");
         return E_FAIL;
     }
+    ReapAbandoned();
     // The bytes go with the record: a write left to the system still reads them.
     PortOperation* write = PortOperation::New(count);
     if (!write) {
@@ -320,27 +319,6 @@ HRESULT CSerialCommHelper::WriteAndWait(PortOperation*& write, DWORD count)
     return E_FAIL;
 }
 
-void CSerialCommHelper::CancelPending(PortOperation*& write)
-{
-    Port().CancelIoEx(m_hPort, &write->overlapped);
-    AwaitCancelled(write, "Write");
-}
-
-// A serial driver may take as long as it likes to end a cancelled operation;
-// the caller (the braille thread, or the worker holding the receive buffer)
-// waits a bounded time. An operation still running after that keeps its
-// record, which the system may yet write: it is left to it, never freed, and
-// the port is given up.
-bool CSerialCommHelper::AwaitCancelled(PortOperation*& operation, const char* caller)
-{
-    if (WaitForSingleObject(operation->overlapped.hEvent, kCancelWaitMs) == WAIT_OBJECT_0)
-        return true;
-    Trace("CSerialCommHelper::%s -> a cancelled operation did not end; its record is left to the system", caller);
-    operation = nullptr;
-    MarkPortFailed();
-    return false;
-}
-
 // An error from the port itself: the owner may take the device for gone.
 void CSerialCommHelper::MarkLinkLost(const char* what)
 {
@@ -369,180 +347,6 @@ HRESULT CSerialCommHelper::ReadAvailable(std::string& data)
         return E_FAIL;
     }
     return S_OK;
-}
-
-unsigned __stdcall CSerialCommHelper::ThreadFn(void* pvParam)
-{
-    static_cast<CSerialCommHelper*>(pvParam)->WorkerLoop();
-    return 0;
-}
-
-void CSerialCommHelper::WorkerLoop()
-{
-    PortOperation* wait = PortOperation::New(0);
-    Trace("CSerialCommHelper::ThreadFn -> started");
-    SetEvent(m_hThreadReady);
-    // A port known for empty events is polled from the start.
-    int emptyEvents = m_bEmptyCommEvents ? kEmptyEventsBeforePolling : 0;
-    bool keepRunning = wait != nullptr;
-    while (keepRunning)
-        keepRunning = emptyEvents >= kEmptyEventsBeforePolling ? PollPass() : EventPass(wait, emptyEvents);
-    PortOperation::Free(wait);
-    Trace("CSerialCommHelper::ThreadFn -> ended");
-}
-
-// One comm-event wait and the drain pass it leads to; false when the
-// transport is being stopped or the port failed.
-bool CSerialCommHelper::EventPass(PortOperation*& wait, int& emptyEvents)
-{
-    wait->dwEventMask = 0;
-    const bool outstanding = StartCommWait(*wait);
-    HANDLE handles[2] = {m_hStopEvent, wait->overlapped.hEvent};
-    // The stop event comes first, so it wins when both are set.
-    if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
-        if (outstanding)
-            EndCommWait(wait);
-        return false;
-    }
-    DWORD total = 0;
-    const bool keepRunning = DrainPass(total);
-    ResetEvent(wait->overlapped.hEvent);
-    emptyEvents = (wait->dwEventMask == 0 && total == 0) ? emptyEvents + 1 : 0;
-    if (emptyEvents == kEmptyEventsBeforePolling) {
-        Trace("CSerialCommHelper::ThreadFn -> empty comm events, polling the port instead");
-        m_bEmptyCommEvents = true;
-    }
-    return keepRunning;
-}
-
-// True while the wait is outstanding and must be ended before its record goes.
-bool CSerialCommHelper::StartCommWait(PortOperation& wait)
-{
-    if (Port().WaitCommEvent(m_hPort, &wait.dwEventMask, &wait.overlapped)) {
-        SetEvent(wait.overlapped.hEvent);
-        return false;
-    }
-    return GetLastError() == ERROR_IO_PENDING;
-}
-
-void CSerialCommHelper::EndCommWait(PortOperation*& wait)
-{
-    OVERLAPPED& overlapped = wait->overlapped;
-    if (!Port().CancelIoEx(m_hPort, &overlapped) && WaitForSingleObject(overlapped.hEvent, 0) != WAIT_OBJECT_0)
-        Port().SetCommMask(m_hPort, 0);  // also ends a pending wait
-    AwaitCancelled(wait, "ThreadFn");
-}
-
-// One look for received bytes after a pause; false when the transport is
-// being stopped or a read failed.
-bool CSerialCommHelper::PollPass()
-{
-    if (WaitForSingleObject(m_hStopEvent, kPollPeriodMs) != WAIT_TIMEOUT)
-        return false;
-    DWORD total = 0;
-    return DrainPass(total);
-}
-
-// Every comm event leads here: a character arrived or the output ran empty.
-bool CSerialCommHelper::DrainPass(DWORD& total)
-{
-    m_rxBuffer.Lock();
-    PortOperation* read = PortOperation::New(kReadBlockSize);
-    total = 0;
-    bool keepRunning = true;
-    try {
-        keepRunning = DrainPort(read, total);
-        if (!keepRunning)
-            MarkLinkLost("ThreadFn");  // the worker ends on this error
-    } catch (...) {
-        Trace("CSerialCommHelper::DrainPass -> could not store the received bytes");
-    }
-    PortOperation::Free(read);
-    // Bytes that arrive while the transport is not started are dropped.
-    if (m_state != CS_Started) {
-        m_rxBuffer.Flush();
-        total = 0;
-    }
-    m_rxBuffer.Unlock();
-    if (total > 0)
-        SetDataReadEvent();
-    return keepRunning;
-}
-
-// Reads in small blocks what the port reports waiting, until nothing is left.
-// Never asks for more than is waiting: an overlapped read of an empty port may
-// go pending on some platforms even with "return at once" time-outs.
-bool CSerialCommHelper::DrainPort(PortOperation*& read, DWORD& total)
-{
-    if (read == nullptr) {
-        TraceReadError(GetLastError());
-        return false;
-    }
-    for (;;) {
-        DWORD waiting = 0;
-        if (!BytesWaiting(waiting)) {
-            TraceReadError(GetLastError());
-            return false;
-        }
-        if (waiting == 0)
-            return true;
-        DWORD got = 0;
-        if (!ReadBlock(read, std::min(waiting, kReadBlockSize), got)) {
-            TraceReadError(GetLastError());
-            return false;
-        }
-        if (got == 0)
-            return true;
-        m_rxBuffer.AddData(read->pBytes, got);
-        total += got;
-    }
-}
-
-bool CSerialCommHelper::BytesWaiting(DWORD& count)
-{
-    COMSTAT status{};
-    DWORD errors = 0;
-    if (!Port().ClearCommError(m_hPort, &errors, &status))
-        return false;
-    count = status.cbInQue;
-    return true;
-}
-
-// False when the read failed or was left to the system (read is then null).
-bool CSerialCommHelper::ReadBlock(PortOperation*& read, DWORD size, DWORD& got)
-{
-    got = 0;
-    OVERLAPPED& overlapped = read->overlapped;
-    ResetEvent(overlapped.hEvent);
-    if (!Port().ReadFile(m_hPort, read->pBytes, size, nullptr, &overlapped)) {
-        if (GetLastError() != ERROR_IO_PENDING)
-            return false;
-        if (WaitForSingleObject(overlapped.hEvent, kReadWaitMs) != WAIT_OBJECT_0) {
-            Port().CancelIoEx(m_hPort, &overlapped);
-            if (!AwaitCancelled(read, "ThreadFn"))
-                return false;
-        }
-    }
-    // The read is over by now, so this returns at once.
-    if (Port().GetOverlappedResult(m_hPort, &overlapped, &got, TRUE))
-        return true;
-    if (GetLastError() != ERROR_OPERATION_ABORTED)
-        return false;
-    // A cancelled read keeps what it had already copied.
-    got = static_cast<DWORD>(overlapped.InternalHigh);
-    return true;
-}
-
-void CSerialCommHelper::TraceReadError(DWORD error)
-{
-    Trace("CSerialCommHelper::DrainPort -> ERROR reading data on port (%lx)", error);
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-                   nullptr);
-    Trace("CSerialCommHelper::DrainPort -> ERROR = %s", text ? text : "");
-    if (text)
-        LocalFree(text);
 }
 
 HANDLE CSerialCommHelper::NewEvent(bool manualReset)

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <atomic>
+#include <mutex>
 #include <string>
 
 enum CommState {
@@ -38,10 +39,15 @@ public:
     // calls those may wait on it.
     HANDLE GetDataReadEvent() const { return m_hDataReadEvent; }
     // True once the port answered with an error (a failed write or read, the
-    // port's status unreadable, the worker ended on an error) or an operation
-    // on it would not end: the device is most likely gone. Cleared by Init.
+    // port's status unreadable), an operation on it would not end, or the
+    // worker ended without being asked: the device is most likely gone, or
+    // nobody reads it any more. Cleared by Init.
     bool IsLinkLost() const { return m_bLinkLost || m_bPortFailed; }
     CommState GetState() const { return m_state; }
+    // The owner's abort event (manual-reset, or null for none): a busy port
+    // is retried only until it is set, so that a close or sleep asked for
+    // meanwhile is not held up. The owner keeps it open while it calls Init.
+    void SetAbortEvent(HANDLE hAbort) { m_hAbortEvent = hAbort; }
 
     // The port name as it is handed to CreateFileA.
     static std::string NormalisePortName(const std::string& portName);
@@ -61,6 +67,10 @@ public:
     static constexpr DWORD kWriteTimeoutMs = 100;
     // How long a cancelled operation is waited for before it is left to the system.
     static constexpr DWORD kCancelWaitMs = 300;
+    // The worker's longest step is a read cancelled after its wait; beyond
+    // this it is stuck inside a call on the port.
+    static constexpr DWORD kWorkerEndWaitMs = kCancelWaitMs + 150;
+    static constexpr DWORD kWorkerStartWaitMs = 5000;
 
 private:
     static unsigned __stdcall ThreadFn(void* pvParam);
@@ -69,24 +79,29 @@ private:
 
     // Init, step by step.
     HRESULT OpenWithRetries(const std::string& devicePath);
+    // Waits ms, or less when the abort event is set; true when it was.
+    bool AbortedWithin(DWORD ms) const;
     HRESULT ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize);
     HRESULT PurgePort();
     HRESULT ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize);
     HRESULT StartWorker();
     // Ends the worker, closes its events and the port: what UnInit releases.
     void ReleaseConnection();
+    bool EndWorker();
 
     // One overlapped operation with what the system writes into while it runs.
     struct PortOperation;
 
     // The worker thread.
     void WorkerLoop();
-    bool EventPass(PortOperation*& wait, int& emptyEvents);
-    bool StartCommWait(PortOperation& wait);
+    bool EventPass(PortOperation*& wait, PortOperation*& read, int& emptyEvents);
+    bool StartCommWait(PortOperation& wait, bool& outstanding);
+    bool WaitRefused(int& emptyEvents);
     void EndCommWait(PortOperation*& wait);
-    bool DrainPass(DWORD& total);
-    bool PollPass();
-    bool DrainPort(PortOperation*& read, DWORD& total);
+    bool DrainPass(PortOperation*& read, DWORD& total);
+    bool PollPass(PortOperation*& read);
+    DWORD StorePass(const std::string& pass);
+    bool DrainPort(PortOperation*& read, std::string& pass);
     bool BytesWaiting(DWORD& count);
     bool ReadBlock(PortOperation*& read, DWORD size, DWORD& got);
     static void TraceReadError(DWORD error);
@@ -96,9 +111,13 @@ private:
     // False when the cancelled operation was left to the system (operation
     // is then null and the port failed).
     bool AwaitCancelled(PortOperation*& operation, const char* caller);
+    void Abandon(PortOperation*& operation);
+    int ReapAbandoned();
     void MarkPortFailed();
     void MarkLinkLost(const char* what);
 
+    // The system's calls on an open port, or those a test stood in.
+    static const SerialPortCalls& Port();
     static HANDLE NewEvent(bool manualReset);
     static void CloseAndCleanHandle(HANDLE& handle);
     static void InvalidateHandle(HANDLE& handle) { handle = INVALID_HANDLE_VALUE; }
@@ -111,10 +130,17 @@ private:
     HANDLE m_hDataReadEvent;
     std::atomic<bool> m_bConnected;
     CSerialBuffer m_rxBuffer;
+    HANDLE m_hAbortEvent = nullptr;
     // Set once this transport's ports were seen to complete comm-event waits
     // with no event; later workers then poll instead of waiting.
     std::atomic<bool> m_bEmptyCommEvents{false};
     // Set when an operation on the port would not end, until the next Init.
     std::atomic<bool> m_bPortFailed{false};
     std::atomic<bool> m_bLinkLost{false};
+    // Records of cancelled operations the system had not ended in time: a
+    // write's and the worker's, of one port opening at most.
+    std::mutex m_abandonedLock;
+    PortOperation* m_abandoned[2] = {};
+    // Set when the owner ends the worker; any other end is a lost link.
+    std::atomic<bool> m_bStopAsked{false};
 };

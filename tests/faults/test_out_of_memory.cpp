@@ -4,6 +4,7 @@
 #include "CBrailleDisplayDriver.h"
 #include "DisplaySimulator.h"
 #include "DriverEnv.h"
+#include "link/CSerialCommHelper.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -88,6 +89,22 @@ TEST(OutOfMemoryTest, OpenFailsWithAResultWhereverMemoryRunsOut)
 
     EXPECT_TRUE(driver.Open(port.c_str(), nullptr, "Cellivanta VK", driverName)) << "memory is back";
     driver.Close();
+}
+
+// A transport worker that cannot get its first record ends before it runs:
+// no connection is reported that nobody reads.
+TEST(OutOfMemoryTest, TransportInitFailsWhenItsWorkerCannotRun)
+{
+    DisplaySimulator display(1);
+    CSerialCommHelper serial;
+    FailOnNewThreads(true);
+    const HRESULT hr = serial.Init(testenv::DriverPort(1), 115200, 0, 1, 8);
+    FailOnNewThreads(false);
+    EXPECT_EQ(hr, E_FAIL);
+    EXPECT_FALSE(serial.IsConnected());
+    serial.UnInit();
+    EXPECT_EQ(serial.Init(testenv::DriverPort(1), 115200, 0, 1, 8), S_OK) << "memory is back";
+    serial.UnInit();
 }
 
 }  // namespace

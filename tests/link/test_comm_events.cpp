@@ -4,6 +4,7 @@
 // ever completes waits with no event, so the port-pair tests never get here.)
 #include "DriverEnv.h"
 #include "ScriptedSerialPort.h"
+#include "TestDisplay.h"
 #include "link/CSerialCommHelper.h"
 
 #include <gtest/gtest.h>
@@ -227,6 +228,130 @@ TEST(CommEvents, CancelThatNeverEndsLetsTheCallerGo)
         ASSERT_EQ(Connect(serial), S_OK);
         EXPECT_EQ(serial.Write("z", 1), S_OK);
         EXPECT_EQ(serial.UnInit(), S_OK);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// --- bounds and ends ---------------------------------------------------------------
+
+// A worker that ends without being asked leaves no port unread in silence.
+TEST(CommEvents, WorkerThatCannotWaitForEventsPollsOrReportsTheLinkLost)
+{
+    for (bool portAnswers : {true, false}) {
+        SCOPED_TRACE(portAnswers ? "a driver that refuses overlapped waits" : "the cable pulled before the wait");
+        testenv::TraceCapture trace;
+        ScriptedPort port;
+        port.waitsFail = true;
+        port.statusFails = !portAnswers;
+        CSerialCommHelper serial;
+        ASSERT_EQ(Connect(serial), S_OK);
+        if (portAnswers) {
+            port.Receive("keys");
+            EXPECT_EQ(Joined(ReadOuts(serial, 4)), "keys");
+            EXPECT_FALSE(serial.IsLinkLost());
+        } else {
+            EXPECT_TRUE(testenv::PumpUntil([&] { return serial.IsLinkLost(); }, 2000));
+            EXPECT_TRUE(trace.Contains(kWorkerEnded));
+        }
+        EXPECT_EQ(serial.UnInit(), S_OK);
+    }
+}
+
+// A port slow to report its status (a stalling hub) holds neither the
+// owner's read-out nor its disconnection; the worker it holds is ended
+// before the port is opened again.
+TEST(CommEvents, StallingPortHoldsNeitherReadOutNorUnInit)
+{
+    testenv::TraceCapture trace;
+    ScriptedPort port;
+    CSerialCommHelper serial;
+    ASSERT_EQ(Connect(serial), S_OK);
+    port.statusDelayMs = 1500;
+    const int reads = port.statusReads;
+    port.Receive("k");
+    ASSERT_TRUE(testenv::PumpUntil([&] { return port.statusReads > reads; }, 2000));
+    testenv::Stopwatch watch;
+    std::string out;
+    EXPECT_EQ(serial.ReadAvailable(out), S_OK);
+    EXPECT_LT(watch.Ms(), 500.0) << "the read-out waited for the port";
+    watch = testenv::Stopwatch();
+    EXPECT_EQ(serial.UnInit(), S_OK);
+    EXPECT_LT(watch.Ms(), 1000.0) << "UnInit waited for the worker without bound";
+    EXPECT_FALSE(serial.IsConnected());
+
+    port.statusDelayMs = 0;
+    EXPECT_TRUE(testenv::PumpUntil([&] { return trace.Contains(kWorkerEnded); }, 3000));
+    ASSERT_EQ(Connect(serial), S_OK);
+    port.Receive("again");
+    EXPECT_EQ(Joined(ReadOuts(serial, 5)), "again");
+    EXPECT_EQ(serial.UnInit(), S_OK);
+}
+
+// A record left to a driver that would not end its operation is freed once
+// the operation ends; until then the port is not opened again, so records
+// do not pile up one per reconnection.
+TEST(CommEvents, RecordLeftToTheSystemIsFreedAndNeverJoinedByASecond)
+{
+    ScriptedPort port;
+    port.hangs = kWrite;
+    CSerialCommHelper serial;
+    ASSERT_EQ(Connect(serial), S_OK);
+    EXPECT_EQ(serial.Write("x", 1), E_FAIL);
+    EXPECT_EQ(serial.UnInit(), S_OK);
+    EXPECT_EQ(Connect(serial), E_FAIL) << "a second record could be left to the same driver";
+    const std::vector<HANDLE> events = port.HangingEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(port.FinishHanging(), 1);
+    EXPECT_EQ(serial.UnInit(), S_OK);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(events[0], &flags)) << "the record's event outlived its operation";
+
+    port.hangs = kNone;
+    ASSERT_EQ(Connect(serial), S_OK);
+    EXPECT_EQ(serial.Write("y", 1), S_OK);
+    EXPECT_EQ(serial.UnInit(), S_OK);
+}
+
+// The frames as the display reads them off the wire (id, then payload):
+// it trusts the length byte, with no other way to find a frame's end.
+std::vector<std::string> FramesAsRead(const std::string& wire)
+{
+    std::vector<std::string> frames;
+    size_t at = wire.find('\x1B');
+    while (at != std::string::npos && at + 2 < wire.size()) {
+        const size_t length = static_cast<BYTE>(wire[at + 2]);
+        if (at + 3 + length > wire.size())
+            break;
+        frames.push_back(wire[at + 1] + wire.substr(at + 3, length));
+        at = wire.find('\x1B', at + 3 + length);
+    }
+    return frames;
+}
+
+// A write that times out after part of its frame reached the wire leaves
+// the display waiting for the rest: the next frame must still be read as a
+// frame, whatever the cut.
+TEST(CommEvents, FrameCutByAStalledWriteDoesNotSwallowTheNextOne)
+{
+    const std::string first(40, '\x11'), cut(40, '\x22'), next(40, '\x33');
+    for (size_t reached : {1, 2, 3, 20, 42}) {
+        SCOPED_TRACE(reached);
+        ScriptedPort port;
+        TestDisplay display(TestDisplay::RecordOnly);
+        ASSERT_TRUE(display.ConnectTo("COM7"));
+        display.ProcessInitRespMsg(0, 0, 40);
+        ASSERT_TRUE(display.DisplayBraille(reinterpret_cast<const BYTE*>(first.data()), 40));
+        port.wireStallsAt = port.Sent().size() + reached;
+        EXPECT_FALSE(display.DisplayBraille(reinterpret_cast<const BYTE*>(cut.data()), 40));
+        port.wireStallsAt = 0;
+        ASSERT_TRUE(display.DisplayBraille(reinterpret_cast<const BYTE*>(next.data()), 40));
+        const std::vector<std::string> frames = FramesAsRead(port.Sent());
+        ASSERT_FALSE(frames.empty());
+        EXPECT_TRUE(frames.back() == "\x02" + next) << "the newest line was read as the tail of the cut one";
+        display.Disconnect();
     }
 }
 

@@ -120,4 +120,34 @@ TEST_F(FrameAssemblerTest, OneAssemblerForTheProcessAndEveryConnectionStartsIdle
     EXPECT_EQ(other.Keys(), (Keys{"D66"}));
 }
 
+// A reset from another thread in the middle of a frame can leave the
+// assembler collecting a payload with a length it has already passed. No
+// state makes it write past its payload buffer, and the next frame is read.
+class LeftInAState : public TestDisplay {
+public:
+    LeftInAState() : TestDisplay(RecordOnly) {}
+    void Leave(int length, int writePos)
+    {
+        s_assembler.phase = PhasePayload;
+        s_assembler.length = length;
+        s_assembler.writePos = writePos;
+    }
+};
+
+TEST_F(FrameAssemblerTest, NoStateWritesPastThePayloadBuffer)
+{
+    LeftInAState display;
+    const struct {
+        int length, writePos;
+    } states[] = {{0, 0}, {3, 7}, {10, 499}, {255, 500}, {255, -1}};
+    for (const auto& state : states) {
+        display.ClearRecord();
+        display.Leave(state.length, state.writePos);
+        for (int i = 0; i < 600; ++i)
+            display.Feed({0x00});
+        display.Feed({0x1B, 0x05, 0x01, 0x22});
+        EXPECT_EQ(display.Keys(), (Keys{"D22"})) << "length " << state.length << ", at " << state.writePos;
+    }
+}
+
 }  // namespace

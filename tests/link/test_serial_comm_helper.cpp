@@ -39,7 +39,7 @@ HRESULT InitPair(CSerialCommHelper& serial, int pair, BYTE parity = 0)
 std::vector<std::string> g_openedPaths;
 std::vector<DWORD> g_openTicks;
 DWORD g_openError = ERROR_FILE_NOT_FOUND;
-int g_refusals = 0;  // how many openings answer g_openError before the real one
+std::atomic<int> g_refusals{0};  // how many openings answer g_openError before the real one
 
 HANDLE RecordingOpen(const char* devicePath)
 {
@@ -124,6 +124,35 @@ TEST_F(OpeningTest, PortFreedDuringTheRetriesIsUsed)
     m_serial.Start();
     ASSERT_EQ(m_serial.Write("ok", 2), S_OK);
     EXPECT_TRUE(display.WaitForBytes(2, 2000));
+}
+
+// The owner's abort (Close or Sleep meanwhile) ends the retries of a busy
+// port at once, whether it came before them or during them.
+TEST_F(OpeningTest, BusyPortRetriesGiveUpOnTheOwnersAbort)
+{
+    HANDLE abort = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    m_serial.SetAbortEvent(abort);
+    for (bool during : {false, true}) {
+        SCOPED_TRACE(during ? "abort during the retries" : "abort before them");
+        g_openedPaths.clear();
+        Refuse(ERROR_ACCESS_DENIED, 100);
+        ResetEvent(abort);
+        if (!during)
+            SetEvent(abort);
+        std::thread aborter([&] {
+            if (during)
+                testenv::WaitFor([] { return g_refusals <= 98; }, 5000, [](DWORD) { Sleep(5); });
+            SetEvent(abort);
+        });
+        testenv::Stopwatch watch;
+        EXPECT_EQ(InitPair(m_serial, 1), E_FAIL);
+        const double took = watch.Ms();
+        aborter.join();
+        EXPECT_LT(took, during ? 1800.0 : 600.0) << "the retries ran their course";
+        EXPECT_LT(g_openedPaths.size(), 4u);
+    }
+    m_serial.SetAbortEvent(nullptr);
+    CloseHandle(abort);
 }
 
 TEST_F(OpeningTest, OtherOpeningErrorsFailAtOnce)

@@ -129,6 +129,15 @@ int ScriptedPort::FinishHanging()
     return alive;
 }
 
+std::vector<HANDLE> ScriptedPort::HangingEvents()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    std::vector<HANDLE> events;
+    for (const Op& op : m_hanging)
+        events.push_back(op.event);
+    return events;
+}
+
 // An event in the mask ends the pending wait; with none pending, the port
 // remembers it and the next wait ends at once.
 void ScriptedPort::RaiseLocked(DWORD events)
@@ -150,6 +159,10 @@ BOOL ScriptedPort::WaitCommEvent(DWORD* mask, OVERLAPPED* ov)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     ++m_waits;
+    if (waitsFail) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     if (m_history && hangs != kWait) {
         *mask = m_history;
         m_history = 0;
@@ -161,7 +174,14 @@ BOOL ScriptedPort::WaitCommEvent(DWORD* mask, OVERLAPPED* ov)
 
 BOOL ScriptedPort::ClearCommError(COMSTAT* status)
 {
+    ++statusReads;
+    if (statusDelayMs)
+        Sleep(statusDelayMs);
     std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (statusFails) {
+        SetLastError(ERROR_BAD_COMMAND);
+        return FALSE;
+    }
     *status = COMSTAT{};
     status->cbInQue = static_cast<DWORD>(m_input.size());
     return TRUE;
@@ -198,9 +218,11 @@ BOOL ScriptedPort::WriteFile(const void* data, DWORD size, OVERLAPPED* ov)
     }
     if (writesStall)
         return Pend({kWrite, ov, ov->hEvent, nullptr, nullptr});
-    m_sent.append(static_cast<const char*>(data), size);
+    const bool stalls = wireStallsAt && m_sent.size() + size > wireStallsAt;
+    const size_t onWire = stalls ? (m_sent.size() < wireStallsAt ? wireStallsAt - m_sent.size() : 0) : size;
+    m_sent.append(static_cast<const char*>(data), onWire);
     const BOOL pended = Pend({kWrite, ov, ov->hEvent, nullptr, nullptr});
-    if (hangs != kWrite) {
+    if (hangs != kWrite && !stalls) {
         InterlockedIncrement(&m_writesInFlight);
         if (!QueueUserWorkItem(FinishWrite, this, WT_EXECUTEDEFAULT))
             InterlockedDecrement(&m_writesInFlight);

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,6 +47,15 @@ public:
     bool writesStall = false;
     // CancelIoEx finds no comm-event wait to cancel (as some drivers answer).
     bool cancelMissesWaits = false;
+    // Comm-event waits fail at once; the port's status cannot be read; or
+    // reading it takes this long (a stalling hub).
+    bool waitsFail = false;
+    bool statusFails = false;
+    DWORD statusDelayMs = 0;
+    std::atomic<int> statusReads{0};  // calls begun
+    // Once this many bytes were sent in all, a write puts no more on the
+    // wire and stays pending until it is cancelled (0: never).
+    size_t wireStallsAt = 0;
 
     // The line: bytes that arrive (EV_RXCHAR) and what was written to it.
     void Receive(const std::string& bytes);
@@ -59,6 +69,8 @@ public:
     // Ends the operations left hanging, writing into their records as a
     // driver finally would; returns how many of them still had their event.
     int FinishHanging();
+    // The events of the operations left hanging.
+    std::vector<HANDLE> HangingEvents();
 
     // The seams.
     HANDLE Open();
