@@ -73,8 +73,7 @@ void CBrailleDisplayDriver::LeaveCall()
 // The lock is taken only for a window that is missing: lines stay cheap.
 void CBrailleDisplayDriver::ReviveHiddenWindowIfFree()
 {
-    HWND hWnd = m_hWnd;
-    if (!m_bOpened || m_bSleeping || (hWnd && IsWindow(hWnd)))
+    if (!HiddenWindowMissing())
         return;
     if (m_dwCallThread == GetCurrentThreadId() || WaitForSingleObject(m_hEventCallFree, 0) != WAIT_OBJECT_0)
         return;

@@ -142,6 +142,7 @@ private:
     HWND CreateHiddenWindow();
     // A window that died with its thread is made anew on the calling thread.
     void ReviveHiddenWindow();
+    bool HiddenWindowMissing() const;
     bool DestroyHiddenWindow();
     void UnregisterWindowClass();
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);

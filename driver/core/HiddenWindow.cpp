@@ -52,14 +52,20 @@ HWND CBrailleDisplayDriver::CreateHiddenWindow()
     return hWnd;
 }
 
+// Open and awake, with no window alive to take the display's bytes.
+bool CBrailleDisplayDriver::HiddenWindowMissing() const
+{
+    HWND hWnd = m_hWnd;
+    return m_bOpened && !m_bSleeping && !(hWnd && IsWindow(hWnd));
+}
+
 // The window ends with the thread that made it, and with it every key. The
 // next call of the screen reader, from a thread that lives, makes it anew.
 void CBrailleDisplayDriver::ReviveHiddenWindow()
 {
-    HWND hWnd = m_hWnd;
-    if (!m_bOpened || m_bSleeping || (hWnd && IsWindow(hWnd)))
+    if (!HiddenWindowMissing())
         return;
-    if (hWnd)
+    if (m_hWnd)
         Trace("CBrailleDisplayDriver::ReviveHiddenWindow : the hidden window ended with its thread, made anew");
     m_hWnd = CreateHiddenWindow();
 }
