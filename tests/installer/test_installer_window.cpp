@@ -49,7 +49,7 @@ const Texts kFrench = {"Pilote USB Cellivanta VK",
                        't',
                        "Le pilote USB Cellivanta VK est install",
                        "Le pilote USB Cellivanta VK est d",
-                       "Aucun terminal Cellivanta VK n'est branch",
+                       "Aucun afficheur Cellivanta VK n'est branch",
                        "Le pilote USB Cellivanta VK n'a pas pu ",
                        "l'ordinateur pour terminer l'installation.",
                        "(erreur 5)"};
