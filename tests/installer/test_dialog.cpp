@@ -1,6 +1,7 @@
 // The dialog under Wine, worked through its own window messages: the buttons
-// write their payloads into the working folder and start the right installer
-// with the right parameters; the language settings pick the template; the
+// write their payloads into the working folder made at the click and start
+// the right installer with the right parameters, never through a link nor a
+// file the tool could not hold; the language settings pick the template; the
 // keyboard reaches every control; closing cleans up in order.
 #include "DialogRunner.h"
 #include "FakePlatform.h"
@@ -49,15 +50,19 @@ protected:
     std::string temp;
 };
 
-TEST_F(DialogTest, StartsWithTheWorkingFolderAndStartsNothing)
+// The working folder is made at the first click: an empty folder waiting
+// for it could be turned into a link meanwhile.
+TEST_F(DialogTest, StartsWithoutAWorkingFolderAndStartsNothing)
 {
     DialogRunner dialog;
     ASSERT_NE(dialog.Window(), nullptr);
+    EXPECT_EQ(WorkFolder(), "");
+    dialog.Click(IDC_INSTALL_JAWS_DRIVER);
     const std::string name = WorkFolder().substr(temp.size() + 1);
     EXPECT_EQ(name.size(), strlen("CellivantaInstall-") + 16) << name;
     EXPECT_EQ(name.find_first_not_of("0123456789ABCDEF", strlen("CellivantaInstall-")), std::string::npos) << name;
     EXPECT_TRUE(GetWindowLongA(dialog.Window(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
-    EXPECT_TRUE(platform.Launches().empty());
+    EXPECT_EQ(platform.Launches().size(), 1u);
     EXPECT_TRUE(platform.Messages().empty());
 }
 
@@ -143,8 +148,8 @@ TEST_F(DialogTest, AFolderOrPayloadPreparedByAnotherProgramIsNeverStarted)
     WriteBytes(prepared + "\\DPInst.exe", "planted");
     {
         DialogRunner dialog;
-        EXPECT_TRUE(FolderExists(temp + "\\CellivantaInstall-0101010101010101")) << "the next name drawn";
         dialog.Click(IDC_INSTALL_USB_DRIVER);
+        EXPECT_TRUE(FolderExists(temp + "\\CellivantaInstall-0101010101010101")) << "the next name drawn";
         const auto launches = platform.Launches();
         ASSERT_EQ(launches.size(), 1u);
         EXPECT_EQ(launches[0].file, temp + "\\CellivantaInstall-0101010101010101\\DPInst.exe");
@@ -154,19 +159,150 @@ TEST_F(DialogTest, AFolderOrPayloadPreparedByAnotherProgramIsNeverStarted)
     RemoveTree(prepared);
 
     DialogRunner dialog;
+    dialog.Click(IDC_INSTALL_JAWS_DRIVER);  // makes the folder
     const std::string planted = InFolder("DPInst.exe");
     WriteBytes(planted, "planted");
     HANDLE held = CreateFileA(planted.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     dialog.Click(IDC_INSTALL_USB_DRIVER);
     CloseHandle(held);
-    EXPECT_EQ(platform.Launches().size(), 1u) << "nothing started by the second dialog";
+    EXPECT_EQ(platform.Launches().size(), 2u) << "nothing started by the USB driver click";
     const auto messages = platform.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].owner, dialog.Window());
     EXPECT_EQ(messages[0].text.rfind("The installation files could not be written", 0), 0u) << messages[0].text;
     EXPECT_NE(messages[0].text.find("(error 80)"), std::string::npos) << messages[0].text;
     EXPECT_EQ(ReadBytes(planted), "planted");
+}
+
+// Another program turns the temporary folder into a link once the dialog is
+// open, to a place where it prepared folders under the names the tool will
+// draw, each with its own Setup.exe: whether the tool's folder was made
+// before the link came or would be made behind it, the click starts nothing
+// and says why.
+TEST_F(DialogTest, APathLeadingThroughALinkIsRefused)
+{
+    // Made by the test registration: C:\vktest-swap-box\sw leads to C:\vktest-link-target.
+    // Wine renames what a link leads to, not the link: the folder holding it is moved instead.
+    const std::string swapped = "C:\\vktest-swap", aside = "C:\\vktest-swap-aside", box = "C:\\vktest-swap-box";
+    const std::string prepared[] = {"C:\\vktest-link-target\\CellivantaInstall-0000000000000000",
+                                    "C:\\vktest-link-target\\CellivantaInstall-0101010101010101"};
+    ASSERT_TRUE(FolderExists(box + "\\sw")) << "the test registration makes the link";
+    ASSERT_TRUE(CreateDirectoryA(swapped.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((swapped + "\\sw").c_str(), nullptr));
+    for (const std::string& folder : prepared) {
+        CreateDirectoryA(folder.c_str(), nullptr);
+        WriteBytes(folder + "\\Setup.exe", "planted");
+    }
+    platform.SetTempPath(swapped + "\\sw\\");
+    platform.CountRandom();
+    auto linkIn = [&] { return MoveFileA(swapped.c_str(), aside.c_str()) && MoveFileA(box.c_str(), swapped.c_str()); };
+    auto linkOut = [&] { return MoveFileA(swapped.c_str(), box.c_str()) && MoveFileA(aside.c_str(), swapped.c_str()); };
+    {
+        DialogRunner dialog;
+        dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        ASSERT_EQ(platform.Launches().size(), 1u) << "started from the folder made at the click";
+        ASSERT_TRUE(linkIn());
+        dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        EXPECT_TRUE(linkOut());
+    }
+    {
+        DialogRunner dialog;
+        ASSERT_TRUE(linkIn());
+        dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        EXPECT_TRUE(linkOut());
+    }
+    EXPECT_EQ(platform.Launches().size(), 1u);
+    const auto messages = platform.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    for (const FakePlatform::Message& message : messages)
+        EXPECT_EQ(message.text.rfind("Nothing was started: the way to the installation files", 0), 0u) << message.text;
+    EXPECT_FALSE(FolderExists("C:\\vktest-link-target\\CellivantaInstall-0202020202020202"))
+        << "nothing made behind the link";
+    for (const std::string& folder : prepared) {
+        EXPECT_EQ(ReadBytes(folder + "\\Setup.exe"), "planted");
+        RemoveTree(folder);
+    }
+    RemoveTree(swapped);
+}
+
+// An antivirus opens a payload just written before the tool can hold it: the
+// user is told so (not that it was changed), the file goes once let go, a
+// later click starts the installer, and closing leaves nothing behind.
+TEST_F(DialogTest, APayloadAnotherProgramHeldIsRemoved)
+{
+    platform.SetBitness(FakePlatform::Bitness::Is32);
+    std::string started;
+    for (bool clickAgain : {true, false}) {
+        SCOPED_TRACE(clickAgain ? "clicked again" : "closed at once");
+        {
+            DialogRunner dialog;
+            platform.InterfereWith("DPInst.exe", FakePlatform::Interference::Holds);
+            dialog.Click(IDC_INSTALL_USB_DRIVER);
+            platform.LetGo();
+            if (clickAgain) {
+                dialog.Click(IDC_INSTALL_USB_DRIVER);
+                started = InFolder("DPInst.exe");
+            }
+        }
+        EXPECT_EQ(WorkFolder(), "") << "nothing left in the temporary folder";
+    }
+    const auto launches = platform.Launches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].file, started);
+    const auto messages = platform.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    for (const FakePlatform::Message& message : messages) {
+        EXPECT_EQ(message.text.rfind("The installation files were written to your temporary folder but could not be read back", 0), 0u)
+            << message.text;
+        EXPECT_NE(message.text.find("(error 32)"), std::string::npos) << message.text;
+    }
+}
+
+// Malware is named only for a payload that really differs from what was
+// written; a read that fails is said as such. Neither file stays.
+TEST_F(DialogTest, AFailedCheckIsNotCalledAChange)
+{
+    struct Case {
+        FakePlatform::Interference what;
+        const char* start;
+    };
+    const Case cases[] = {
+        {FakePlatform::Interference::ReadFails, "The installation files were written to your temporary folder but could not be read back"},
+        {FakePlatform::Interference::Changes, "Another program changed the installation files"},
+    };
+    DialogRunner dialog;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.start);
+        platform.InterfereWith("Setup.exe", c.what);
+        dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        const auto messages = platform.Messages();
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.back().text.rfind(c.start, 0), 0u) << messages.back().text;
+        EXPECT_FALSE(FileExists(InFolder("Setup.exe")));
+    }
+    EXPECT_TRUE(platform.Launches().empty());
+    dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+    EXPECT_EQ(platform.Launches().size(), 1u);
+}
+
+// A Windows 7 without the loader update: the setup package would load DLLs
+// by name, as administrator, from the temporary folder; it is not started,
+// and the user is told which update is missing. The USB driver installer
+// refuses in its own window.
+TEST_F(DialogTest, NoSetupPackageWithoutTheSafeDllSearch)
+{
+    platform.SetSafeDllSearch(false);
+    platform.SetBitness(FakePlatform::Bitness::Is32);
+    DialogRunner dialog;
+    dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+    dialog.Click(IDC_INSTALL_USB_DRIVER);
+    const auto launches = platform.Launches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].file, InFolder("DPInst.exe"));
+    const auto messages = platform.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].text.find("KB2533623"), std::string::npos) << messages[0].text;
 }
 
 // No working folder, a refused elevation prompt, a payload the platform will
@@ -238,9 +374,9 @@ TEST_F(DialogTest, ClosingDeletesSetupInfInstallerThenTheFolder)
     std::string workFolder;
     {
         DialogRunner dialog;
-        workFolder = WorkFolder();
         dialog.Click(IDC_INSTALL_USB_DRIVER);
         dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        workFolder = WorkFolder();
         dialog.Click(IDCANCEL);
         ASSERT_TRUE(dialog.WaitClosed());
         EXPECT_EQ(dialog.Result(), IDCANCEL);
@@ -252,17 +388,15 @@ TEST_F(DialogTest, ClosingDeletesSetupInfInstallerThenTheFolder)
     EXPECT_FALSE(FolderExists(workFolder));
 }
 
-TEST_F(DialogTest, ClosingWithoutAClickRemovesOnlyTheEmptyFolder)
+TEST_F(DialogTest, ClosingWithoutAClickLeavesNothing)
 {
-    std::string workFolder;
     {
         DialogRunner dialog;
-        workFolder = WorkFolder();
         dialog.Click(IDCANCEL);
         ASSERT_TRUE(dialog.WaitClosed());
     }
-    EXPECT_EQ(platform.CleanUp(), std::vector<std::string>{"rmdir " + workFolder});
-    EXPECT_FALSE(FolderExists(workFolder));
+    EXPECT_EQ(platform.CleanUp(), std::vector<std::string>{});
+    EXPECT_EQ(WorkFolder(), "");
 }
 
 TEST_F(DialogTest, AFileStillInUseStaysWithItsFolder)
@@ -272,9 +406,9 @@ TEST_F(DialogTest, AFileStillInUseStaysWithItsFolder)
     std::string workFolder;
     {
         DialogRunner dialog;
-        workFolder = WorkFolder();
         dialog.Click(IDC_INSTALL_USB_DRIVER);
         dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        workFolder = WorkFolder();
         // The setup package is still running when the dialog closes.
         running = CreateFileA(InFolder("Setup.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
@@ -295,6 +429,7 @@ TEST_F(DialogTest, EscapeAndTheWindowsCloseActAsExit)
     for (int way = 0; way < 3; ++way) {
         SCOPED_TRACE(way == 0 ? "Escape" : way == 1 ? "system menu Close" : "WM_CLOSE");
         DialogRunner dialog;
+        dialog.Click(IDC_INSTALL_JAWS_DRIVER);
         const std::string workFolder = WorkFolder();
         ASSERT_TRUE(FolderExists(workFolder));
         if (way == 0)
