@@ -18,7 +18,6 @@ unsigned char g_randomCount = 0;
 FakePlatform::Bitness g_bitness = FakePlatform::Bitness::Real;
 DWORD g_launchError = ERROR_SUCCESS;
 bool g_safeDllSearch = true;
-bool g_elevated = false;
 std::wstring g_interfered;  // "\name" of the payload file, empty when none
 FakePlatform::Interference g_interference = FakePlatform::Interference::Holds;
 HANDLE g_holder = INVALID_HANDLE_VALUE;
@@ -120,12 +119,6 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
     }
 }
 
-bool FakeElevated()
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_elevated;
-}
-
 bool EndsWith(const std::wstring& text, const std::wstring& end)
 {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -133,15 +126,9 @@ bool EndsWith(const std::wstring& text, const std::wstring& end)
 
 void ChangeFirstByte(LPCWSTR path)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    unsigned char byte = 0;
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD done = 0;
-    if (ReadFile(file, &byte, 1, &done, nullptr) && done == 1) {
-        byte ^= 0xFF;
-        SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-        WriteFile(file, &byte, 1, &done, nullptr);
-    }
+    WriteFile(file, "?", 1, &done, nullptr);  // no payload begins with it
     CloseHandle(file);
 }
 
@@ -205,7 +192,6 @@ FakePlatform::FakePlatform()
     g_bitness = Bitness::Real;
     g_launchError = ERROR_SUCCESS;
     g_safeDllSearch = true;
-    g_elevated = false;
     g_interfered.clear();
     g_failingRead = nullptr;
     g_launches.clear();
@@ -218,7 +204,6 @@ FakePlatform::FakePlatform()
     Platform().deleteFile = RecordDelete;
     Platform().removeDirectory = RecordRemoveDirectory;
     Platform().messageBox = RecordMessage;
-    Platform().isElevated = FakeElevated;
     g_savedFileCalls = HeldFilePlatform();
     HeldFilePlatform().createFile = InterferingReopen;
     HeldFilePlatform().readFile = InterferingRead;
@@ -269,12 +254,6 @@ void FakePlatform::SetSafeDllSearch(bool present)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_safeDllSearch = present;
-}
-
-void FakePlatform::SetElevated(bool elevated)
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_elevated = elevated;
 }
 
 void FakePlatform::InterfereWith(const std::string& name, Interference what)

@@ -1,10 +1,9 @@
 // Puts recording stand-ins in place of the tool's platform calls for the life
 // of the object: programs are not started but recorded (or refused with an
 // error), message boxes are recorded and answered at once, the temporary
-// folder, the random names, the bitness, the safe DLL search and the
-// administrator rights are what the test says, another program may be made
-// to get in the way of a payload just written, and the clean-up calls are
-// recorded (and still done). Paths are recorded in UTF-8.
+// folder, the random names, the bitness and the safe DLL search are what the
+// test says, another program may be made to get in the way of a payload just
+// written, and the clean-up calls are recorded (and still done). Paths are recorded in UTF-8.
 #pragma once
 
 #include <windows.h>
@@ -54,8 +53,6 @@ public:
     // Whether "SetDefaultDllDirectories" exists (a Windows 7 without its
     // loader update lacks it).
     void SetSafeDllSearch(bool present);
-    // Whether the tool runs as administrator.
-    void SetElevated(bool elevated);
     // The next time the tool opens the payload file named name again, once.
     void InterfereWith(const std::string& name, Interference what);
     // The holding program closes the file.

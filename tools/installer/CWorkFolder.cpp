@@ -1,6 +1,7 @@
 #include "CWorkFolder.h"
 #include "InstallerPlatform.h"
 #include "PayloadFiles.h"
+#include "SystemLibrary.h"
 
 #include <vector>
 
@@ -41,7 +42,7 @@ DWORD CWorkFolder::Create()
 {
     // Run as administrator, the tool starts what lies here with those rights:
     // nobody else may put anything into the folder or change it.
-    const FolderAccess access = Platform().isElevated() ? FolderAccess::AdministratorsOnly : FolderAccess::Inherited;
+    const FolderAccess access = IsElevated() ? FolderAccess::AdministratorsOnly : FolderAccess::Inherited;
     std::wstring temp, path;
     DWORD error = TempFolder(temp);
     if (error == ERROR_SUCCESS)

@@ -1,20 +1,16 @@
 // The platform calls of the tool that tests replace: starting a program, the
 // temporary folder, the random folder name, the bitness and safe DLL search
-// lookups, whether it runs as administrator, the clean-up and the messages
-// to the user. The program itself never changes them.
+// lookups, the clean-up and the messages to the user. The program itself never changes them.
 #pragma once
 
 #include <windows.h>
 #include <shellapi.h>
-
-#include "SystemLibrary.h"
 
 struct InstallerPlatform {
     decltype(&::ShellExecuteExW) shellExecuteEx = ::ShellExecuteExW;
     decltype(&::GetTempPathW) getTempPath = ::GetTempPathW;
     BOOLEAN(WINAPI* genRandom)(PVOID, ULONG);
     decltype(&::GetProcAddress) getProcAddress = ::GetProcAddress;
-    bool (*isElevated)() = ::IsElevated;
     decltype(&::DeleteFileW) deleteFile = ::DeleteFileW;
     decltype(&::RemoveDirectoryW) removeDirectory = ::RemoveDirectoryW;
     decltype(&::MessageBoxW) messageBox = ::MessageBoxW;
