@@ -39,6 +39,9 @@ protected:
     // The uninstaller hands over to a copy of itself in the temporary folder
     // and returns at once: wait for its work.
     void Uninstall(const std::string& parameters = "/S");
+    // Uninstall("/S") with its log in the test's folder: what it wrote, once
+    // the uninstaller let go of it.
+    std::string UninstallLogged();
 
     std::string folder;
 
