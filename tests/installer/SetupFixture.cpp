@@ -89,6 +89,16 @@ int SetupFixture::RunSetup(const std::string& parameters)
     return RunProgram("\"" + BinDir() + "\\Setup.exe\" " + parameters);
 }
 
+DWORD SetupFixture::AnswerSetupsBox(const std::string& parameters, std::string& text, int button)
+{
+    Program setup("\"" + BinDir() + "\\Setup.exe\" " + parameters);
+    DWORD exitCode = STILL_ACTIVE;
+    HWND box = WaitForMessageBox(setup.ThreadId(), text);
+    if (box && PostMessageA(box, WM_COMMAND, button, 0))
+        setup.Wait(20000, exitCode);
+    return exitCode;
+}
+
 int SetupFixture::RunSetupLogged(const std::string& parameters, std::string& log)
 {
     const std::string logPath = folder + "-setup.log";

@@ -234,18 +234,10 @@ TEST_F(SetupUpdate, VersionsUpgradeAndNeverGoBackSilently)
     EXPECT_EQ(UninstallValue("DisplayVersion"), "99.0");
     EXPECT_TRUE(Contains(log, "/DOWNGRADE")) << log;
     // Interactively it asks, and No keeps the newer one.
-    {
-        Program setup("\"" + BinDir() + "\\Setup.exe\"");
-        std::string text;
-        HWND box = WaitForMessageBox(setup.ThreadId(), text);
-        EXPECT_TRUE(Contains(text, "A newer version of the Cellivanta VK driver is installed (99.0)")) << text;
-        if (box)
-            PostMessageA(box, WM_COMMAND, IDNO, 0);
-        DWORD exitCode = 0;
-        EXPECT_TRUE(setup.Wait(20000, exitCode));
-        EXPECT_EQ(exitCode, 6u);
-        EXPECT_EQ(ReadBytes(In("VK.JLB")), "the newer driver");
-    }
+    std::string text;
+    EXPECT_EQ(AnswerSetupsBox("", text, IDNO), 6u);
+    EXPECT_TRUE(Contains(text, "A newer version of the Cellivanta VK driver is installed (99.0)")) << text;
+    EXPECT_EQ(ReadBytes(In("VK.JLB")), "the newer driver");
     ASSERT_EQ(RunSetupLogged("/DOWNGRADE", log), 0);
     EXPECT_TRUE(ReadBytes(In("VK.JLB")) == shippedDriver);
     EXPECT_EQ(UninstallValue("DisplayVersion"), version);
