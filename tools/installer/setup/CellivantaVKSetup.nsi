@@ -392,6 +392,17 @@ Function ${UN}MakeLogFolder
     ${If} $0 != 1
         Return
     ${EndIf}
+    ; Opened as it is, not followed: a link swapped in shows as one.
+    System::Alloc 52
+    Pop $3
+    System::Call 'kernel32::GetFileInformationByHandle(p r2, p r3) i .r4'
+    System::Call '*$3(i .r5)'
+    System::Free $3
+    IntOp $5 $5 & 0x400
+    ${If} $4 == 0
+    ${OrIf} $5 != 0
+        Return
+    ${EndIf}
     StrCpy $LogProblem ""
     StrCpy $LogPath "$LogPath\${LOG_NAME}"
 FunctionEnd
