@@ -203,7 +203,7 @@ LangString LogIsLink ${LANG_FRENCH} "ce chemin est un lien ou passe par un lien,
 LangString LogExists ${LANG_ENGLISH} "a file of that name exists already, and the setup writes its log only into a new file."
 LangString LogExists ${LANG_FRENCH} "un fichier de ce nom existe déjà, et l'installation n'écrit son journal que dans un nouveau fichier."
 LangString LogNoFolder ${LANG_ENGLISH} "it could not create a new folder of its own for it in $TEMP."
-LangString LogNoFolder ${LANG_FRENCH} "elle n'a pas pu créer de nouveau dossier à elle pour lui dans $TEMP."
+LangString LogNoFolder ${LANG_FRENCH} "elle n'a pas pu créer de nouveau dossier à elle pour ce journal dans $TEMP."
 LangString LogNotCreated ${LANG_ENGLISH} "Windows answered: $4"
 LangString LogNotCreated ${LANG_FRENCH} "Windows a répondu : $4"
 LangString FinishRestartText ${LANG_ENGLISH} "The Cellivanta VK driver is installed in $INSTDIR, but a file in use is replaced only when Windows restarts. Until then JAWS keeps the old driver."
