@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Builds the release twice, from two clean clones of the same commit in
-# different folders, at different times and in different time zones, and
+# Builds the release twice, from two clean clones of the same commit, and
 # compares every file of the two dist/release/ folders and of the archives;
 # then the same again signed, with one throw-away certificate whose key has a
 # password (without a timestamp server every signature carries the commit's
 # time, so the signed bytes must match too).
 #
 #   check-reproducible.sh [COMMIT]      (default HEAD; uncommitted changes are not built)
+#
+# The second build differs in what the release does not pin itself (it sets
+# its own time zone, locale and umask once it runs): the clone's folder and
+# its depth, the time of the clone (the files' times), the umask the clone is
+# checked out with, the temporary folder the compilers use, the number of
+# jobs (the order in which objects and libraries are made), and
+# SOURCE_DATE_EPOCH given by the caller instead of taken from the commit.
 #
 # Exit code 0 when every file is byte for byte the same. Takes four full
 # release builds: about four times the time of `make release`.
@@ -22,16 +28,19 @@ openssl req -x509 -newkey rsa:2048 -passout "file:$work/password" -sha256 -days 
     -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
     -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
 
-build() {  # build FOLDER TZ [signed]
-    local signing=()
-    [ "${3:-}" = signed ] &&
+build() {  # build FOLDER unsigned|signed [ENV ARGUMENTS...]: the build's own environment
+    local folder=$1 kind=$2 signing=()
+    shift 2
+    [ "$kind" = signed ] &&
         signing=(SIGN_CERT="$work/cert.pem" SIGN_KEY="$work/key.pem" SIGN_PASSWORD_FILE="$work/password")
-    git clone -q --no-local "$src" "$1"
-    git -C "$1" checkout -q "$commit"
-    echo "== make release ${3:-unsigned} in $1 (TZ=$2) =="
-    (cd "$1" && env "${signing[@]}" TZ="$2" make release >"$1.log" 2>&1) ||
-        { tail -n 30 "$1.log"; exit 1; }
-    mkdir -p "$1.unpacked" && (cd "$1.unpacked" && unzip -q "$1"/dist/release/*.zip)
+    echo "== make release $kind in $folder ($*) =="
+    (
+        umask "$UMASK"
+        git clone -q --no-local "$src" "$folder"
+        git -C "$folder" checkout -q "$commit"
+        cd "$folder" && env "$@" "${signing[@]}" make release >"$folder.log" 2>&1
+    ) || { tail -n 30 "$folder.log"; exit 1; }
+    mkdir -p "$folder.unpacked" && (cd "$folder.unpacked" && unzip -q "$folder"/dist/release/*.zip)
 }
 
 status=0
@@ -48,8 +57,10 @@ compare() {  # compare DIR1 DIR2
 }
 pair() {  # pair unsigned|signed
     local first=$work/$1/first second=$work/$1/somewhere/else/second
-    build "$first" UTC "$1"
-    build "$second" Pacific/Auckland "$1"
+    mkdir -p "$work/tmp1" "$work/tmp2"
+    UMASK=022 build "$first" "$1" -u SOURCE_DATE_EPOCH -u CMAKE_BUILD_PARALLEL_LEVEL TMPDIR="$work/tmp1"
+    UMASK=077 build "$second" "$1" TMPDIR="$work/tmp2" CMAKE_BUILD_PARALLEL_LEVEL=1 \
+        SOURCE_DATE_EPOCH="$(git -C "$src" log -1 --format=%ct "$commit")"
     echo "== $1: dist/release =="
     compare "$first/dist/release" "$second/dist/release"
     echo "== $1: files in the archive =="

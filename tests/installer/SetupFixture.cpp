@@ -44,10 +44,15 @@ std::vector<std::string> SetupFixture::LogFolders(const std::string& temp)
     return names;
 }
 
+// A silent uninstaller holds its log folder until it ends, a moment after
+// its work is done.
 void SetupFixture::RemoveLogFolders(const std::string& temp)
 {
-    for (const std::string& name : LogFolders(temp))
-        RemoveTree(temp + name);
+    WaitFor([&] {
+        for (const std::string& name : LogFolders(temp))
+            RemoveTree(temp + name);
+        return LogFolders(temp).empty();
+    });
 }
 
 void SetupFixture::SetJawsFolder(const std::string& path)
@@ -84,6 +89,16 @@ int SetupFixture::RunSetup(const std::string& parameters)
     return RunProgram("\"" + BinDir() + "\\Setup.exe\" " + parameters);
 }
 
+DWORD SetupFixture::AnswerSetupsBox(const std::string& parameters, std::string& text, int button)
+{
+    Program setup("\"" + BinDir() + "\\Setup.exe\" " + parameters);
+    DWORD exitCode = STILL_ACTIVE;
+    HWND box = WaitForMessageBox(setup.ThreadId(), text);
+    if (box && PostMessageA(box, WM_COMMAND, button, 0))
+        setup.Wait(20000, exitCode);
+    return exitCode;
+}
+
 int SetupFixture::RunSetupLogged(const std::string& parameters, std::string& log)
 {
     const std::string logPath = folder + "-setup.log";
@@ -98,4 +113,19 @@ void SetupFixture::Uninstall(const std::string& parameters)
 {
     ASSERT_EQ(RunProgram("\"" + In(kUninstaller) + "\" " + parameters), 0);
     EXPECT_TRUE(WaitFor([&] { return !FileExists(In(kUninstaller)) && !UninstallEntryExists(); }, 30000));
+}
+
+std::string SetupFixture::UninstallLogged()
+{
+    const std::string logPath = folder + "-uninstall.log";
+    DeleteFileA(logPath.c_str());
+    Uninstall("/S /LOG=" + logPath);
+    WaitFor([&] {
+        HANDLE log = CreateFileA(logPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        CloseHandle(log);
+        return log != INVALID_HANDLE_VALUE;
+    });
+    const std::string log = ReadBytes(logPath);
+    DeleteFileA(logPath.c_str());
+    return log;
 }

@@ -26,6 +26,10 @@ protected:
     void SetUninstallValue(const char* name, const std::string& text);
 
     static int RunSetup(const std::string& parameters = "/S");
+    // Setup.exe run as a user runs it, up to the message box it stops with:
+    // the box's text in text, answered with button; its exit code
+    // (STILL_ACTIVE when it shows no box or does not end).
+    static DWORD AnswerSetupsBox(const std::string& parameters, std::string& text, int button = IDOK);
     // Setup.exe /S with its log in the test's folder; log gets what it wrote.
     int RunSetupLogged(const std::string& parameters, std::string& log);
 
@@ -39,6 +43,9 @@ protected:
     // The uninstaller hands over to a copy of itself in the temporary folder
     // and returns at once: wait for its work.
     void Uninstall(const std::string& parameters = "/S");
+    // Uninstall("/S") with its log in the test's folder: what it wrote, once
+    // the uninstaller let go of it.
+    std::string UninstallLogged();
 
     std::string folder;
 

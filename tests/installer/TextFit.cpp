@@ -1,5 +1,9 @@
 #include "TextFit.h"
 
+#include "TestEnv.h"
+
+#include <cstdlib>
+
 namespace {
 
 // What a push button keeps around its text: its frame and the focus
@@ -51,9 +55,55 @@ bool DrawFlags(HWND control, UINT& flags, RECT& room)
     return false;
 }
 
+const char kDpiVariable[] = "VKTEST_DPI";
+
+// The prefix's DPI setting for the processes started while it lives.
+class ScopedLogPixels {
+public:
+    explicit ScopedLogPixels(DWORD dpi)
+    {
+        RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                        &m_key, nullptr);
+        DWORD size = sizeof(m_old);
+        m_hadOld = RegQueryValueExA(m_key, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&m_old), &size) ==
+                   ERROR_SUCCESS;
+        RegSetValueExA(m_key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
+    }
+    ~ScopedLogPixels()
+    {
+        if (m_hadOld)
+            RegSetValueExA(m_key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_old), sizeof(m_old));
+        else
+            RegDeleteValueA(m_key, "LogPixels");
+        RegCloseKey(m_key);
+    }
+
+private:
+    HKEY m_key = nullptr;
+    DWORD m_old = 0;
+    bool m_hadOld = false;
+};
+
 }  // namespace
 
-std::vector<std::string> TextsThatDoNotFit(HWND dialog)
+int CheckedDpi()
+{
+    char value[16] = {};
+    return GetEnvironmentVariableA(kDpiVariable, value, sizeof(value)) ? atoi(value) : USER_DEFAULT_SCREEN_DPI;
+}
+
+int RunAtDpi(int dpi, const std::string& filter, std::string& output)
+{
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    ScopedLogPixels setting(dpi);
+    SetEnvironmentVariableA(kDpiVariable, std::to_string(dpi).c_str());
+    const int code = testenv::RunProgram(std::string("\"") + self + "\" --gtest_filter=" + filter, output, 120000);
+    SetEnvironmentVariableA(kDpiVariable, nullptr);
+    return code;
+}
+
+std::vector<std::string> TextsThatDoNotFit(HWND dialog, HFONT font)
 {
     std::vector<std::string> problems;
     for (HWND control = GetWindow(dialog, GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT)) {
@@ -63,7 +113,7 @@ std::vector<std::string> TextsThatDoNotFit(HWND dialog)
         if (text.empty() || !DrawFlags(control, flags, room))
             continue;
         HDC dc = GetDC(control);
-        HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
+        HGDIOBJ old = SelectObject(dc, font ? font : reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)));
         RECT needed = {0, 0, room.right - room.left, 0};
         DrawTextA(dc, text.c_str(), -1, &needed, flags | DT_CALCRECT);
         SelectObject(dc, old);

@@ -19,6 +19,7 @@
 #include "FakePlatform.h"
 #include "HeldInstallation.h"
 #include "TestEnv.h"
+#include "TextFit.h"
 
 #include <gtest/gtest.h>
 
@@ -266,11 +267,16 @@ void SetJawsFolder(const std::string& folder)
 }
 
 // Setup.exe as the tool starts it, page after page: each page read as it
-// comes, those that wait for the user worked with Tab and left with Enter.
-// The stand-in PC emulator makes the setup pause a second on its progress
-// page, which is read meanwhile.
+// comes, those that wait for the user worked with Tab and left with Enter,
+// every text whole. The stand-in PC emulator makes the setup pause a second
+// on its progress page, which is read meanwhile. The setup's font is its
+// pages' own (8-point MS Shell Dlg at the checked DPI): its handle belongs to
+// the setup's process.
 TEST_F(Accessibility, EverySetupPage)
 {
+    SetProcessDPIAware();
+    HFONT font = CreateFontA(-MulDiv(8, CheckedDpi(), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "MS Shell Dlg");
     const std::string folder = FreshDir("a11y-jaws");
     SetJawsFolder(folder);
     PcEmulatorWindow emulator;
@@ -292,8 +298,10 @@ TEST_F(Accessibility, EverySetupPage)
         if (!page || page == last)
             break;
         last = page;
-        SCOPED_TRACE("page " + std::to_string(++pages));
+        SCOPED_TRACE("page " + std::to_string(++pages) + " at " + std::to_string(CheckedDpi()) + " DPI");
         ExpectEveryControlNamed(window);
+        EXPECT_EQ(TextsThatDoNotFit(page, font), std::vector<std::string>{});
+        EXPECT_EQ(TextsThatDoNotFit(window, font), std::vector<std::string>{});
         if (!DefaultButton(window))
             continue;  // working: nothing to press yet
         ++waiting;
@@ -308,6 +316,28 @@ TEST_F(Accessibility, EverySetupPage)
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "Software\\Freedom Scientific\\ThirdPartyBraille\\1.0", KEY_WOW64_64KEY, 0);
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\CellivantaVK");
     RemoveTree(folder);
+    DeleteObject(font);
+}
+
+// With large text: Windows stretches the window of a program that does not
+// declare itself DPI-aware (blurred); Wine scales every program, so the
+// declaration is read where Windows reads it. The pages are then read again
+// at 192 DPI.
+TEST_F(Accessibility, SetupAtLargeText)
+{
+    if (CheckedDpi() != USER_DEFAULT_SCREEN_DPI)
+        GTEST_SKIP() << "run by the check at the usual setting";
+    HMODULE setup = LoadLibraryExA((BinDir() + "\\Setup.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(setup, nullptr);
+    HRSRC resource = FindResourceA(setup, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
+    ASSERT_NE(resource, nullptr);
+    const std::string manifest(static_cast<const char*>(LockResource(LoadResource(setup, resource))),
+                               SizeofResource(setup, resource));
+    FreeLibrary(setup);
+    EXPECT_NE(manifest.find(">true</dpiAware>"), std::string::npos) << manifest;
+    std::string output;
+    EXPECT_EQ(RunAtDpi(192, "Accessibility.EverySetupPage", output), 0) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 
 }  // namespace

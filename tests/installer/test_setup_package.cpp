@@ -5,6 +5,9 @@
 // first; its uninstaller takes back exactly what it put there.
 #include "SetupFixture.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <atomic>
 
 using namespace testenv;
@@ -14,6 +17,38 @@ namespace {
 const char kUninstaller[] = "Uninstall Cellivanta VK.exe";
 
 using SetupPackage = SetupFixture;
+
+bool IsElevated()
+{
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+                          elevation.TokenIsElevated;
+    CloseHandle(token);
+    return elevated;
+}
+
+// Who may do what in a folder, as SDDL ("" when it cannot be read).
+std::string AccessOf(const std::string& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL acl = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return "";
+    LPSTR text = nullptr;
+    std::string sddl;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                             &text, nullptr)) {
+        sddl = text;
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    return sddl;
+}
 
 TEST_F(SetupPackage, InstallsTheDriverAndItsToolsIntoTheJawsFolder)
 {
@@ -56,8 +91,9 @@ TEST_F(SetupPackage, AFolderItMadeGoesWithTheUninstall)
 }
 
 // A silent setup logs into a new folder it made itself in the temporary
-// folder: a file planted at a predictable name (a link, for an elevated
-// setup) is never written.
+// folder, with a name no other program can guess and make first, for
+// administrators only when elevated: a file planted at a predictable name (a
+// link, for an elevated setup) is never written.
 TEST_F(SetupPackage, WithoutTheJawsFolderItInstallsNothingAndLogsWhy)
 {
     RemoveJawsFolder();
@@ -73,9 +109,74 @@ TEST_F(SetupPackage, WithoutTheJawsFolderItInstallsNothingAndLogsWhy)
     DeleteFileA(planted.c_str());
     const std::vector<std::string> logs = LogFolders(temp);
     ASSERT_EQ(logs.size(), 1u);
+    // "Cellivanta VK setup " and 16 random hexadecimal digits.
+    EXPECT_EQ(logs[0].size(), 36u) << logs[0];
+    EXPECT_EQ(logs[0].find_first_not_of("0123456789ABCDEF", 20), std::string::npos) << logs[0];
+    // Run as administrator, nobody else may open it (Wine keeps no access
+    // list of its own, but shows whom it lets in).
+    if (IsElevated()) {
+        const std::string access = AccessOf(temp + logs[0]);
+        for (const char* everyone : {";WD)", ";BU)", ";AU)"})
+            EXPECT_EQ(access.find(everyone), std::string::npos) << access;
+    }
     const std::string log = ReadBytes(temp + logs[0] + "\\Cellivanta VK setup.log");
     EXPECT_NE(log.find("JAWS 10 or later was not found"), std::string::npos) << log;
     RemoveLogFolders(temp);
+}
+
+// /LOG= naming a link another program made (a Unix symbolic link, shown by
+// Wine as a reparse point) to a file elsewhere, or a path through a linked
+// folder: nothing is written there, nothing installed, and the setup says why.
+TEST_F(SetupPackage, ALogPathThatIsOrGoesThroughALinkIsRefused)
+{
+    const std::string elsewhere = "C:\\vktest-elsewhere.txt";
+    const std::string before = ReadBytes(elsewhere);
+    ASSERT_FALSE(before.empty()) << "the link's target was not made";
+    EXPECT_EQ(RunSetup("/S /LOG=C:\\vktest-link\\setup.log"), 9);
+    EXPECT_FALSE(FileExists("C:\\vktest-link-target\\setup.log"));
+    std::string text;
+    EXPECT_EQ(AnswerSetupsBox("/LOG=C:\\vktest-log-link", text), 9u);
+    EXPECT_NE(text.find("is a link or goes through one"), std::string::npos) << text;
+    EXPECT_EQ(ReadBytes(elsewhere), before);
+    EXPECT_FALSE(FileExists(In("VK.JLB")));
+}
+
+// The log is UTF-8 with its mark: a folder named outside the code page is
+// written as it is, not as question marks.
+TEST_F(SetupPackage, TheLogKeepsNamesOutsideTheCodePage)
+{
+    const std::wstring drivers = std::wstring(folder.begin(), folder.end()) + L"\\\u0393\u03a9";
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Freedom Scientific\\ThirdPartyBraille\\1.0", 0,
+                              nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, L"Target", 0, REG_SZ, reinterpret_cast<const BYTE*>(drivers.c_str()),
+                   static_cast<DWORD>((drivers.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    std::string log;
+    EXPECT_EQ(RunSetupLogged("", log), 0);
+    EXPECT_EQ(log.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_NE(log.find("\\\xCE\x93\xCE\xA9"), std::string::npos) << log;
+    for (const wchar_t* name : {L"VK.JLB", L"kvbrl.ini", L"vkkeys.exe", L"vkdiag.exe", L"Uninstall Cellivanta VK.exe"})
+        DeleteFileW((drivers + L"\\" + name).c_str());
+    RemoveDirectoryW(drivers.c_str());
+}
+
+// A drive too small for the files: the setup says so before it writes
+// anything, and leaves no part file behind.
+TEST_F(SetupPackage, ADriveTooSmallChangesNothing)
+{
+    if (!FolderExists("S:\\"))
+        GTEST_SKIP() << "no small drive S: (mounting a small file system needs root)";
+    const std::string drivers = "S:\\JAWS drivers";
+    SetJawsFolder(drivers);
+    std::string log;
+    EXPECT_EQ(RunSetupLogged("", log), 7);
+    EXPECT_NE(log.find("too little free space"), std::string::npos) << log;
+    EXPECT_FALSE(FileExists(drivers + "\\VK.JLB.part"));
+    EXPECT_FALSE(FileExists(drivers + "\\VK.JLB"));
+    EXPECT_FALSE(UninstallEntryExists());
+    RemoveTree(drivers);
 }
 
 // Pellacore.dll blocked (here: disabled by Wine's loader, through the
@@ -96,18 +197,10 @@ TEST_F(SetupPackage, WhenItsHelperCannotLoadItSaysItCouldNotCheck)
 TEST_F(SetupPackage, WithoutTheJawsFolderItSaysSo)
 {
     RemoveJawsFolder();
-    Program setup("\"" + BinDir() + "\\Setup.exe\"");
-    ASSERT_TRUE(setup.Started());
     std::string text;
-    HWND box = WaitForMessageBox(setup.ThreadId(), text);
-    EXPECT_NE(box, nullptr);
+    EXPECT_EQ(AnswerSetupsBox("", text), 4u);
     EXPECT_NE(text.find("JAWS 10 or later was not found"), std::string::npos) << text;
     EXPECT_NE(text.find("Nothing was installed."), std::string::npos) << text;
-    if (box)
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-    DWORD exitCode = 0;
-    EXPECT_TRUE(setup.Wait(20000, exitCode));
-    EXPECT_EQ(exitCode, 4u);
 }
 
 TEST_F(SetupPackage, ClosesThePcEmulatorBeforeCopying)

@@ -5,9 +5,8 @@
 // the outcome page's texts, set at run time, are measured by the installer
 // window's own test.
 //
-// Wine takes the system DPI from "HKCU\Control Panel\Desktop" LogPixels when
-// a process starts, and scales dialog fonts by it: each large setting is
-// checked by this program run again under it.
+// Wine scales dialog fonts by the system DPI: each large setting is checked
+// by this program run again under it.
 #include "DPInstResource.h"
 #include "PlantedDlls.h"
 #include "TestEnv.h"
@@ -16,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -45,42 +43,6 @@ HWND CreateHidden(HMODULE module, WORD id, LANGID language)
     return CreateDialogIndirectParamA(GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(copy.data()),
                                       nullptr, NoDialogProc, 0);
 }
-
-const char kDpiVariable[] = "VKTEST_DPI";
-
-// The DPI this process was started to check at; 96 by default.
-int CheckedDpi()
-{
-    char value[16] = {};
-    return GetEnvironmentVariableA(kDpiVariable, value, sizeof(value)) ? atoi(value) : USER_DEFAULT_SCREEN_DPI;
-}
-
-// The prefix's DPI setting for the processes started while it lives.
-class ScopedLogPixels {
-public:
-    explicit ScopedLogPixels(DWORD dpi)
-    {
-        RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
-                        &m_key, nullptr);
-        DWORD size = sizeof(m_old);
-        m_hadOld = RegQueryValueExA(m_key, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&m_old), &size) ==
-                   ERROR_SUCCESS;
-        RegSetValueExA(m_key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
-    }
-    ~ScopedLogPixels()
-    {
-        if (m_hadOld)
-            RegSetValueExA(m_key, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&m_old), sizeof(m_old));
-        else
-            RegDeleteValueA(m_key, "LogPixels");
-        RegCloseKey(m_key);
-    }
-
-private:
-    HKEY m_key = nullptr;
-    DWORD m_old = 0;
-    bool m_hadOld = false;
-};
 
 TEST(TextFit, EveryTemplateInBothLanguages)
 {
@@ -123,16 +85,10 @@ TEST(TextFit, LargeText)
 {
     if (CheckedDpi() != USER_DEFAULT_SCREEN_DPI)
         GTEST_SKIP() << "run by the check at the usual setting";
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof(self));
     for (int dpi : {144, 192}) {
-        ScopedLogPixels setting(dpi);
-        SetEnvironmentVariableA(kDpiVariable, std::to_string(dpi).c_str());
         std::string output;
-        const int code = RunProgram(std::string("\"") + self + "\" --gtest_filter=TextFit.EveryTemplateInBothLanguages",
-                                    output, 60000);
-        SetEnvironmentVariableA(kDpiVariable, nullptr);
-        EXPECT_EQ(code, 0) << "at " << dpi << " DPI:\n" << output;
+        EXPECT_EQ(RunAtDpi(dpi, "TextFit.EveryTemplateInBothLanguages", output), 0) << "at " << dpi << " DPI:\n"
+                                                                                  << output;
         EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
     }
 }

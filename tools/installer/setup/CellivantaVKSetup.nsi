@@ -20,9 +20,16 @@
 ; older one over a newer one asks, or refuses when silent unless /DOWNGRADE.
 ;
 ; The log: silently, or with /LOG=FILE, the setup says what it did and why it
-; stopped. The default log goes into a new folder the setup creates itself in
-; the user's temporary folder: an elevated process must never append to a
-; file at a path another program of the user could have turned into a link.
+; stopped, in UTF-8. The default log goes into a new folder with a random name
+; that the setup creates itself in the user's temporary folder, for
+; administrators only when elevated. An elevated process must never write
+; into a file another program of the user placed or redirected: the log is
+; always a new file, on a path without links, checked through its handle.
+; A setup that cannot have its log stops before it installs anything.
+;
+; Windows 7 without update KB2533623 has no safe DLL search: the setup, run
+; with administrator rights from a folder others can write to, would load
+; DLLs from that folder. It refuses to run there.
 ;
 ; makensis -DPRODUCT_VERSION=... -DVK_JLB=... -DKVBRL_INI=... -DVKKEYS_EXE=... -DVKDIAG_EXE=... -DPELLACORE_DLL=...
 ;          -DSETUP_ICON=... -DOUTFILE=... [-DSIGN_FILE=command that signs the file it is given]
@@ -33,6 +40,8 @@ Unicode true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 ManifestSupportedOS all
+; Sharp text at large text sizes: the pages are laid out in dialog units.
+ManifestDPIAware true
 
 !include LogicLib.nsh
 !include FileFunc.nsh
@@ -58,11 +67,19 @@ SetDateSave off
 !define EXIT_NEWER_INSTALLED 6
 ; A file could not be written; what was changed is said.
 !define EXIT_WRITE_FAILED 7
+; Windows 7 without KB2533623: no safe DLL search.
+!define EXIT_NO_SAFE_DLL_SEARCH 8
+; The log could not be created as a new file on a path without links.
+!define EXIT_NO_LOG 9
 ; The platform's "success, restart required": a file in use is replaced at
 ; the next restart.
 !define EXIT_RESTART_NEEDED 3010
 !define LOG_NAME "Cellivanta VK setup.log"
 !define KEYMAP "kvbrl.ini"
+!define SESSION_MANAGER "SYSTEM\CurrentControlSet\Control\Session Manager"
+!define PENDING_RENAMES "PendingFileRenameOperations"
+; What the uninstaller adds to the files' size on the disk, with room to spare.
+!define UNINSTALLER_KB 1024
 
 Name "$(ProductName)"
 OutFile "${OUTFILE}"
@@ -73,6 +90,9 @@ Var FolderCreated
 ; The log's handle: empty until the first line, "-" when there is none.
 Var LogFile
 Var LogFolder
+; The log's full path, and why it could not be created ("" when it was).
+Var LogPath
+Var LogProblem
 ; The SHA-256 helper's file and result ("" when the file cannot be read).
 Var HashPath
 Var HashHex
@@ -86,6 +106,15 @@ Var ReplaceFailed
 Var DriverInUse
 Var RestartNeeded
 Var Updated
+; When a replacement failed: whether the old file is back.
+Var FailNote
+Var FailureSaid
+; The old copy of a replaced file, its removal at the restart.
+Var OldName
+Var DriverOldNote
+; The uninstaller's files that stay: left in place, or removed at the restart.
+Var Left
+Var AtRestart
 Var FinishNotes
 
 !define MUI_ICON "${SETUP_ICON}"
@@ -111,8 +140,8 @@ LangString ProductName ${LANG_ENGLISH} "Cellivanta VK driver for JAWS"
 LangString ProductName ${LANG_FRENCH} "Pilote Cellivanta VK pour JAWS"
 LangString WelcomeTitle ${LANG_ENGLISH} "Cellivanta VK driver for JAWS"
 LangString WelcomeTitle ${LANG_FRENCH} "Pilote Cellivanta VK pour JAWS"
-LangString WelcomeText ${LANG_ENGLISH} "This setup installs the driver of the Cellivanta VK braille display for JAWS 10 or later.$\r$\n$\r$\nThe driver (VK.JLB) and its key map (kvbrl.ini) will be installed into the folder that JAWS uses for braille displays of other makers:$\r$\n$\r$\n$INSTDIR$\r$\n$\r$\nJAWS may keep running: the last page says when it uses the new driver. A key map you changed is kept."
-LangString WelcomeText ${LANG_FRENCH} "Cette installation ajoute le pilote de l'afficheur braille Cellivanta VK à JAWS 10 ou version ultérieure.$\r$\n$\r$\nLe pilote (VK.JLB) et son fichier de touches (kvbrl.ini) seront installés dans le dossier que JAWS utilise pour les afficheurs braille d'autres fabricants :$\r$\n$\r$\n$INSTDIR$\r$\n$\r$\nJAWS peut rester ouvert : la dernière page indique quand il utilise le nouveau pilote. Un fichier de touches que vous avez modifié est conservé."
+LangString WelcomeText ${LANG_ENGLISH} "This setup installs the driver of the Cellivanta VK braille display for JAWS 10 or later.$\r$\n$\r$\nThe driver (VK.JLB), its key map (kvbrl.ini), the key map checker (vkkeys.exe), the display finder (vkdiag.exe) and the uninstaller (${UNINSTALLER}) will be installed into the folder that JAWS uses for braille displays of other makers:$\r$\n$\r$\n$INSTDIR$\r$\n$\r$\nJAWS may keep running: the last page says when it uses the new driver. A key map you changed is kept."
+LangString WelcomeText ${LANG_FRENCH} "Cette installation ajoute le pilote de l'afficheur braille Cellivanta VK à JAWS 10 ou version ultérieure.$\r$\n$\r$\nLe pilote (VK.JLB), son fichier de touches (kvbrl.ini), le vérificateur de touches (vkkeys.exe), l'outil de recherche de l'afficheur (vkdiag.exe) et le programme de désinstallation (${UNINSTALLER}) seront installés dans le dossier que JAWS utilise pour les afficheurs braille d'autres fabricants :$\r$\n$\r$\n$INSTDIR$\r$\n$\r$\nJAWS peut rester ouvert : la dernière page indique quand il utilise le nouveau pilote. Un fichier de touches que vous avez modifié est conservé."
 LangString FinishText ${LANG_ENGLISH} "The Cellivanta VK driver is installed in $INSTDIR.$\r$\n$\r$\nStart JAWS and choose the Cellivanta VK display in its braille settings."
 LangString FinishText ${LANG_FRENCH} "Le pilote Cellivanta VK est installé dans $INSTDIR.$\r$\n$\r$\nDémarrez JAWS et choisissez l'afficheur Cellivanta VK dans ses réglages braille."
 LangString NoJawsFolder ${LANG_ENGLISH} "JAWS 10 or later was not found: this computer has no folder where JAWS looks for braille displays of other makers.$\r$\n$\r$\nInstall JAWS first, then run this setup again. Nothing was installed."
@@ -139,20 +168,54 @@ LangString Installed ${LANG_ENGLISH} "Version ${PRODUCT_VERSION} of the Cellivan
 LangString Installed ${LANG_FRENCH} "La version ${PRODUCT_VERSION} du pilote Cellivanta VK est installée dans $INSTDIR."
 LangString KeyMapKept ${LANG_ENGLISH} "Your changed key map ${KEYMAP} was kept. The new default key map is beside it as ${KEYMAP}.new. To compare them, type in that folder: fc ${KEYMAP} ${KEYMAP}.new (vkkeys check ${KEYMAP}.new checks the new one)."
 LangString KeyMapKept ${LANG_FRENCH} "Votre fichier de touches modifié ${KEYMAP} a été conservé. Le nouveau fichier de touches par défaut est à côté, sous le nom ${KEYMAP}.new. Pour les comparer, tapez dans ce dossier : fc ${KEYMAP} ${KEYMAP}.new (vkkeys check ${KEYMAP}.new vérifie le nouveau)."
-LangString DriverWasInUse ${LANG_ENGLISH} "JAWS was using the old driver. The new one is in place: JAWS loads it the next time it starts braille, for example when you restart JAWS. The old file is removed when Windows restarts."
-LangString DriverWasInUse ${LANG_FRENCH} "JAWS utilisait l'ancien pilote. Le nouveau est en place : JAWS le charge la prochaine fois qu'il démarre le braille, par exemple quand vous redémarrez JAWS. L'ancien fichier est supprimé au redémarrage de Windows."
+LangString DriverWasInUse ${LANG_ENGLISH} "JAWS was using the old driver. The new one is in place: JAWS loads it the next time it starts braille, for example when you restart JAWS. $DriverOldNote"
+LangString DriverWasInUse ${LANG_FRENCH} "JAWS utilisait l'ancien pilote. Le nouveau est en place : JAWS le charge la prochaine fois qu'il démarre le braille, par exemple quand vous redémarrez JAWS. $DriverOldNote"
+LangString OldRemovedAtRestart ${LANG_ENGLISH} "The old file is removed when Windows restarts."
+LangString OldRemovedAtRestart ${LANG_FRENCH} "L'ancien fichier est supprimé au redémarrage de Windows."
+LangString OldFileStays ${LANG_ENGLISH} "The old file $OldName is still in use and Windows could not plan its removal: delete it from $INSTDIR once JAWS is closed."
+LangString OldFileStays ${LANG_FRENCH} "L'ancien fichier $OldName est encore utilisé et Windows n'a pas pu prévoir sa suppression : supprimez-le de $INSTDIR une fois JAWS fermé."
 LangString ReplacedAtRestart ${LANG_ENGLISH} "$ReplaceTarget is in use and cannot be replaced now: Windows replaces it when it restarts. Until then the old version stays in use."
 LangString ReplacedAtRestart ${LANG_FRENCH} "$ReplaceTarget est utilisé et ne peut pas être remplacé maintenant : Windows le remplace à son redémarrage. D'ici là, l'ancienne version reste utilisée."
 LangString CouldNotWrite ${LANG_ENGLISH} "The setup could not write its files into $INSTDIR (the disk may be full, or the folder protected). Nothing was changed."
 LangString CouldNotWrite ${LANG_FRENCH} "L'installation n'a pas pu écrire ses fichiers dans $INSTDIR (le disque est peut-être plein, ou le dossier protégé). Rien n'a été modifié."
-LangString CouldNotReplace ${LANG_ENGLISH} "The setup could not replace $ReplaceTarget in $INSTDIR, not even at the next restart. Files already updated:$Updated. Close JAWS, restart Windows and run the setup again."
-LangString CouldNotReplace ${LANG_FRENCH} "L'installation n'a pas pu remplacer $ReplaceTarget dans $INSTDIR, même au prochain redémarrage. Fichiers déjà mis à jour :$Updated. Fermez JAWS, redémarrez Windows et relancez l'installation."
+LangString CouldNotReplace ${LANG_ENGLISH} "The setup could not replace $ReplaceTarget in $INSTDIR, not even at the next restart. $FailNote Close JAWS, restart Windows and run the setup again."
+LangString CouldNotReplace ${LANG_FRENCH} "L'installation n'a pas pu remplacer $ReplaceTarget dans $INSTDIR, même au prochain redémarrage. $FailNote Fermez JAWS, redémarrez Windows et relancez l'installation."
+LangString NoneUpdated ${LANG_ENGLISH} "No file was changed."
+LangString NoneUpdated ${LANG_FRENCH} "Aucun fichier n'a été modifié."
+LangString SomeUpdated ${LANG_ENGLISH} "Files already updated:$Updated."
+LangString SomeUpdated ${LANG_FRENCH} "Fichiers déjà mis à jour :$Updated."
+LangString OldNotBack ${LANG_ENGLISH} "The old $ReplaceTarget could not be put back: it is in $INSTDIR as $OldName, and Windows puts it back when it restarts."
+LangString OldNotBack ${LANG_FRENCH} "L'ancien $ReplaceTarget n'a pas pu être remis en place : il est dans $INSTDIR sous le nom $OldName, et Windows le remet en place à son redémarrage."
+LangString OldNotBackNow ${LANG_ENGLISH} "The old $ReplaceTarget could not be put back: it is in $INSTDIR as $OldName. Rename it to $ReplaceTarget."
+LangString OldNotBackNow ${LANG_FRENCH} "L'ancien $ReplaceTarget n'a pas pu être remis en place : il est dans $INSTDIR sous le nom $OldName. Renommez-le en $ReplaceTarget."
+LangString NotEnoughSpace ${LANG_ENGLISH} "The disk of $INSTDIR has too little free space: the setup needs $0 KB and $1 KB are free. Free some space and run the setup again. Nothing was changed."
+LangString NotEnoughSpace ${LANG_FRENCH} "Le disque de $INSTDIR n'a pas assez d'espace libre : l'installation a besoin de $0 Ko et $1 Ko sont libres. Libérez de l'espace et relancez l'installation. Rien n'a été modifié."
+LangString CouldNotRegister ${LANG_ENGLISH} "The driver files are in $INSTDIR, but the setup could not write its uninstaller or its uninstall entry (the disk may be full). Free some space and run the setup again."
+LangString CouldNotRegister ${LANG_FRENCH} "Les fichiers du pilote sont dans $INSTDIR, mais l'installation n'a pas pu écrire son programme de désinstallation ou son entrée de désinstallation (le disque est peut-être plein). Libérez de l'espace et relancez l'installation."
+LangString NoSafeDllSearch ${LANG_ENGLISH} "This Windows lacks the update KB2533623 (safe loading of DLLs), without which the setup could load another program's code with administrator rights.$\r$\n$\r$\nInstall KB2533623 from Windows Update, then run this setup again. Nothing was installed."
+LangString NoSafeDllSearch ${LANG_FRENCH} "Il manque à ce Windows la mise à jour KB2533623 (chargement sûr des DLL), sans laquelle l'installation pourrait charger le code d'un autre programme avec les droits d'administrateur.$\r$\n$\r$\nInstallez KB2533623 par Windows Update, puis relancez cette installation. Rien n'a été installé."
+LangString CouldNotReadFolder ${LANG_ENGLISH} "The setup could not look up the folder where JAWS keeps braille drivers of other makers: its helper library Pellacore.dll could not be loaded (a security policy or an antivirus may block it).$\r$\n$\r$\nNothing was installed."
+LangString CouldNotReadFolder ${LANG_FRENCH} "L'installation n'a pas pu trouver le dossier où JAWS range les pilotes braille d'autres fabricants : sa bibliothèque Pellacore.dll n'a pas pu être chargée (une stratégie de sécurité ou un antivirus la bloque peut-être).$\r$\n$\r$\nRien n'a été installé."
+LangString NoLog ${LANG_ENGLISH} "The setup did not write its log $LogPath: $LogProblem$\r$\n$\r$\nNothing was installed."
+LangString NoLog ${LANG_FRENCH} "L'installation n'a pas écrit son journal $LogPath : $LogProblem$\r$\n$\r$\nRien n'a été installé."
+LangString LogIsLink ${LANG_ENGLISH} "that path is a link or goes through one, and could lead elsewhere. Name a new file in a folder of your own."
+LangString LogIsLink ${LANG_FRENCH} "ce chemin est un lien ou passe par un lien, et pourrait mener ailleurs. Indiquez un nouveau fichier dans un dossier à vous."
+LangString LogExists ${LANG_ENGLISH} "a file of that name exists already, and the setup writes its log only into a new file."
+LangString LogExists ${LANG_FRENCH} "un fichier de ce nom existe déjà, et l'installation n'écrit son journal que dans un nouveau fichier."
+LangString LogNoFolder ${LANG_ENGLISH} "it could not create a new folder of its own for it in $TEMP."
+LangString LogNoFolder ${LANG_FRENCH} "elle n'a pas pu créer de nouveau dossier à elle pour ce journal dans $TEMP."
+LangString LogNotCreated ${LANG_ENGLISH} "Windows answered: $4"
+LangString LogNotCreated ${LANG_FRENCH} "Windows a répondu : $4"
 LangString FinishRestartText ${LANG_ENGLISH} "The Cellivanta VK driver is installed in $INSTDIR, but a file in use is replaced only when Windows restarts. Until then JAWS keeps the old driver."
 LangString FinishRestartText ${LANG_FRENCH} "Le pilote Cellivanta VK est installé dans $INSTDIR, mais un fichier utilisé n'est remplacé qu'au redémarrage de Windows. D'ici là, JAWS garde l'ancien pilote."
 LangString KeyMapStays ${LANG_ENGLISH} "Your changed key map stays in $INSTDIR\${KEYMAP}."
 LangString KeyMapStays ${LANG_FRENCH} "Votre fichier de touches modifié reste dans $INSTDIR\${KEYMAP}."
-LangString RemovedAtRestart ${LANG_ENGLISH} "VK.JLB is in use: Windows removes it when it restarts."
-LangString RemovedAtRestart ${LANG_FRENCH} "VK.JLB est utilisé : Windows le supprime à son redémarrage."
+LangString RemovedAtRestart ${LANG_ENGLISH} "In use, removed when Windows restarts:$AtRestart."
+LangString RemovedAtRestart ${LANG_FRENCH} "Utilisés, supprimés au redémarrage de Windows :$AtRestart."
+LangString FilesLeft ${LANG_ENGLISH} "The uninstaller could not remove from $INSTDIR, not even at the next restart:$Left. The uninstall entry stays: close JAWS and the Cellivanta VK tools, then uninstall again."
+LangString FilesLeft ${LANG_FRENCH} "La désinstallation n'a pas pu supprimer de $INSTDIR, même au prochain redémarrage :$Left. L'entrée de désinstallation reste : fermez JAWS et les outils Cellivanta VK, puis désinstallez de nouveau."
+LangString RestartNotCancelled ${LANG_ENGLISH} "Windows could not be stopped from putting the new files in place at its next restart. Run the uninstaller again after that restart."
+LangString RestartNotCancelled ${LANG_FRENCH} "Windows n'a pas pu être empêché de mettre en place les nouveaux fichiers à son prochain redémarrage. Relancez la désinstallation après ce redémarrage."
 
 VIProductVersion "${PRODUCT_VERSION}"
 VIFileVersion "${PRODUCT_VERSION}"
@@ -185,7 +248,11 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
 ; message box, or into the log when the setup runs silently.
 !macro StopSetup TEXT CODE
     Push "${TEXT}"
-    Call WriteLog
+    !ifdef __UNINSTALL__
+        Call un.WriteLog
+    !else
+        Call WriteLog
+    !endif
     MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
     SetErrorLevel ${CODE}
     Quit
@@ -193,6 +260,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
 
 ; Stops the setup while it installs, with what was changed in TEXT.
 !macro FailInstall TEXT
+    StrCpy $FailureSaid 1
     !insertmacro Say "${TEXT}"
     MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
     SetErrorLevel ${EXIT_WRITE_FAILED}
@@ -206,62 +274,202 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
 !macroend
 
 !macro CommonFunctions UN
-; The log, opened at its first line. A path given with /LOG= is the caller's
-; choice; without one a silent setup makes a new folder of its own, holds it
-; open so that it cannot be renamed or swapped for a link, and creates the
-; log in it as a new file.
+; The log, opened at the start. A path given with /LOG= is the caller's
+; choice; without one a silent setup makes a new folder of its own. Either way
+; the log is a new file on a path without links, checked through its handle;
+; $LogProblem says why there is none.
 Function ${UN}OpenLog
     StrCpy $LogFile "-"
+    StrCpy $LogProblem ""
     ${GetParameters} $0
     ClearErrors
     ${GetOptions} $0 "/LOG=" $1
-    ${IfNot} ${Errors}
-        ClearErrors
-        FileOpen $2 $1 a
-        ${IfNot} ${Errors}
-            FileSeek $2 0 END
-            StrCpy $LogFile $2
+    ${If} ${Errors}
+        ${IfNot} ${Silent}
+            Return
         ${EndIf}
-        Return
+        Call ${UN}MakeLogFolder
+    ${Else}
+        System::Call 'kernel32::GetFullPathNameW(w r1, i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r2'
+        StrCpy $LogPath $0
+        ${If} $2 == 0
+            StrCpy $LogPath $1
+        ${EndIf}
+        Call ${UN}RefuseLinkedPath
     ${EndIf}
-    ${IfNot} ${Silent}
-        Return
+    ${If} $LogProblem == ""
+        Call ${UN}CreateLog
     ${EndIf}
-    ${GetTime} "" "L" $2 $3 $4 $5 $6 $7 $8
-    StrCpy $1 "$TEMP\Cellivanta VK setup $4-$3-$2 $6.$7.$8"
-    StrCpy $0 $1
-    StrCpy $9 1
+FunctionEnd
+
+; $LogProblem set when $LogPath, or a folder on its way, is a link.
+Function ${UN}RefuseLinkedPath
+    StrCpy $5 $LogPath
     ${Do}
-        System::Call 'kernel32::CreateDirectoryW(w r0, p 0) i .r2'
+        System::Call 'kernel32::GetFileAttributesW(w r5) i .r6'
+        ${If} $6 != -1
+            IntOp $6 $6 & 0x400
+            ${If} $6 != 0
+                StrCpy $LogProblem "$(LogIsLink)"
+                Return
+            ${EndIf}
+        ${EndIf}
+        ${GetParent} $5 $6
+        ${If} $6 == ""
+            ${Break}
+        ${EndIf}
+        StrLen $7 $6
+        ${If} $7 == 2
+            StrCpy $6 "$6\"
+        ${EndIf}
+        ${If} $6 == $5
+            ${Break}
+        ${EndIf}
+        StrCpy $5 $6
+    ${Loop}
+FunctionEnd
+
+; $0 = 1 when the file or folder open in $2 is at $LogPath itself, not
+; reached through a link or a folder swapped since it was checked.
+Function ${UN}IsAtLogPath
+    StrCpy $0 0
+    System::Call 'kernel32::GetFinalPathNameByHandleW(p r2, w .r5, i ${NSIS_MAX_STRLEN}, i 0) i .r6'
+    System::Call 'kernel32::GetLongPathNameW(w "$LogPath", w .r7, i ${NSIS_MAX_STRLEN}) i .r8'
+    ${If} $6 == 0
+    ${OrIf} $8 == 0
+        Return
+    ${EndIf}
+    StrCpy $8 $7 2
+    ${If} $8 == "\\"
+        StrCpy $7 $7 "" 2
+        StrCpy $7 "UNC\$7"
+    ${EndIf}
+    ${If} $5 == "\\?\$7"
+        StrCpy $0 1
+    ${EndIf}
+FunctionEnd
+
+; A new folder with a random name in the user's temporary folder, held open
+; so that it cannot be renamed or swapped; for administrators and SYSTEM
+; only when elevated. Sets $LogPath to the log in it, or $LogProblem.
+Function ${UN}MakeLogFolder
+    StrCpy $LogProblem "$(LogNoFolder)"
+    Call ${UN}PrivateFolderSecurity
+    StrCpy $9 0
+    ${Do}
+        System::Call 'advapi32::SystemFunction036(*i .r3, i 4) i .r4'
+        System::Call 'advapi32::SystemFunction036(*i .r5, i 4) i .r6'
+        ${If} $4 == 0
+        ${OrIf} $6 == 0
+            ${Break}
+        ${EndIf}
+        IntFmt $3 "%08X" $3
+        IntFmt $5 "%08X" $5
+        StrCpy $LogPath "$TEMP\Cellivanta VK setup $3$5"
+        System::Call 'kernel32::CreateDirectoryW(w "$LogPath", p r1) i .r2'
         ${If} $2 != 0
+            StrCpy $LogProblem ""
             ${Break}
         ${EndIf}
         IntOp $9 $9 + 1
-        ${If} $9 > 50
-            Return
-        ${EndIf}
-        StrCpy $0 "$1 ($9)"
-    ${Loop}
+    ${LoopUntil} $9 >= 5
+    ${If} $1 != 0
+        System::Call 'kernel32::LocalFree(p r0)'
+        System::Free $1
+    ${EndIf}
+    ${If} $LogProblem != ""
+        Return
+    ${EndIf}
     ; GENERIC_READ, share read and write but not delete, OPEN_EXISTING,
     ; FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT.
-    System::Call 'kernel32::CreateFileW(w r0, i 0x80000000, i 3, p 0, i 3, i 0x02200000, p 0) p .r2'
+    System::Call 'kernel32::CreateFileW(w "$LogPath", i 0x80000000, i 3, p 0, i 3, i 0x02200000, p 0) p .r2'
+    StrCpy $LogProblem "$(LogNoFolder)"
     ${If} $2 == -1
         Return
     ${EndIf}
     StrCpy $LogFolder $2
-    System::Call 'kernel32::GetFileAttributesW(w r0) i .r3'
-    IntOp $3 $3 & 0x400
-    ${If} $3 != 0
+    Call ${UN}IsAtLogPath
+    ${If} $0 != 1
         Return
     ${EndIf}
-    ; GENERIC_WRITE, share read, CREATE_NEW, FILE_ATTRIBUTE_NORMAL.
-    System::Call 'kernel32::CreateFileW(w "$0\${LOG_NAME}", i 0x40000000, i 1, p 0, i 1, i 0x80, p 0) p .r2'
-    ${If} $2 != -1
-        StrCpy $LogFile $2
+    ; Opened as it is, not followed: a link swapped in shows as one.
+    System::Alloc 52
+    Pop $3
+    System::Call 'kernel32::GetFileInformationByHandle(p r2, p r3) i .r4'
+    System::Call '*$3(i .r5)'
+    System::Free $3
+    IntOp $5 $5 & 0x400
+    ${If} $4 == 0
+    ${OrIf} $5 != 0
+        Return
+    ${EndIf}
+    StrCpy $LogProblem ""
+    StrCpy $LogPath "$LogPath\${LOG_NAME}"
+FunctionEnd
+
+; $1: security attributes for a folder of administrators and SYSTEM only when
+; the setup runs elevated (its descriptor in $0), else 0: the user's own.
+Function ${UN}PrivateFolderSecurity
+    StrCpy $1 0
+    System::Call 'kernel32::GetCurrentProcess() p .r2'
+    ; TOKEN_QUERY; TokenElevation
+    System::Call 'advapi32::OpenProcessToken(p r2, i 8, *p .r3) i .r4'
+    ${If} $4 == 0
+        Return
+    ${EndIf}
+    System::Call 'advapi32::GetTokenInformation(p r3, i 20, *i .r5, i 4, *i .r6) i .r4'
+    System::Call 'kernel32::CloseHandle(p r3)'
+    ${If} $4 == 0
+    ${OrIf} $5 == 0
+        Return
+    ${EndIf}
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r0, p 0) i .r4'
+    ${If} $4 != 0
+        System::Call '*(i 12, p r0, i 0) p .r1'
     ${EndIf}
 FunctionEnd
 
-; Writes the line on the stack into the log, when there is one.
+; Creates $LogPath as a new file (never an existing one, never through a
+; link), marked as UTF-8; or says why in $LogProblem.
+Function ${UN}CreateLog
+    ; GENERIC_WRITE | DELETE, share read, CREATE_NEW,
+    ; FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT.
+    System::Call 'kernel32::CreateFileW(w "$LogPath", i 0x40010000, i 1, p 0, i 1, i 0x00200080, p 0) p .r2 ?e'
+    Pop $3
+    ${If} $2 == -1
+        ${If} $3 == 80
+            StrCpy $LogProblem "$(LogExists)"
+            ; A link to a file elsewhere (which may not show as one) ends
+            ; elsewhere.
+            System::Call 'kernel32::CreateFileW(w "$LogPath", i 0, i 7, p 0, i 3, i 0x02000000, p 0) p .r2'
+            ${If} $2 != -1
+                Call ${UN}IsAtLogPath
+                System::Call 'kernel32::CloseHandle(p r2)'
+                ${If} $0 != 1
+                    StrCpy $LogProblem "$(LogIsLink)"
+                ${EndIf}
+            ${EndIf}
+        ${Else}
+            System::Call 'kernel32::FormatMessageW(i 0x1200, p 0, i r3, i 0, w .r4, i ${NSIS_MAX_STRLEN}, p 0)'
+            StrCpy $LogProblem "$(LogNotCreated)"
+        ${EndIf}
+        Return
+    ${EndIf}
+    Call ${UN}IsAtLogPath
+    ${If} $0 != 1
+        ; The file is new and ours: it goes through its handle, not its path.
+        System::Call 'kernel32::SetFileInformationByHandle(p r2, i 4, *i 1, i 1)'
+        System::Call 'kernel32::CloseHandle(p r2)'
+        StrCpy $LogProblem "$(LogIsLink)"
+        Return
+    ${EndIf}
+    StrCpy $LogFile $2
+    ; The byte order mark, so that any reader takes the text as UTF-8.
+    System::Call 'kernel32::WriteFile(p r2, *i 0xBFBBEF, i 3, *i .r3, p 0)'
+FunctionEnd
+
+; Writes the line on the stack into the log, when there is one, in UTF-8:
+; folder names outside the code page stay right.
 Function ${UN}WriteLog
     Exch $R0
     Push $0
@@ -278,7 +486,14 @@ Function ${UN}WriteLog
         Call ${UN}OpenLog
     ${EndIf}
     ${If} $LogFile != "-"
-        FileWrite $LogFile "$R0$\r$\n"
+        StrCpy $R0 "$R0$\r$\n"
+        System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w r10, i -1, p 0, i 0, p 0, p 0) i .r1'
+        System::Alloc $1
+        Pop $2
+        System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w r10, i -1, p r2, i r1, p 0, p 0) i .r1'
+        IntOp $1 $1 - 1
+        System::Call 'kernel32::WriteFile(p $LogFile, p r2, i r1, *i .r3, p 0)'
+        System::Free $2
     ${EndIf}
     Pop $9
     Pop $8
@@ -361,7 +576,33 @@ FunctionEnd
 !insertmacro CommonFunctions ""
 !insertmacro CommonFunctions "un."
 
+; Before anything else: where the safe DLL search is missing, DLLs loaded by
+; name later (the crypto provider behind the key map's hash) would be looked
+; for in the setup's own folder first.
+!macro RefuseWithoutSafeDllSearch
+    System::Call 'kernel32::GetModuleHandleW(w "kernel32.dll") p .r0'
+    System::Call 'kernel32::GetProcAddress(p r0, m "SetDefaultDllDirectories") p .r0'
+    ${If} $0 == 0
+        !insertmacro StopSetup "$(NoSafeDllSearch)" ${EXIT_NO_SAFE_DLL_SEARCH}
+    ${EndIf}
+!macroend
+
+; A setup asked for a log that it cannot have stops: it never succeeds
+; silently with no record of what it did.
+!macro RequireLog
+    !ifdef __UNINSTALL__
+        Call un.OpenLog
+    !else
+        Call OpenLog
+    !endif
+    ${If} $LogProblem != ""
+        !insertmacro StopSetup "$(NoLog)" ${EXIT_NO_LOG}
+    ${EndIf}
+!macroend
+
 Function .onInit
+    !insertmacro RefuseWithoutSafeDllSearch
+    !insertmacro RequireLog
     InitPluginsDir
     File "/oname=$PLUGINSDIR\Pellacore.dll" "${PELLACORE_DLL}"
     ; The braille driver is a 64-bit library: on 32-bit Windows JAWS could
@@ -376,7 +617,7 @@ Function .onInit
     ; wide, so that a folder outside the code page is the right folder.
     !insertmacro CallPellacore "GetThirdPartyFolderFromRegistryW(i 261, w .r1) i .r0"
     ${If} $0 == "error"
-        !insertmacro StopSetup "$(CouldNotCheck)" ${EXIT_COULD_NOT_CHECK}
+        !insertmacro StopSetup "$(CouldNotReadFolder)" ${EXIT_COULD_NOT_CHECK}
     ${ElseIf} $0 != 1
     ${OrIf} $1 == ""
         !insertmacro StopSetup "$(NoJawsFolder)" ${EXIT_NO_JAWS_FOLDER}
@@ -415,9 +656,14 @@ FunctionEnd
 ; renamed aside first, which Windows allows even while a program has it
 ; loaded; it goes at once when unused, else at the next restart. Where even
 ; the rename is refused, the new file waits for the restart ($RestartNeeded).
-; $ReplaceFailed = 1 when neither worked; the old file is then left as it was.
+; $ReplaceFailed = 1 when neither worked; the old file is then put back, and
+; $FailNote says what was changed.
 Function ReplaceFile
     StrCpy $ReplaceFailed 0
+    StrCpy $FailNote "$(NoneUpdated)"
+    ${If} $Updated != ""
+        StrCpy $FailNote "$(SomeUpdated)"
+    ${EndIf}
     StrCpy $0 "$INSTDIR\$ReplaceTarget"
     StrCpy $1 ""
     ${If} ${FileExists} $0
@@ -445,11 +691,11 @@ Function ReplaceFile
     ClearErrors
     Rename $ReplaceSource $0
     ${If} ${Errors}
-        ${If} $1 != ""
-            Rename $1 $0
-        ${EndIf}
         Delete $ReplaceSource
         StrCpy $ReplaceFailed 1
+        ${If} $1 != ""
+            Call PutOldFileBack
+        ${EndIf}
         Return
     ${EndIf}
     StrCpy $Updated "$Updated $ReplaceTarget"
@@ -461,9 +707,36 @@ Function ReplaceFile
     ${If} ${Errors}
         ; Still loaded: MOVEFILE_DELAY_UNTIL_REBOOT with no new name.
         System::Call 'kernel32::MoveFileExW(w r1, p 0, i 4) i .r2'
+        ${GetFileName} $1 $OldName
+        StrCpy $3 "$(OldRemovedAtRestart)"
+        ${If} $2 == 0
+            StrCpy $3 "$(OldFileStays)"
+        ${EndIf}
         ${If} $ReplaceTarget == "VK.JLB"
             StrCpy $DriverInUse 1
+            StrCpy $DriverOldNote $3
+        ${ElseIf} $2 == 0
+            !insertmacro Say $3
+            StrCpy $FinishNotes "$FinishNotes$\r$\n$\r$\n$3"
         ${EndIf}
+    ${EndIf}
+FunctionEnd
+
+; The old file, renamed aside to $1, back at $0 after a failed replacement;
+; where even that fails, back at the restart, and $FailNote says where it is.
+Function PutOldFileBack
+    ClearErrors
+    Rename $1 $0
+    ${IfNot} ${Errors}
+        Return
+    ${EndIf}
+    ${GetFileName} $1 $OldName
+    ; MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT
+    System::Call 'kernel32::MoveFileExW(w r1, w r0, i 5) i .r2'
+    ${If} $2 == 0
+        StrCpy $FailNote "$FailNote $(OldNotBackNow)"
+    ${Else}
+        StrCpy $FailNote "$FailNote $(OldNotBack)"
     ${EndIf}
 FunctionEnd
 
@@ -476,6 +749,52 @@ FunctionEnd
         !insertmacro FailInstall "$(CouldNotReplace)"
     ${EndIf}
 !macroend
+
+; Stops before anything is written when the disk of $INSTDIR has too little
+; room for the new files beside the old ones and the uninstaller.
+Function CheckFreeSpace
+    SectionGetSize 0 $0
+    IntOp $0 $0 + ${UNINSTALLER_KB}
+    ; The nearest folder that exists (a drive's root has no "." to find).
+    StrCpy $2 $INSTDIR
+    ${Do}
+        System::Call 'kernel32::GetFileAttributesW(w "$2\") i .r3'
+        ${If} $3 != -1
+            ${Break}
+        ${EndIf}
+        ${GetParent} $2 $3
+        ${If} $3 == ""
+            Return
+        ${EndIf}
+        StrCpy $2 $3
+    ${Loop}
+    System::Call 'kernel32::GetDiskFreeSpaceExW(w "$2\", *l .r1, p 0, p 0) i .r3'
+    ${If} $3 == 0
+        Return
+    ${EndIf}
+    System::Int64Op $1 >> 10
+    Pop $1
+    System::Int64Op $1 - $0
+    Pop $3
+    StrCpy $3 $3 1
+    ${If} $3 == "-"
+        !insertmacro FailInstall "$(NotEnoughSpace)"
+    ${EndIf}
+FunctionEnd
+
+; The engine's own stop on a failed write (a full disk while a file is
+; unpacked) ends here as well as the setup's: no part file stays behind, and
+; the outcome is said and has its exit code.
+Function .onInstFailed
+    Call RemoveNewFiles
+    ${If} $FolderCreated == 1
+        RMDir $INSTDIR
+    ${EndIf}
+    ${If} $FailureSaid != 1
+        !insertmacro Say "$(CouldNotWrite)"
+    ${EndIf}
+    SetErrorLevel ${EXIT_WRITE_FAILED}
+FunctionEnd
 
 Function RemoveNewFiles
     Delete "$INSTDIR\VK.JLB.part"
@@ -532,6 +851,7 @@ Section "Driver"
     ${Else}
         !insertmacro Say "$(Downgrading)"
     ${EndIf}
+    Call CheckFreeSpace
     StrCpy $FolderCreated 0
     ${IfNot} ${FileExists} "$INSTDIR\*.*"
         StrCpy $FolderCreated 1
@@ -556,6 +876,7 @@ Section "Driver"
     !insertmacro ReplaceFile "vkdiag.exe" "$INSTDIR\vkdiag.exe.part"
     Call InstallKeyMap
 
+    ClearErrors
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "$(ProductName)"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${PRODUCT_VERSION}"
@@ -567,12 +888,20 @@ Section "Driver"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     ; What the next setup and the uninstaller compare the key map with.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "KeyMapSha256" "$ShippedHash"
+    ; The error flag stays set from any of the writes above.
+    ${If} ${Errors}
+        !insertmacro FailInstall "$(CouldNotRegister)"
+    ${EndIf}
     ; The folder is JAWS's: the uninstaller removes it only if this setup made
     ; it. A repair keeps what the first install recorded.
     ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "FolderCreated"
     ${If} $InstalledVersion == ""
     ${OrIf} $0 == ""
+        ClearErrors
         WriteRegDWORD HKLM "${UNINSTALL_KEY}" "FolderCreated" $FolderCreated
+    ${EndIf}
+    ${If} ${Errors}
+        !insertmacro FailInstall "$(CouldNotRegister)"
     ${EndIf}
 
     ${If} $DriverInUse == 1
@@ -587,34 +916,141 @@ Section "Driver"
     ${EndIf}
 SectionEnd
 
+Function un.onInit
+    !insertmacro RequireLog
+FunctionEnd
+
+; Removes $0 now, or at the next restart when it is in use; what stays is
+; named in $AtRestart or, when not even that worked, in $Left.
+Function un.RemoveFile
+    ${IfNot} ${FileExists} $0
+        Return
+    ${EndIf}
+    ClearErrors
+    Delete /REBOOTOK $0
+    ${GetFileName} $0 $1
+    ${If} ${Errors}
+        StrCpy $Left "$Left $1"
+    ${ElseIf} ${FileExists} $0
+        StrCpy $AtRestart "$AtRestart $1"
+    ${EndIf}
+FunctionEnd
+
+!macro RemoveFile NAME
+    StrCpy $0 "$INSTDIR\${NAME}"
+    Call un.RemoveFile
+!macroend
+
+; An install that asked for a restart left new files (*.part) to be moved in
+; place then: without this, the restart would bring the driver back after the
+; uninstall. Takes them out of the renames Windows does at its start.
+Function un.CancelPendingReplacements
+    ; KEY_QUERY_VALUE | KEY_SET_VALUE
+    System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "${SESSION_MANAGER}", i 0, i 3, *p .r0) i .r1'
+    ${If} $1 != 0
+        Return
+    ${EndIf}
+    System::Call 'advapi32::RegQueryValueExW(p r0, w "${PENDING_RENAMES}", p 0, *i .r2, p 0, *i .r3) i .r1'
+    ${If} $1 != 0
+    ${OrIf} $2 != 7
+        System::Call 'advapi32::RegCloseKey(p r0)'
+        Return
+    ${EndIf}
+    ; Zeroed, with room for terminators the value may lack.
+    IntOp $3 $3 + 4
+    System::Alloc $3
+    Pop $4
+    System::Alloc $3
+    Pop $5
+    System::Call 'advapi32::RegQueryValueExW(p r0, w "${PENDING_RENAMES}", p 0, p 0, p r4, *i r3) i .r1'
+    StrLen $R0 "\??\$INSTDIR\"
+    StrCpy $6 $4
+    StrCpy $7 $5
+    StrCpy $8 0
+    ${DoWhile} $1 == 0
+        ; Pairs of names: the file, then where it goes ("" to delete it).
+        System::Call 'kernel32::lstrlenW(p r6) i .r9'
+        ${If} $9 == 0
+            ${Break}
+        ${EndIf}
+        System::Call 'kernel32::lstrcpynW(w .R1, p r6, i ${NSIS_MAX_STRLEN})'
+        IntOp $R2 $9 + 1
+        IntOp $R2 $R2 * 2
+        IntOp $R3 $6 + $R2
+        System::Call 'kernel32::lstrlenW(p R3) i .R3'
+        IntOp $R3 $R3 + 1
+        IntOp $R3 $R3 * 2
+        IntOp $R2 $R2 + $R3
+        StrCpy $R4 $R1 $R0
+        StrCpy $R5 $R1 "" -5
+        ${If} $R4 == "\??\$INSTDIR\"
+        ${AndIf} $R5 == ".part"
+            IntOp $8 $8 + 1
+        ${Else}
+            System::Call 'kernel32::RtlMoveMemory(p r7, p r6, i R2)'
+            IntOp $7 $7 + $R2
+        ${EndIf}
+        IntOp $6 $6 + $R2
+    ${Loop}
+    ${If} $8 != 0
+        IntOp $7 $7 - $5
+        ${If} $7 == 0
+            System::Call 'advapi32::RegDeleteValueW(p r0, w "${PENDING_RENAMES}") i .r1'
+        ${Else}
+            IntOp $7 $7 + 2
+            System::Call 'advapi32::RegSetValueExW(p r0, w "${PENDING_RENAMES}", i 0, i 7, p r5, i r7) i .r1'
+        ${EndIf}
+        ${If} $1 != 0
+            !insertmacro Say "$(RestartNotCancelled)"
+            StrCpy $Left "$Left *.part"
+        ${EndIf}
+    ${EndIf}
+    System::Free $4
+    System::Free $5
+    System::Call 'advapi32::RegCloseKey(p r0)'
+FunctionEnd
+
 Section "Uninstall"
     ReadRegStr $ShippedHash HKLM "${UNINSTALL_KEY}" "KeyMapSha256"
-    Delete /REBOOTOK "$INSTDIR\VK.JLB"
-    ${If} ${RebootFlag}
-        !insertmacro Say "$(RemovedAtRestart)"
-    ${EndIf}
-    Delete "$INSTDIR\VK.JLB.old-*"
-    Delete "$INSTDIR\vkkeys.exe"
-    Delete "$INSTDIR\vkkeys.exe.old-*"
-    Delete "$INSTDIR\vkdiag.exe"
-    Delete "$INSTDIR\vkdiag.exe.old-*"
-    Delete "$INSTDIR\${KEYMAP}.new"
+    Call un.CancelPendingReplacements
+    !insertmacro RemoveFile "VK.JLB"
+    !insertmacro RemoveFile "VK.JLB.old-*"
+    !insertmacro RemoveFile "vkkeys.exe"
+    !insertmacro RemoveFile "vkkeys.exe.old-*"
+    !insertmacro RemoveFile "vkdiag.exe"
+    !insertmacro RemoveFile "vkdiag.exe.old-*"
+    !insertmacro RemoveFile "${KEYMAP}.new"
+    ; New files an install left for the restart that never came.
+    !insertmacro RemoveFile "VK.JLB.part"
+    !insertmacro RemoveFile "vkkeys.exe.part"
+    !insertmacro RemoveFile "vkdiag.exe.part"
+    !insertmacro RemoveFile "${KEYMAP}.part"
     ${If} ${FileExists} "$INSTDIR\${KEYMAP}"
         StrCpy $HashPath "$INSTDIR\${KEYMAP}"
         Call un.Sha256OfFile
         Call un.IsShippedKeyMap
         ${If} $0 == 1
-            Delete "$INSTDIR\${KEYMAP}"
+            !insertmacro RemoveFile "${KEYMAP}"
         ${Else}
             !insertmacro Say "$(KeyMapStays)"
             ; The uninstaller has no last page: a box is what the user hears.
             MessageBox MB_OK|MB_ICONINFORMATION "$(KeyMapStays)" /SD IDOK
         ${EndIf}
     ${EndIf}
+    ${If} $AtRestart != ""
+        !insertmacro Say "$(RemovedAtRestart)"
+    ${EndIf}
+    ; Files that stay keep the entry and the uninstaller, to run again.
+    ${If} $Left != ""
+        !insertmacro Say "$(FilesLeft)"
+        MessageBox MB_OK|MB_ICONSTOP "$(FilesLeft)" /SD IDOK
+        SetErrorLevel ${EXIT_WRITE_FAILED}
+        Return
+    ${EndIf}
     Delete "$INSTDIR\${UNINSTALLER}"
     ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "FolderCreated"
     ${If} $0 == 1
-        RMDir "$INSTDIR"
+        RMDir /REBOOTOK "$INSTDIR"
     ${EndIf}
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
