@@ -1,5 +1,6 @@
 #include "FakePlatform.h"
 #include "CWorkFolder.h"
+#include "HeldFiles.h"
 #include "InstallerPlatform.h"
 
 #include <cstring>
@@ -16,10 +17,16 @@ bool g_countRandom = false;
 unsigned char g_randomCount = 0;
 FakePlatform::Bitness g_bitness = FakePlatform::Bitness::Real;
 DWORD g_launchError = ERROR_SUCCESS;
+bool g_safeDllSearch = true;
+std::wstring g_interfered;  // "\name" of the payload file, empty when none
+FakePlatform::Interference g_interference = FakePlatform::Interference::Holds;
+HANDLE g_holder = INVALID_HANDLE_VALUE;
+HANDLE g_failingRead = nullptr;
 std::vector<FakePlatform::Launch> g_launches;
 std::vector<FakePlatform::Message> g_messages;
 std::vector<std::string> g_cleanUp;
 InstallerPlatform g_saved;
+HeldFileCalls g_savedFileCalls;
 
 std::string Text(LPCWSTR text)
 {
@@ -88,6 +95,11 @@ BOOL WINAPI Wow64False(HANDLE, PBOOL flag)
 
 FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
 {
+    if (HIWORD(name) != 0 && strcmp(name, "SetDefaultDllDirectories") == 0) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!g_safeDllSearch)
+            return nullptr;
+    }
     if (HIWORD(name) == 0 || strcmp(name, "IsWow64Process") != 0)
         return g_saved.getProcAddress(module, name);
     FakePlatform::Bitness bitness;
@@ -105,6 +117,49 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
     default:
         return g_saved.getProcAddress(module, name);
     }
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+void ChangeFirstByte(LPCWSTR path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD done = 0;
+    WriteFile(file, "?", 1, &done, nullptr);  // no payload begins with it
+    CloseHandle(file);
+}
+
+HANDLE WINAPI InterferingReopen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE model)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const bool interfere = !g_interfered.empty() && EndsWith(path, g_interfered);
+    if (interfere)
+        g_interfered.clear();
+    if (interfere && g_interference == FakePlatform::Interference::Holds)
+        g_holder = CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (interfere && g_interference == FakePlatform::Interference::Changes)
+        ChangeFirstByte(path);
+    HANDLE file = g_savedFileCalls.createFile(path, access, share, security, disposition, flags, model);
+    if (interfere && g_interference == FakePlatform::Interference::ReadFails)
+        g_failingRead = file;
+    return file;
+}
+
+BOOL WINAPI InterferingRead(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (file == g_failingRead) {
+            g_failingRead = nullptr;
+            SetLastError(ERROR_READ_FAULT);
+            return FALSE;
+        }
+    }
+    return g_savedFileCalls.readFile(file, buffer, size, read, overlapped);
 }
 
 BOOL WINAPI RecordDelete(LPCWSTR path)
@@ -136,6 +191,9 @@ FakePlatform::FakePlatform()
     g_countRandom = false;
     g_bitness = Bitness::Real;
     g_launchError = ERROR_SUCCESS;
+    g_safeDllSearch = true;
+    g_interfered.clear();
+    g_failingRead = nullptr;
     g_launches.clear();
     g_messages.clear();
     g_cleanUp.clear();
@@ -146,12 +204,17 @@ FakePlatform::FakePlatform()
     Platform().deleteFile = RecordDelete;
     Platform().removeDirectory = RecordRemoveDirectory;
     Platform().messageBox = RecordMessage;
+    g_savedFileCalls = HeldFilePlatform();
+    HeldFilePlatform().createFile = InterferingReopen;
+    HeldFilePlatform().readFile = InterferingRead;
 }
 
 FakePlatform::~FakePlatform()
 {
+    LetGo();
     std::lock_guard<std::mutex> lock(g_mutex);
     Platform() = g_saved;
+    HeldFilePlatform() = g_savedFileCalls;
 }
 
 void FakePlatform::SetTempPath(const std::string& path)
@@ -185,6 +248,27 @@ void FakePlatform::FailLaunches(DWORD error)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_launchError = error;
+}
+
+void FakePlatform::SetSafeDllSearch(bool present)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_safeDllSearch = present;
+}
+
+void FakePlatform::InterfereWith(const std::string& name, Interference what)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_interfered = L"\\" + Wide(name);
+    g_interference = what;
+}
+
+void FakePlatform::LetGo()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_holder != INVALID_HANDLE_VALUE)
+        CloseHandle(g_holder);
+    g_holder = INVALID_HANDLE_VALUE;
 }
 
 std::vector<FakePlatform::Launch> FakePlatform::Launches() const

@@ -1,8 +1,9 @@
 // Puts recording stand-ins in place of the tool's platform calls for the life
 // of the object: programs are not started but recorded (or refused with an
 // error), message boxes are recorded and answered at once, the temporary
-// folder, the random names and the bitness are what the test says, and the
-// clean-up calls are recorded (and still done). Paths are recorded in UTF-8.
+// folder, the random names, the bitness and the safe DLL search are what the
+// test says, another program may be made to get in the way of a payload just
+// written, and the clean-up calls are recorded (and still done). Paths are recorded in UTF-8.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,10 @@
 class FakePlatform {
 public:
     enum class Bitness { Real, Absent, Is32, Is64 };
+    // What another program does to a payload file as the tool opens it again
+    // to hold it: holds it open itself, denying all sharing (an antivirus,
+    // until LetGo), makes the first read of it fail, or changes a byte of it.
+    enum class Interference { Holds, ReadFails, Changes };
 
     struct Launch {
         std::string file;
@@ -45,6 +50,13 @@ public:
     void SetBitness(Bitness bitness);
     // Starting a program fails with this error (ERROR_SUCCESS: it succeeds).
     void FailLaunches(DWORD error);
+    // Whether "SetDefaultDllDirectories" exists (a Windows 7 without its
+    // loader update lacks it).
+    void SetSafeDllSearch(bool present);
+    // The next time the tool opens the payload file named name again, once.
+    void InterfereWith(const std::string& name, Interference what);
+    // The holding program closes the file.
+    void LetGo();
 
     std::vector<Launch> Launches() const;
     std::vector<Message> Messages() const;

@@ -16,6 +16,7 @@
 // change without a change here.
 #include "AccessibleView.h"
 #include "DialogRunner.h"
+#include "FakePlatform.h"
 #include "HeldInstallation.h"
 #include "TestEnv.h"
 #include "TextFit.h"
@@ -216,7 +217,7 @@ TEST_F(Accessibility, UsbDriverInstallerWindow)
 {
     CDriverPackageInstaller::Result result;
     result.outcome = CDriverPackageInstaller::Outcome::Installed;
-    const std::string outcome = CInstallerWindow::OutcomeText(result);
+    const std::string outcome = FakePlatform::Utf8(CInstallerWindow::OutcomeText(result));
     HeldInstallation installation(result);
     DialogRunner window([&] { return installation.RunWindow(); });
     HWND progress = window.Window();

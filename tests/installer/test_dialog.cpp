@@ -1,6 +1,7 @@
 // The dialog under Wine, worked through its own window messages: the buttons
-// write their payloads into the working folder and start the right installer
-// with the right parameters; the language settings pick the template; the
+// write their payloads into the working folder made at the click and start
+// the right installer with the right parameters, never through a link nor a
+// file the tool could not hold; the language settings pick the template; the
 // keyboard reaches every control; closing cleans up in order.
 #include "DialogRunner.h"
 #include "FakePlatform.h"
@@ -49,15 +50,19 @@ protected:
     std::string temp;
 };
 
-TEST_F(DialogTest, StartsWithTheWorkingFolderAndStartsNothing)
+// The working folder is made at the first click: an empty folder waiting
+// for it could be turned into a link meanwhile.
+TEST_F(DialogTest, StartsWithoutAWorkingFolderAndStartsNothing)
 {
     DialogRunner dialog;
     ASSERT_NE(dialog.Window(), nullptr);
+    EXPECT_EQ(WorkFolder(), "");
+    dialog.Click(IDC_INSTALL_JAWS_DRIVER);
     const std::string name = WorkFolder().substr(temp.size() + 1);
     EXPECT_EQ(name.size(), strlen("CellivantaInstall-") + 16) << name;
     EXPECT_EQ(name.find_first_not_of("0123456789ABCDEF", strlen("CellivantaInstall-")), std::string::npos) << name;
     EXPECT_TRUE(GetWindowLongA(dialog.Window(), GWL_EXSTYLE) & WS_EX_APPWINDOW);
-    EXPECT_TRUE(platform.Launches().empty());
+    EXPECT_EQ(platform.Launches().size(), 1u);
     EXPECT_TRUE(platform.Messages().empty());
 }
 
@@ -143,8 +148,8 @@ TEST_F(DialogTest, AFolderOrPayloadPreparedByAnotherProgramIsNeverStarted)
     WriteBytes(prepared + "\\DPInst.exe", "planted");
     {
         DialogRunner dialog;
-        EXPECT_TRUE(FolderExists(temp + "\\CellivantaInstall-0101010101010101")) << "the next name drawn";
         dialog.Click(IDC_INSTALL_USB_DRIVER);
+        EXPECT_TRUE(FolderExists(temp + "\\CellivantaInstall-0101010101010101")) << "the next name drawn";
         const auto launches = platform.Launches();
         ASSERT_EQ(launches.size(), 1u);
         EXPECT_EQ(launches[0].file, temp + "\\CellivantaInstall-0101010101010101\\DPInst.exe");
@@ -154,13 +159,14 @@ TEST_F(DialogTest, AFolderOrPayloadPreparedByAnotherProgramIsNeverStarted)
     RemoveTree(prepared);
 
     DialogRunner dialog;
+    dialog.Click(IDC_INSTALL_JAWS_DRIVER);  // makes the folder
     const std::string planted = InFolder("DPInst.exe");
     WriteBytes(planted, "planted");
     HANDLE held = CreateFileA(planted.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     dialog.Click(IDC_INSTALL_USB_DRIVER);
     CloseHandle(held);
-    EXPECT_EQ(platform.Launches().size(), 1u) << "nothing started by the second dialog";
+    EXPECT_EQ(platform.Launches().size(), 2u) << "nothing started by the USB driver click";
     const auto messages = platform.Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].owner, dialog.Window());
@@ -169,9 +175,79 @@ TEST_F(DialogTest, AFolderOrPayloadPreparedByAnotherProgramIsNeverStarted)
     EXPECT_EQ(ReadBytes(planted), "planted");
 }
 
+// Once the dialog is open, another program turns a folder on the temporary
+// folder's path into a link to a place of its own: whether the tool's folder
+// was made before the link came or would be made behind it, the click starts
+// nothing and says why.
+TEST_F(DialogTest, APathLeadingThroughALinkIsRefused)
+{
+    // The test registration makes C:\vktest-swap-box\sw, a link to C:\vktest-link-target.
+    // Wine renames what a link leads to, not the link: the folder holding it is moved instead.
+    const std::string swapped = "C:\\vktest-swap", aside = "C:\\vktest-swap-aside", box = "C:\\vktest-swap-box";
+    ASSERT_TRUE(CreateDirectoryA(swapped.c_str(), nullptr) && CreateDirectoryA((swapped + "\\sw").c_str(), nullptr));
+    platform.SetTempPath(swapped + "\\sw\\");
+    platform.CountRandom();  // the names drawn: 00..., then 01...
+    auto linkIn = [&] { return MoveFileA(swapped.c_str(), aside.c_str()) && MoveFileA(box.c_str(), swapped.c_str()); };
+    auto linkOut = [&] { return MoveFileA(swapped.c_str(), box.c_str()) && MoveFileA(aside.c_str(), swapped.c_str()); };
+    for (bool madeBefore : {true, false}) {
+        DialogRunner dialog;
+        if (madeBefore)
+            dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        ASSERT_TRUE(linkIn()) << "the test registration makes the link";
+        dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        EXPECT_TRUE(linkOut());
+    }
+    EXPECT_EQ(platform.Launches().size(), 1u) << "only the click before the link";
+    const auto messages = platform.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    for (const FakePlatform::Message& message : messages)
+        EXPECT_EQ(message.text.rfind("Nothing was started: the way to the installation files", 0), 0u) << message.text;
+    EXPECT_FALSE(FolderExists("C:\\vktest-link-target\\CellivantaInstall-0101010101010101")) << "made behind the link";
+    RemoveTree(swapped);
+}
+
+// Another program gets at a payload just written before the tool holds it:
+// an antivirus keeping it open, a failed read, a changed byte. Nothing is
+// started, malware is named only for a real change, the file goes (once let
+// go), a later click works, and closing leaves nothing behind.
+TEST_F(DialogTest, APayloadTheToolCouldNotHoldIsSaidAndRemoved)
+{
+    using What = FakePlatform::Interference;
+    const char* const unread = "The installation files were written to your temporary folder but could not be read back";
+    const struct {
+        What what;
+        bool clickAgain;
+        const char* start;
+        const char* number;
+    } cases[] = {{What::Holds, false, unread, "(error 32)"},
+                 {What::Holds, true, unread, "(error 32)"},
+                 {What::ReadFails, true, unread, "(error 30)"},
+                 {What::Changes, true, "Another program changed the installation files", ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.start);
+        const size_t launches = platform.Launches().size();
+        {
+            DialogRunner dialog;
+            platform.InterfereWith("Setup.exe", c.what);
+            dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+            platform.LetGo();
+            EXPECT_EQ(platform.Launches().size(), launches);
+            const std::string text = platform.Messages().back().text;
+            EXPECT_EQ(text.rfind(c.start, 0), 0u) << text;
+            EXPECT_NE(text.find(c.number), std::string::npos) << text;
+            if (c.clickAgain)
+                dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        }
+        EXPECT_EQ(platform.Launches().size(), launches + (c.clickAgain ? 1 : 0));
+        EXPECT_EQ(WorkFolder(), "") << "nothing left in the temporary folder";
+    }
+}
+
 // No working folder, a refused elevation prompt, a payload the platform will
-// not start: each is said in its own words, in a box owned by the dialog with
-// its caption, and nothing is started from anywhere else.
+// not start, a Windows 7 without the loader update (where the setup package
+// would load DLLs by name, as administrator, from the temporary folder): each
+// is said in its own words, in a box owned by the dialog with its caption,
+// and nothing is started from anywhere else.
 TEST_F(DialogTest, EveryFailureIsSaid)
 {
     struct Case {
@@ -180,12 +256,14 @@ TEST_F(DialogTest, EveryFailureIsSaid)
         DWORD launchError;
         const char* start;
         const char* number;
+        bool safeDllSearch;
     };
     const Case cases[] = {
-        {true, 0, ERROR_SUCCESS, "The installation files could not be written", nullptr},
-        {true, 300, ERROR_SUCCESS, "The installation files could not be written", "(error 206)"},
-        {false, 0, ERROR_CANCELLED, "The installer was not started: Windows asked for permission", nullptr},
-        {false, 0, ERROR_ACCESS_DENIED, "The installer could not be started.", "(error 5)"},
+        {true, 0, ERROR_SUCCESS, "The installation files could not be written", nullptr, true},
+        {true, 300, ERROR_SUCCESS, "The installation files could not be written", "(error 206)", true},
+        {false, 0, ERROR_CANCELLED, "The installer was not started: Windows asked for permission", nullptr, true},
+        {false, 0, ERROR_ACCESS_DENIED, "The installer could not be started.", "(error 5)", true},
+        {false, 0, ERROR_SUCCESS, "The driver for JAWS was not installed: this Windows lacks", "KB2533623", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.start);
@@ -193,6 +271,7 @@ TEST_F(DialogTest, EveryFailureIsSaid)
         if (c.tempFails)
             platform.FailTempPath(c.tempResult);
         platform.FailLaunches(c.launchError);
+        platform.SetSafeDllSearch(c.safeDllSearch);
         const size_t launchesBefore = platform.Launches().size();
         const size_t messagesBefore = platform.Messages().size();
         DialogRunner dialog;
@@ -206,7 +285,7 @@ TEST_F(DialogTest, EveryFailureIsSaid)
         if (c.number) {
             EXPECT_NE(message.text.find(c.number), std::string::npos) << message.text;
         }
-        EXPECT_EQ(platform.Launches().size(), launchesBefore + (c.tempFails ? 0 : 1));
+        EXPECT_EQ(platform.Launches().size(), launchesBefore + (c.tempFails || !c.safeDllSearch ? 0 : 1));
     }
     EXPECT_EQ(FakePlatform::WorkFolderIn("c:\\windows\\temp"), "") << "no shared fallback";
 }
@@ -238,9 +317,9 @@ TEST_F(DialogTest, ClosingDeletesSetupInfInstallerThenTheFolder)
     std::string workFolder;
     {
         DialogRunner dialog;
-        workFolder = WorkFolder();
         dialog.Click(IDC_INSTALL_USB_DRIVER);
         dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        workFolder = WorkFolder();
         dialog.Click(IDCANCEL);
         ASSERT_TRUE(dialog.WaitClosed());
         EXPECT_EQ(dialog.Result(), IDCANCEL);
@@ -252,17 +331,15 @@ TEST_F(DialogTest, ClosingDeletesSetupInfInstallerThenTheFolder)
     EXPECT_FALSE(FolderExists(workFolder));
 }
 
-TEST_F(DialogTest, ClosingWithoutAClickRemovesOnlyTheEmptyFolder)
+TEST_F(DialogTest, ClosingWithoutAClickLeavesNothing)
 {
-    std::string workFolder;
     {
         DialogRunner dialog;
-        workFolder = WorkFolder();
         dialog.Click(IDCANCEL);
         ASSERT_TRUE(dialog.WaitClosed());
     }
-    EXPECT_EQ(platform.CleanUp(), std::vector<std::string>{"rmdir " + workFolder});
-    EXPECT_FALSE(FolderExists(workFolder));
+    EXPECT_EQ(platform.CleanUp(), std::vector<std::string>{});
+    EXPECT_EQ(WorkFolder(), "");
 }
 
 TEST_F(DialogTest, AFileStillInUseStaysWithItsFolder)
@@ -272,9 +349,9 @@ TEST_F(DialogTest, AFileStillInUseStaysWithItsFolder)
     std::string workFolder;
     {
         DialogRunner dialog;
-        workFolder = WorkFolder();
         dialog.Click(IDC_INSTALL_USB_DRIVER);
         dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        workFolder = WorkFolder();
         // The setup package is still running when the dialog closes.
         running = CreateFileA(InFolder("Setup.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               0, nullptr);
@@ -295,6 +372,7 @@ TEST_F(DialogTest, EscapeAndTheWindowsCloseActAsExit)
     for (int way = 0; way < 3; ++way) {
         SCOPED_TRACE(way == 0 ? "Escape" : way == 1 ? "system menu Close" : "WM_CLOSE");
         DialogRunner dialog;
+        dialog.Click(IDC_INSTALL_JAWS_DRIVER);
         const std::string workFolder = WorkFolder();
         ASSERT_TRUE(FolderExists(workFolder));
         if (way == 0)

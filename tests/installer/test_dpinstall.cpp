@@ -231,7 +231,7 @@ TEST_P(DriverPackageInstall, InstallsOnlyItsOwnPackageAndPacksTheOutcome)
     const bool refusedBeside = !beside.empty() && beside != StoredInf();
     EXPECT_EQ(result.refusedInfs.size(), (refusedBeside ? 1u : 0u) + (c.extraInf ? 1u : 0u));
     if (c.extraInf && !result.refusedInfs.empty()) {
-        EXPECT_EQ(result.refusedInfs[0], folder + "\\" + c.extraInf);
+        EXPECT_EQ(result.refusedInfs[0], FakePlatform::Wide(folder + "\\" + c.extraInf));
     }
 
     ASSERT_EQ(g_calls.size(), c.calls.size());
@@ -240,7 +240,7 @@ TEST_P(DriverPackageInstall, InstallsOnlyItsOwnPackageAndPacksTheOutcome)
         const Call& call = g_calls[i];
         EXPECT_EQ(call.function, c.calls[i]);
         EXPECT_EQ(call.infPath.rfind(privateParent + "\\CellivantaUsbDriver-", 0), 0u) << call.infPath;
-        EXPECT_EQ(CDriverPackageInstaller::NameOf(call.infPath), "win7-64.inf");
+        EXPECT_EQ(CDriverPackageInstaller::NameOf(FakePlatform::Wide(call.infPath)), L"win7-64.inf");
         EXPECT_TRUE(call.content == StoredInf()) << "only the stored package is installed";
         EXPECT_FALSE(call.writable);
         EXPECT_FALSE(call.movable);
@@ -311,6 +311,24 @@ TEST(DriverPackageFolder, EachFailureHasItsOwnResult)
     RemoveTree(parent);
 }
 
+// An INF whose name the ANSI code page cannot spell is named whole.
+TEST(DriverPackageFolder, AnInfNamedOutsideTheCodePageIsNamedWhole)
+{
+    g_windowsMajor = 6;
+    const std::string folder = FreshDir("dpinst-names");
+    const std::wstring inf = FakePlatform::Wide(folder) + L"\\\u03A9mega \u20AC.inf";  // omega, euro sign
+    HANDLE file = CreateFileW(inf.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    const CDriverPackageInstaller::SetupCalls calls = {FakeUpdate, FakeInstall, FakeWindowsMajor,
+                                                       FakePlatform::Wide(folder)};
+    const auto result = CDriverPackageInstaller({}, StoredInf(), calls).InstallFolder(FakePlatform::Wide(folder));
+    EXPECT_EQ(result.refusedInfs, std::vector<std::wstring>{inf});
+    EXPECT_NE(CInstallerWindow::OutcomeText(result).find(L"\u03A9mega \u20AC.inf,"), std::wstring::npos);
+    DeleteFileW(inf.c_str());
+    RemoveTree(folder);
+}
+
 // Windows 10 and later bind their own USB serial driver to the display and
 // would refuse the package for want of a catalog: nothing is installed, the
 // user is told so, with the display's port once Windows has seen it.
@@ -326,7 +344,7 @@ TEST(DriverPackageFolder, OnWindows10WindowsProvidesTheDriver)
     EXPECT_EQ(unplugged.outcome, Outcome::ProvidedByWindows);
     EXPECT_EQ(unplugged.ExitCode(), 0u);
     EXPECT_TRUE(g_calls.empty());
-    EXPECT_EQ(CInstallerWindow::OutcomeText(unplugged).rfind("Windows already provides the USB driver", 0), 0u);
+    EXPECT_EQ(CInstallerWindow::OutcomeText(unplugged).rfind(L"Windows already provides the USB driver", 0), 0u);
 
     const char* key = "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1C71&PID_C005\\VKTEST0001";
     HKEY instance = nullptr;
@@ -337,8 +355,8 @@ TEST(DriverPackageFolder, OnWindows10WindowsProvidesTheDriver)
     RegCloseKey(instance);
     const auto plugged = CDriverPackageInstaller({}, StoredInf(), calls).InstallFolder(FakePlatform::Wide(folder));
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
-    EXPECT_EQ(plugged.portName, "COM7");
-    EXPECT_NE(CInstallerWindow::OutcomeText(plugged).find("COM7"), std::string::npos);
+    EXPECT_EQ(plugged.portName, L"COM7");
+    EXPECT_NE(CInstallerWindow::OutcomeText(plugged).find(L"COM7"), std::wstring::npos);
     g_windowsMajor = 6;
     RemoveTree(folder);
 }

@@ -49,7 +49,7 @@ const Texts kFrench = {"Pilote USB Cellivanta VK",
                        't',
                        "Le pilote USB Cellivanta VK est install",
                        "Le pilote USB Cellivanta VK est d",
-                       "Aucun terminal Cellivanta VK n'est branch",
+                       "Aucun afficheur Cellivanta VK n'est branch",
                        "Le pilote USB Cellivanta VK n'a pas pu ",
                        "l'ordinateur pour terminer l'installation.",
                        "(erreur 5)"};
@@ -60,7 +60,7 @@ struct WindowCase {
     Outcome outcome;
     bool restart;
     DWORD error;
-    std::vector<std::string> refused;
+    std::vector<std::wstring> refused;
     Finish finish;
 };
 
@@ -96,7 +96,8 @@ TEST_F(InstallerWindowTest, ProgressPageThenOutcomeUntilFinish)
         {Outcome::Installed, false, 0, {}, Finish::Enter},
         {Outcome::ReadyForDevice, true, 0, {}, Finish::Mnemonic},
         {Outcome::UpToDate, false, 0, {}, Finish::Escape},
-        {Outcome::Failed, false, ERROR_ACCESS_DENIED, {"C:\\Temp\\CellivantaInstall\\oem-planted.inf"}, Finish::Close},
+        // A name outside the ANSI code page shows whole.
+        {Outcome::Failed, false, ERROR_ACCESS_DENIED, {L"C:\\Temp\\CellivantaInstall\\\u03A9mega-planted.inf"}, Finish::Close},
     };
     for (const WindowCase& c : cases) {
         SCOPED_TRACE(Expected(c));
@@ -137,8 +138,10 @@ TEST_F(InstallerWindowTest, ProgressPageThenOutcomeUntilFinish)
         if (c.error) {
             EXPECT_NE(text.find(texts->accessDenied), std::string::npos) << text;
         }
-        for (const std::string& refused : c.refused)
-            EXPECT_NE(text.find(CDriverPackageInstaller::NameOf(refused)), std::string::npos) << text;
+        wchar_t shown[1024] = {};
+        GetDlgItemTextW(page, IDC_PAGE_TEXT, shown, 1024);
+        for (const std::wstring& refused : c.refused)
+            EXPECT_NE(std::wstring(shown).find(CDriverPackageInstaller::NameOf(refused)), std::wstring::npos) << text;
         EXPECT_TRUE(WaitFor([&] { return window.Focus() == GetDlgItem(page, IDOK); }, 3000));
         EXPECT_EQ(TextsThatDoNotFit(page), std::vector<std::string>{});
 

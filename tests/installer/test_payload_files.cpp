@@ -72,7 +72,8 @@ TEST_P(ExtractPayload, WritesTheStoredBytesIntoANewFileAndHoldsIt)
     ASSERT_FALSE(expected.empty()) << payload.expectedFile();
 
     HANDLE lock = INVALID_HANDLE_VALUE;
-    ASSERT_EQ(ExtractResourceToFile(payload.id, FakePlatform::Wide(path), lock), static_cast<DWORD>(ERROR_SUCCESS));
+    HeldFileStep failedAt;
+    ASSERT_EQ(ExtractResourceToFile(payload.id, FakePlatform::Wide(path), lock, failedAt), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_TRUE(ReadBytes(path) == expected) << payload.name << " differs";
     EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                           nullptr),
@@ -83,7 +84,7 @@ TEST_P(ExtractPayload, WritesTheStoredBytesIntoANewFileAndHoldsIt)
 
     // A file already there is never written into, nor used.
     WriteBytes(path, "older");
-    EXPECT_EQ(ExtractResourceToFile(payload.id, FakePlatform::Wide(path), lock), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(ExtractResourceToFile(payload.id, FakePlatform::Wide(path), lock, failedAt), static_cast<DWORD>(ERROR_FILE_EXISTS));
     EXPECT_EQ(lock, INVALID_HANDLE_VALUE);
     EXPECT_EQ(ReadBytes(path), "older");
     RemoveTree(folder);
@@ -102,8 +103,9 @@ TEST(ExtractResourceToFile, BothInfCopiesNameTheDisplayForBothPlatforms)
 {
     const std::string folder = FreshDir("inf");
     HANDLE lock137 = INVALID_HANDLE_VALUE, lock139 = INVALID_HANDLE_VALUE;
-    ASSERT_EQ(ExtractResourceToFile(IDR_INF_X86, FakePlatform::Wide(folder + "\\a.inf"), lock137), 0u);
-    ASSERT_EQ(ExtractResourceToFile(IDR_INF_X64, FakePlatform::Wide(folder + "\\b.inf"), lock139), 0u);
+    HeldFileStep failedAt;
+    ASSERT_EQ(ExtractResourceToFile(IDR_INF_X86, FakePlatform::Wide(folder + "\\a.inf"), lock137, failedAt), 0u);
+    ASSERT_EQ(ExtractResourceToFile(IDR_INF_X64, FakePlatform::Wide(folder + "\\b.inf"), lock139, failedAt), 0u);
     const std::string inf137 = ReadBytes(folder + "\\a.inf");
     EXPECT_TRUE(inf137 == ReadBytes(folder + "\\b.inf"));
     CloseHandle(lock137);
@@ -122,10 +124,11 @@ TEST(ExtractResourceToFile, AFailureIsReportedAndLeavesNothing)
 {
     const std::string folder = FreshDir("missing");
     HANDLE lock = INVALID_HANDLE_VALUE;
-    EXPECT_EQ(ExtractResourceToFile(999, FakePlatform::Wide(folder + "\\nothing.bin"), lock),
+    HeldFileStep failedAt;
+    EXPECT_EQ(ExtractResourceToFile(999, FakePlatform::Wide(folder + "\\nothing.bin"), lock, failedAt),
               static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
     EXPECT_FALSE(FileExists(folder + "\\nothing.bin"));
-    EXPECT_EQ(ExtractResourceToFile(IDR_INF_X86, FakePlatform::Wide(folder + "\\missing\\win7-64.inf"), lock),
+    EXPECT_EQ(ExtractResourceToFile(IDR_INF_X86, FakePlatform::Wide(folder + "\\missing\\win7-64.inf"), lock, failedAt),
               static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(FileExists(folder + "\\missing\\win7-64.inf"));
     EXPECT_EQ(lock, INVALID_HANDLE_VALUE);

@@ -48,6 +48,21 @@ std::wstring ErrorMessage(UINT textId, DWORD error)
     return text;
 }
 
+UINT ExtractFailureText(DWORD error, HeldFileStep failedAt)
+{
+    if (error == ERROR_REPARSE_POINT_ENCOUNTERED)
+        return IDS_FOLDER_REDIRECTED;
+    if (failedAt == HeldFileStep::Write)
+        return IDS_CANNOT_WRITE;
+    // Malware is named only for a file that really differs from the payload.
+    return error == ERROR_INVALID_DATA ? IDS_PAYLOAD_CHANGED : IDS_CANNOT_CHECK;
+}
+
+bool HasSafeDllSearch()
+{
+    return Platform().getProcAddress(GetModuleHandleA("kernel32"), "SetDefaultDllDirectories") != nullptr;
+}
+
 }  // namespace
 
 CTessalineDlg::CTessalineDlg(HWND hParent)
@@ -79,8 +94,8 @@ BOOL CTessalineDlg::OnInitDialog()
     CModalDialog::OnInitDialog();
     SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-    // A failure is said when a button needs the folder, which is tried again then.
-    m_workFolder.Create();
+    // The working folder is made at the first click: an empty folder waiting
+    // meanwhile could be turned into a link by another program.
     return TRUE;
 }
 
@@ -112,27 +127,41 @@ void CTessalineDlg::OnInstallUsbDriver()
     // The installer finds the INF beside itself; its path is not passed.
     if (Extract(payloads.infId, kInfName, m_infPath) &&
         Extract(payloads.installerId, payloads.installerName, m_installerPath))
-        Start(m_installerPath, kInstallerParameters);
+        Start(payloads.installerName, m_installerPath, kInstallerParameters);
 }
 
 void CTessalineDlg::OnInstallJawsDriver()
 {
+    // The setup package loads DLLs by name, as administrator, from a folder
+    // the user's programs can write to: only the safe search makes that safe.
+    if (!HasSafeDllSearch()) {
+        Report(IDS_SETUP_NEEDS_SAFE_DLL_SEARCH, ERROR_OLD_WIN_VERSION);
+        return;
+    }
     if (Extract(IDR_SETUP_PACKAGE, kSetupName, m_setupPath))
-        Start(m_setupPath, nullptr);
+        Start(kSetupName, m_setupPath, nullptr);
 }
 
 bool CTessalineDlg::Extract(WORD id, const wchar_t* name, std::wstring& path)
 {
+    HeldFileStep failedAt = HeldFileStep::Write;
     DWORD error = m_workFolder.IsCreated() ? ERROR_SUCCESS : m_workFolder.Create();
     if (error == ERROR_SUCCESS)
-        error = m_workFolder.Extract(id, name, path);
+        error = m_workFolder.Extract(id, name, path, failedAt);
     if (error != ERROR_SUCCESS)
-        Report(error == ERROR_INVALID_DATA ? IDS_PAYLOAD_CHANGED : IDS_CANNOT_WRITE, error);
+        Report(ExtractFailureText(error, failedAt), error);
     return error == ERROR_SUCCESS;
 }
 
-void CTessalineDlg::Start(const std::wstring& path, const wchar_t* parameters)
+void CTessalineDlg::Start(const wchar_t* name, const std::wstring& path, const wchar_t* parameters)
 {
+    // Checked last, through the held handles: the path must still lead to
+    // the payload written, not through a link turned elsewhere since.
+    const DWORD checked = m_workFolder.CheckBeforeStart(name);
+    if (checked != ERROR_SUCCESS) {
+        Report(checked == ERROR_REPARSE_POINT_ENCOUNTERED ? IDS_FOLDER_REDIRECTED : IDS_CANNOT_START, checked);
+        return;
+    }
     // Owned by the dialog, so that the elevation prompt and the installer come
     // in front of it; the shell's own error boxes give way to the tool's.
     SHELLEXECUTEINFOW info = {};
@@ -166,6 +195,7 @@ void CTessalineDlg::DeleteExtractedFiles()
         Platform().deleteFile(m_infPath.c_str());
     if (!m_installerPath.empty())
         Platform().deleteFile(m_installerPath.c_str());
+    m_workFolder.DeleteUnheld();
     if (m_workFolder.IsCreated())
         Platform().removeDirectory(m_workFolder.Path().c_str());
 }

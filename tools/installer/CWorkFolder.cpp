@@ -1,7 +1,7 @@
 #include "CWorkFolder.h"
-#include "HeldFiles.h"
 #include "InstallerPlatform.h"
 #include "PayloadFiles.h"
+#include "SystemLibrary.h"
 
 #include <vector>
 
@@ -11,6 +11,8 @@ namespace {
 
 const DWORD kTempPathLength = MAX_PATH + 1;
 
+// The user's temporary folder with its long names: the form in which the
+// platform reports where a handle leads, to compare with.
 DWORD TempFolder(std::wstring& folder)
 {
     std::vector<wchar_t> buffer(kTempPathLength + 1);
@@ -20,6 +22,11 @@ DWORD TempFolder(std::wstring& folder)
         return GetLastError() ? GetLastError() : ERROR_PATH_NOT_FOUND;
     if (length > kTempPathLength)
         return ERROR_FILENAME_EXCED_RANGE;
+    const std::wstring temp(buffer.data(), length);
+    length = GetLongPathNameW(temp.c_str(), nullptr, 0);
+    buffer.resize(length + 1);
+    if (length == 0 || (length = GetLongPathNameW(temp.c_str(), buffer.data(), length + 1)) == 0)
+        return GetLastError() ? GetLastError() : ERROR_PATH_NOT_FOUND;
     folder.assign(buffer.data(), length);
     return ERROR_SUCCESS;
 }
@@ -33,17 +40,21 @@ CWorkFolder::~CWorkFolder()
 
 DWORD CWorkFolder::Create()
 {
+    // Run as administrator, the tool starts what lies here with those rights:
+    // nobody else may put anything into the folder or change it.
+    const FolderAccess access = IsElevated() ? FolderAccess::AdministratorsOnly : FolderAccess::Inherited;
     std::wstring temp, path;
     DWORD error = TempFolder(temp);
     if (error == ERROR_SUCCESS)
-        error = CreateHeldFolderIn(temp, kNamePrefix, Platform().genRandom, nullptr, path, m_hFolder);
+        error = CreateHeldFolderIn(temp, kNamePrefix, Platform().genRandom, access, path, m_hFolder);
     if (error == ERROR_SUCCESS)
         m_path = path;
     return error;
 }
 
-DWORD CWorkFolder::Extract(WORD id, const std::wstring& name, std::wstring& path)
+DWORD CWorkFolder::Extract(WORD id, const std::wstring& name, std::wstring& path, HeldFileStep& failedAt)
 {
+    failedAt = HeldFileStep::Write;
     if (!IsCreated())
         return ERROR_PATH_NOT_FOUND;
     const std::wstring file = JoinFolder(m_path, name);
@@ -51,13 +62,38 @@ DWORD CWorkFolder::Extract(WORD id, const std::wstring& name, std::wstring& path
         path = file;
         return ERROR_SUCCESS;
     }
+    DeleteUnheld();  // a file left by an earlier click would take the name
+    DWORD error = CheckLeadsTo(m_path, m_hFolder);
     HANDLE lock = INVALID_HANDLE_VALUE;
-    const DWORD error = ExtractResourceToFile(id, file, lock);
-    if (error != ERROR_SUCCESS)
+    if (error == ERROR_SUCCESS)
+        error = ExtractResourceToFile(id, file, lock, failedAt);
+    if (error != ERROR_SUCCESS) {
+        if (failedAt == HeldFileStep::Hold && GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES)
+            m_unheld.insert(file);  // another program holds it against deleting
         return error;
+    }
     m_held[name] = lock;
     path = file;
     return ERROR_SUCCESS;
+}
+
+DWORD CWorkFolder::CheckBeforeStart(const std::wstring& name) const
+{
+    const auto held = m_held.find(name);
+    if (held == m_held.end())
+        return ERROR_FILE_NOT_FOUND;
+    const DWORD error = CheckLeadsTo(m_path, m_hFolder);
+    return error != ERROR_SUCCESS ? error : CheckLeadsTo(JoinFolder(m_path, name), held->second);
+}
+
+void CWorkFolder::DeleteUnheld()
+{
+    for (auto file = m_unheld.begin(); file != m_unheld.end();) {
+        if (Platform().deleteFile(file->c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            file = m_unheld.erase(file);
+        else
+            ++file;
+    }
 }
 
 void CWorkFolder::Release()

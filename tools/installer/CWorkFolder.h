@@ -1,13 +1,19 @@
-// The tool's working folder: made new, under a random name, in the user's
-// temporary folder, so that a folder another program prepared in advance (a
-// link elsewhere, or one holding its own files) is never used. While the
-// tool runs, the folder is held so that it cannot be moved or replaced, and
-// every payload written into it is held against writing and deleting.
+// The tool's working folder: made new at the first click, under a random
+// name, in the user's temporary folder, so that a folder another program
+// prepared in advance (a link elsewhere, or one holding its own files) is
+// never used. Run as administrator, only administrators and SYSTEM may use
+// it. While the tool runs, the folder is held so that it cannot be moved or
+// replaced, and every payload written into it is held against writing and
+// deleting; just before a payload is started, the path to it is checked
+// again through those handles.
 #pragma once
+
+#include "HeldFiles.h"
 
 #include <windows.h>
 
 #include <map>
+#include <set>
 #include <string>
 
 class CWorkFolder {
@@ -19,15 +25,28 @@ public:
     CWorkFolder(const CWorkFolder&) = delete;
     CWorkFolder& operator=(const CWorkFolder&) = delete;
 
-    // Makes the folder: ERROR_SUCCESS, or why it could not be had.
+    // Makes the folder: ERROR_SUCCESS, or why it could not be had
+    // (ERROR_REPARSE_POINT_ENCOUNTERED: the temporary folder is reached
+    // through a link).
     DWORD Create();
     bool IsCreated() const { return !m_path.empty(); }
     // The folder's full path, without a trailing backslash; empty until made.
     const std::wstring& Path() const { return m_path; }
 
     // Writes the stored payload id as name into the folder, or finds it written
-    // and held already by an earlier call; path receives its full path.
-    DWORD Extract(WORD id, const std::wstring& name, std::wstring& path);
+    // and held already by an earlier call; path receives its full path. On
+    // failure failedAt says the step (WriteHeldFile); ERROR_REPARSE_POINT_ENCOUNTERED
+    // when the folder's path now leads elsewhere.
+    DWORD Extract(WORD id, const std::wstring& name, std::wstring& path, HeldFileStep& failedAt);
+
+    // Just before the payload held as name is started: ERROR_SUCCESS when the
+    // folder's path and the payload's still lead to what is held, with no link
+    // on the way (ERROR_REPARSE_POINT_ENCOUNTERED otherwise).
+    DWORD CheckBeforeStart(const std::wstring& name) const;
+
+    // Deletes the files written but never held (another program, such as an
+    // antivirus, had them open), once that program has let go of them.
+    void DeleteUnheld();
 
     // Lets go of the files and of the folder, so that they can be deleted.
     void Release();
@@ -36,4 +55,5 @@ private:
     std::wstring m_path;
     HANDLE m_hFolder = INVALID_HANDLE_VALUE;
     std::map<std::wstring, HANDLE> m_held;
+    std::set<std::wstring> m_unheld;  // full paths
 };

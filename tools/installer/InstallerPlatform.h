@@ -1,6 +1,6 @@
 // The platform calls of the tool that tests replace: starting a program, the
-// temporary folder, the random folder name, the bitness lookup, the clean-up
-// and the messages to the user. The program itself never changes them.
+// temporary folder, the random folder name, the bitness and safe DLL search
+// lookups, the clean-up and the messages to the user. The program itself never changes them.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,4 @@
 #include "PayloadFiles.h"
-#include "HeldFiles.h"
 #include "framework/CApplication.h"
 
 namespace {
@@ -32,11 +31,12 @@ std::wstring JoinFolder(const std::wstring& folder, const std::wstring& name)
     return path + name;
 }
 
-DWORD ExtractResourceToFile(WORD id, const std::wstring& path, HANDLE& lock)
+DWORD ExtractResourceToFile(WORD id, const std::wstring& path, HANDLE& lock, HeldFileStep& failedAt)
 {
     lock = INVALID_HANDLE_VALUE;
+    failedAt = HeldFileStep::Write;
     Payload payload;
     if (!FindPayload(id, payload))
         return ERROR_RESOURCE_NAME_NOT_FOUND;
-    return WriteHeldFile(path, payload.data, payload.size, lock);
+    return WriteHeldFile(path, payload.data, payload.size, lock, failedAt);
 }

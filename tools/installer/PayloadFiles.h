@@ -2,6 +2,8 @@
 // held afterwards so that the file started is the file written.
 #pragma once
 
+#include "HeldFiles.h"
+
 #include <windows.h>
 
 #include <string>
@@ -14,8 +16,9 @@ std::wstring JoinFolder(const std::wstring& folder, const std::wstring& name);
 // (CREATE_NEW: a file already there, planted or left over, is never used) and
 // checks every write. On success lock holds the file open for reading only,
 // denying others writing and deleting, and the bytes it holds were checked
-// to be the payload's. Otherwise returns the reason and leaves no file of its
-// own behind: ERROR_RESOURCE_NAME_NOT_FOUND for a missing payload,
-// ERROR_INVALID_DATA when another program replaced the file before it was
+// to be the payload's. Otherwise returns the reason, with failedAt the step
+// (WriteHeldFile), and leaves no file of its own behind unless another
+// program holds it: ERROR_RESOURCE_NAME_NOT_FOUND for a missing payload,
+// ERROR_INVALID_DATA when another program changed the file before it was
 // held, or the platform's error.
-DWORD ExtractResourceToFile(WORD id, const std::wstring& path, HANDLE& lock);
+DWORD ExtractResourceToFile(WORD id, const std::wstring& path, HANDLE& lock, HeldFileStep& failedAt);

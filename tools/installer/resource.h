@@ -24,6 +24,11 @@
 // Said before the dialog when run as administrator on a Windows without the
 // safe DLL search.
 #define IDS_UNSAFE_ELEVATION 206
+// A payload written but not held, a path that leads through a link, and the
+// setup package refused without the safe DLL search.
+#define IDS_CANNOT_CHECK 207
+#define IDS_FOLDER_REDIRECTED 208
+#define IDS_SETUP_NEEDS_SAFE_DLL_SEARCH 209
 
 // The application's Help command.
 #define ID_HELP 0xE146

@@ -35,17 +35,6 @@ bool ParseOption(std::string word, CDriverPackageInstaller::Options& options)
     return true;
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                     nullptr);
-    std::string narrow(length, '\0');
-    if (length)
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], length, nullptr,
-                            nullptr);
-    return narrow;
-}
-
 bool IsFullPath(const std::wstring& folder)
 {
     return (folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\') || folder.compare(0, 2, L"\\\\") == 0;
@@ -83,14 +72,14 @@ DWORD RealWindowsMajorVersion()
     return getVersion && getVersion(&version) == 0 ? version.dwMajorVersion : 0;
 }
 
-std::string PortOfInstance(HKEY display, const wchar_t* instance)
+std::wstring PortOfInstance(HKEY display, const wchar_t* instance)
 {
     wchar_t port[64] = {};
     DWORD size = sizeof(port) - sizeof(wchar_t);
     const std::wstring parameters = std::wstring(instance) + L"\\Device Parameters";
     if (RegGetValueW(display, parameters.c_str(), L"PortName", RRF_RT_REG_SZ, nullptr, port, &size) != ERROR_SUCCESS)
-        return std::string();
-    return Narrow(port);
+        return std::wstring();
+    return port;
 }
 
 }  // namespace
@@ -140,18 +129,18 @@ std::wstring CDriverPackageInstaller::FolderOf(const std::wstring& path)
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
-std::string CDriverPackageInstaller::NameOf(const std::string& path)
+std::wstring CDriverPackageInstaller::NameOf(const std::wstring& path)
 {
-    std::string::size_type separator = path.rfind('\\');
-    return separator == std::string::npos ? path : path.substr(separator + 1);
+    std::wstring::size_type separator = path.rfind(L'\\');
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
-std::string CDriverPackageInstaller::DisplayPort()
+std::wstring CDriverPackageInstaller::DisplayPort()
 {
     HKEY display = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kDisplayKey, 0, KEY_READ | KEY_WOW64_64KEY, &display) != ERROR_SUCCESS)
-        return std::string();
-    std::string port;
+        return std::wstring();
+    std::wstring port;
     wchar_t instance[256];
     for (DWORD index = 0; port.empty(); ++index) {
         DWORD length = 256;
@@ -188,12 +177,12 @@ CDriverPackageInstaller::Result CDriverPackageInstaller::InstallFolder(const std
     return result;
 }
 
-std::vector<std::string> CDriverPackageInstaller::ForeignInfs(const std::wstring& folder) const
+std::vector<std::wstring> CDriverPackageInstaller::ForeignInfs(const std::wstring& folder) const
 {
-    std::vector<std::string> foreign;
+    std::vector<std::wstring> foreign;
     for (const std::wstring& inf : InfFilesIn(folder))
         if (lstrcmpiW(inf.substr(folder.size() + 1).c_str(), kPackageName) != 0 || !IsOurPackage(inf))
-            foreign.push_back(Narrow(inf));
+            foreign.push_back(inf);
     return foreign;
 }
 

@@ -48,8 +48,9 @@ public:
         Outcome outcome = Outcome::Failed;
         DWORD dwError = ERROR_SUCCESS;   // the system's error when failed
         bool bRebootRequired = false;
-        std::vector<std::string> refusedInfs;  // other INFs found beside it, not installed
-        std::string portName;  // the display's COM port, when Windows provides the driver
+        // Wide, as Windows names files: a name the ANSI code page cannot spell stays whole.
+        std::vector<std::wstring> refusedInfs;  // other INFs found beside it, not installed
+        std::wstring portName;  // the display's COM port, when Windows provides the driver
 
         // The exit code in the packed form of driver package installers,
         // 0xWWXXYYZZ: WW flags (0x80 a package failed, 0x40 restart needed),
@@ -69,9 +70,9 @@ public:
     // The folder of a full path, without the backslash; empty when it has none.
     static std::wstring FolderOf(const std::wstring& path);
     // The file name of a path.
-    static std::string NameOf(const std::string& path);
+    static std::wstring NameOf(const std::wstring& path);
     // The COM port Windows gave the display, empty when it never saw one.
-    static std::string DisplayPort();
+    static std::wstring DisplayPort();
 
     // package: the INF text this installer carries, the only one it installs.
     CDriverPackageInstaller(const Options& options, std::string package, const SetupCalls& calls = PlatformCalls());
@@ -84,7 +85,7 @@ public:
     Result InstallFolder(const std::wstring& folder, HWND owner = nullptr);
 
 private:
-    std::vector<std::string> ForeignInfs(const std::wstring& folder) const;
+    std::vector<std::wstring> ForeignInfs(const std::wstring& folder) const;
     bool IsOurPackage(const std::wstring& path) const;
     bool WindowsProvidesDriver() const;
     Result InstallPrivateCopy(HWND owner);

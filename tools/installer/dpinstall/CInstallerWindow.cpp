@@ -1,7 +1,7 @@
 #include "CInstallerWindow.h"
 #include "DPInstResource.h"
 
-#include <cstdio>
+#include <cwchar>
 
 namespace {
 
@@ -10,40 +10,42 @@ const UINT WM_INSTALLATION_DONE = WM_APP + 1;
 // Posted to the outcome page to itself, so that it comes once the page shows.
 const UINT WM_ANNOUNCE_OUTCOME = WM_APP + 2;
 
-std::string LoadText(UINT id)
+// Every text is wide from the string table to the window: file names and
+// the system's words are not bound to the ANSI code page.
+std::wstring LoadText(UINT id)
 {
-    char text[512] = {};
-    LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof(text));
+    wchar_t text[512] = {};
+    LoadStringW(GetModuleHandleW(nullptr), id, text, 512);
     return text;
 }
 
-// printf-style with one argument, on a text of the string table.
+// printf-style (%ls for a text), on a text of the string table.
 template <typename... Args>
-std::string Format(UINT id, Args... args)
+std::wstring Format(UINT id, Args... args)
 {
-    char line[1024] = {};
-    snprintf(line, sizeof(line), LoadText(id).c_str(), args...);
+    wchar_t line[1024] = {};
+    swprintf(line, 1024, LoadText(id).c_str(), args...);
     return line;
 }
 
-std::string SystemText(DWORD error)
+std::wstring SystemText(DWORD error)
 {
-    char* buffer = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text = length && buffer ? std::string(buffer, length) : LoadText(IDS_NO_SYSTEM_TEXT);
+                                  nullptr, error, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    std::wstring text = length && buffer ? std::wstring(buffer, length) : LoadText(IDS_NO_SYSTEM_TEXT);
     LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
     return text;
 }
 
 // Setup errors are read in hexadecimal, the others in decimal.
-std::string ErrorNumber(DWORD error)
+std::wstring ErrorNumber(DWORD error)
 {
-    char number[16];
-    snprintf(number, sizeof(number), error > 0xFFFF ? "0x%08lX" : "%lu", static_cast<unsigned long>(error));
+    wchar_t number[16];
+    swprintf(number, 16, error > 0xFFFF ? L"0x%08lX" : L"%lu", static_cast<unsigned long>(error));
     return number;
 }
 
@@ -65,24 +67,25 @@ CDriverPackageInstaller::Result CInstallerWindow::Run(const Installation& instal
 CDriverPackageInstaller::Result CInstallerWindow::Run(const OwnedInstallation& installation)
 {
     CInstallerWindow window(installation);
-    HINSTANCE module = GetModuleHandleA(nullptr);
+    HINSTANCE module = GetModuleHandleW(nullptr);
     // The worker is started by the progress page once it is up, and posts
-    // to it when done; the page then closes.
-    DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_INSTALLING), nullptr, InstallingProc,
+    // to it when done; the page then closes. Unicode windows, so that the
+    // outcome's file names reach the screen whole.
+    DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_INSTALLING), nullptr, InstallingProc,
                     reinterpret_cast<LPARAM>(&window));
     if (window.m_worker.joinable())
         window.m_worker.join();
     else
         window.m_result = installation(nullptr);  // no window could be made: install all the same
     window.m_outcomeText = OutcomeText(window.m_result);
-    DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_FINISHED), nullptr, FinishedProc, reinterpret_cast<LPARAM>(&window));
+    DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_FINISHED), nullptr, FinishedProc, reinterpret_cast<LPARAM>(&window));
     return window.m_result;
 }
 
-std::string CInstallerWindow::OutcomeText(const CDriverPackageInstaller::Result& result)
+std::wstring CInstallerWindow::OutcomeText(const CDriverPackageInstaller::Result& result)
 {
     using Outcome = CDriverPackageInstaller::Outcome;
-    std::string text;
+    std::wstring text;
     switch (result.outcome) {
     case Outcome::Installed:
         text = LoadText(IDS_INSTALLED);
@@ -96,16 +99,16 @@ std::string CInstallerWindow::OutcomeText(const CDriverPackageInstaller::Result&
     case Outcome::ProvidedByWindows:
         text = LoadText(IDS_PROVIDED);
         if (!result.portName.empty())
-            text += " " + Format(IDS_PROVIDED_PORT, result.portName.c_str());
+            text += L" " + Format(IDS_PROVIDED_PORT, result.portName.c_str());
         break;
     case Outcome::Failed:
         text = Format(IDS_FAILED, SystemText(result.dwError).c_str(), ErrorNumber(result.dwError).c_str());
         break;
     }
     if (result.bRebootRequired)
-        text += " " + LoadText(IDS_RESTART);
-    for (const std::string& inf : result.refusedInfs)
-        text += "\r\n\r\n" + Format(IDS_REFUSED, CDriverPackageInstaller::NameOf(inf).c_str());
+        text += L" " + LoadText(IDS_RESTART);
+    for (const std::wstring& inf : result.refusedInfs)
+        text += L"\r\n\r\n" + Format(IDS_REFUSED, CDriverPackageInstaller::NameOf(inf).c_str());
     return text;
 }
 
@@ -139,7 +142,7 @@ INT_PTR CALLBACK CInstallerWindow::FinishedProc(HWND hWnd, UINT message, WPARAM 
     switch (message) {
     case WM_INITDIALOG: {
         auto* window = reinterpret_cast<CInstallerWindow*>(lParam);
-        SetDlgItemTextA(hWnd, IDC_PAGE_TEXT, window->m_outcomeText.c_str());
+        SetDlgItemTextW(hWnd, IDC_PAGE_TEXT, window->m_outcomeText.c_str());
         SetForegroundWindow(hWnd);
         PostMessageA(hWnd, WM_ANNOUNCE_OUTCOME, 0, 0);
         return TRUE;  // the first focus: Finish

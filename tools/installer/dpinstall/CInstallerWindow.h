@@ -24,7 +24,7 @@ public:
     static CDriverPackageInstaller::Result Run(const Installation& installation);
 
     // The outcome page's text for a result.
-    static std::string OutcomeText(const CDriverPackageInstaller::Result& result);
+    static std::wstring OutcomeText(const CDriverPackageInstaller::Result& result);
 
 private:
     explicit CInstallerWindow(const OwnedInstallation& installation);
@@ -34,6 +34,6 @@ private:
 
     const OwnedInstallation& m_installation;
     CDriverPackageInstaller::Result m_result;
-    std::string m_outcomeText;
+    std::wstring m_outcomeText;
     std::thread m_worker;
 };

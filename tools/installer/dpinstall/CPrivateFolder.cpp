@@ -2,13 +2,9 @@
 #include "HeldFiles.h"
 
 #include <ntsecapi.h>
-#include <sddl.h>
 
 namespace {
 
-// Full control for SYSTEM and administrators, nothing for anyone else, and
-// nothing inherited from the parent.
-const wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 const wchar_t kNamePrefix[] = L"CellivantaUsbDriver-";
 
 DWORD DefaultParent(std::wstring& parent)
@@ -25,10 +21,10 @@ DWORD DefaultParent(std::wstring& parent)
 
 CPrivateFolder::~CPrivateFolder()
 {
-    if (m_hFile != INVALID_HANDLE_VALUE) {
+    if (m_hFile != INVALID_HANDLE_VALUE)
         CloseHandle(m_hFile);
+    if (!m_file.empty())  // held or not, what was written goes with the folder
         DeleteFileW(m_file.c_str());
-    }
     if (m_hFolder != INVALID_HANDLE_VALUE) {
         CloseHandle(m_hFolder);
         RemoveDirectoryW(m_path.c_str());
@@ -39,18 +35,11 @@ DWORD CPrivateFolder::Create(const std::wstring& parent)
 {
     std::wstring folder = parent;
     DWORD error = folder.empty() ? DefaultParent(folder) : ERROR_SUCCESS;
-    if (error == ERROR_SUCCESS)
-        error = CheckNoLinkOnPath(folder);
     if (error != ERROR_SUCCESS)
         return error;
-    SECURITY_ATTRIBUTES security = {sizeof(security), nullptr, FALSE};
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1,
-                                                              &security.lpSecurityDescriptor, nullptr))
-        return GetLastError();
     std::wstring path;
     HANDLE held = INVALID_HANDLE_VALUE;
-    error = CreateHeldFolderIn(folder, kNamePrefix, RtlGenRandom, &security, path, held);
-    LocalFree(security.lpSecurityDescriptor);
+    error = CreateHeldFolderIn(folder, kNamePrefix, RtlGenRandom, FolderAccess::AdministratorsOnly, path, held);
     if (error != ERROR_SUCCESS)
         return error;
     m_path = path;
@@ -60,12 +49,13 @@ DWORD CPrivateFolder::Create(const std::wstring& parent)
 
 DWORD CPrivateFolder::Write(const std::wstring& name, const std::string& bytes, std::wstring& path)
 {
-    if (m_hFolder == INVALID_HANDLE_VALUE || m_hFile != INVALID_HANDLE_VALUE)
+    if (m_hFolder == INVALID_HANDLE_VALUE || !m_file.empty())
         return ERROR_INVALID_FUNCTION;
-    const std::wstring file = m_path + L"\\" + name;
-    const DWORD error = WriteHeldFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), m_hFile);
+    m_file = m_path + L"\\" + name;
+    HeldFileStep failedAt;
+    const DWORD error = WriteHeldFile(m_file, bytes.data(), static_cast<DWORD>(bytes.size()), m_hFile, failedAt);
     if (error != ERROR_SUCCESS)
         return error;
-    m_file = path = file;
+    path = m_file;
     return ERROR_SUCCESS;
 }

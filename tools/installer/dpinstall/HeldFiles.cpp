@@ -1,12 +1,22 @@
 #include "HeldFiles.h"
 
-#ifndef ERROR_REPARSE_POINT_ENCOUNTERED
-#define ERROR_REPARSE_POINT_ENCOUNTERED 4395L
-#endif
+#include <sddl.h>
+
+#include <vector>
 
 namespace {
 
 const int kNameAttempts = 8;
+
+// Full control for SYSTEM and administrators, nothing for anyone else, and
+// nothing inherited from the parent.
+const wchar_t kAdministratorsOnly[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+DWORD LastErrorOr(DWORD fallback)
+{
+    const DWORD error = GetLastError();
+    return error ? error : fallback;
+}
 
 DWORD RandomName(const wchar_t* prefix, RandomFn random, std::wstring& name)
 {
@@ -56,17 +66,41 @@ bool IsLink(const BY_HANDLE_FILE_INFORMATION& info)
     return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool Holds(HANDLE file, const char* data, DWORD size)
+// ERROR_INVALID_DATA only for a file that differs from data; a read that
+// fails is not a difference.
+DWORD CheckContent(HANDLE file, const char* data, DWORD size)
 {
     BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(file, &info) || IsLink(info) || info.nFileSizeHigh != 0 ||
-        info.nFileSizeLow != size)
-        return false;
+    if (!GetFileInformationByHandle(file, &info))
+        return LastErrorOr(ERROR_READ_FAULT);
+    if (IsLink(info) || info.nFileSizeHigh != 0 || info.nFileSizeLow != size)
+        return ERROR_INVALID_DATA;
     std::string content(size, '\0');
-    DWORD read = 0;
-    if (size && !ReadFile(file, &content[0], size, &read, nullptr))
-        return false;
-    return read == size && content.compare(0, size, data, size) == 0;
+    for (DWORD offset = 0; offset < size;) {
+        DWORD read = 0;
+        if (!HeldFilePlatform().readFile(file, &content[offset], size - offset, &read, nullptr))
+            return LastErrorOr(ERROR_READ_FAULT);
+        if (read == 0)
+            return ERROR_HANDLE_EOF;
+        offset += read;
+    }
+    return content.compare(0, size, data, size) == 0 ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+
+// Opens the written file again, denying writes, and checks it.
+DWORD HoldWrittenFile(const std::wstring& path, const char* data, DWORD size, HANDLE& held)
+{
+    HANDLE file = HeldFilePlatform().createFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return LastErrorOr(ERROR_OPEN_FAILED);
+    const DWORD error = CheckContent(file, data, size);
+    if (error != ERROR_SUCCESS) {
+        CloseHandle(file);
+        return error;
+    }
+    held = file;
+    return ERROR_SUCCESS;
 }
 
 DWORD CheckFolder(const std::wstring& folder)
@@ -77,13 +111,46 @@ DWORD CheckFolder(const std::wstring& folder)
     return attributes & FILE_ATTRIBUTE_REPARSE_POINT ? ERROR_REPARSE_POINT_ENCOUNTERED : ERROR_SUCCESS;
 }
 
+// The path the platform resolves the handle to, links followed, in the form
+// "C:\..." or "\\server\share\..."; empty when it cannot tell.
+std::wstring FinalPath(HANDLE held)
+{
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD length = GetFinalPathNameByHandleW(held, buffer.data(), static_cast<DWORD>(buffer.size()), flags);
+    if (length >= buffer.size()) {
+        buffer.resize(length + 1);
+        length = GetFinalPathNameByHandleW(held, buffer.data(), static_cast<DWORD>(buffer.size()), flags);
+    }
+    if (length == 0 || length >= buffer.size())
+        return std::wstring();
+    const std::wstring path(buffer.data(), length);
+    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return L"\\" + path.substr(7);
+    return path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
+}
+
 }  // namespace
 
-DWORD CreateHeldFolder(const std::wstring& path, SECURITY_ATTRIBUTES* security, HANDLE& held)
+HeldFileCalls& HeldFilePlatform()
+{
+    static HeldFileCalls calls;
+    return calls;
+}
+
+DWORD CreateHeldFolder(const std::wstring& path, FolderAccess access, HANDLE& held)
 {
     held = INVALID_HANDLE_VALUE;
-    if (!CreateDirectoryW(path.c_str(), security))
+    SECURITY_ATTRIBUTES security = {sizeof(security), nullptr, FALSE};
+    if (access == FolderAccess::AdministratorsOnly &&
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdministratorsOnly, SDDL_REVISION_1,
+                                                              &security.lpSecurityDescriptor, nullptr))
         return GetLastError();
+    const BOOL created = CreateDirectoryW(path.c_str(), security.lpSecurityDescriptor ? &security : nullptr);
+    const DWORD createError = GetLastError();
+    LocalFree(security.lpSecurityDescriptor);
+    if (!created)
+        return createError;
     HANDLE folder = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
@@ -97,39 +164,38 @@ DWORD CreateHeldFolder(const std::wstring& path, SECURITY_ATTRIBUTES* security, 
     return ERROR_SUCCESS;
 }
 
-DWORD CreateHeldFolderIn(const std::wstring& parent, const wchar_t* prefix, RandomFn random,
-                         SECURITY_ATTRIBUTES* security, std::wstring& path, HANDLE& held)
+DWORD CreateHeldFolderIn(const std::wstring& parent, const wchar_t* prefix, RandomFn random, FolderAccess access,
+                         std::wstring& path, HANDLE& held)
 {
+    DWORD error = CheckNoLinkOnPath(parent);
+    if (error != ERROR_SUCCESS)
+        return error;
     const wchar_t* separator = !parent.empty() && parent.back() == L'\\' ? L"" : L"\\";
-    DWORD error = ERROR_ALREADY_EXISTS;
+    error = ERROR_ALREADY_EXISTS;
     for (int attempt = 0; error == ERROR_ALREADY_EXISTS && attempt < kNameAttempts; ++attempt) {
         std::wstring name;
         error = RandomName(prefix, random, name);
         path = parent + separator + name;
         if (error == ERROR_SUCCESS)
-            error = CreateHeldFolder(path, security, held);
+            error = CreateHeldFolder(path, access, held);
     }
     return error;
 }
 
-DWORD WriteHeldFile(const std::wstring& path, const char* data, DWORD size, HANDLE& held)
+DWORD WriteHeldFile(const std::wstring& path, const char* data, DWORD size, HANDLE& held, HeldFileStep& failedAt)
 {
     held = INVALID_HANDLE_VALUE;
+    failedAt = HeldFileStep::Write;
     DWORD error = WriteNewFile(path, data, size);
     if (error != ERROR_SUCCESS)
         return error;
     // Nothing can be started, or installed, while a handle may write to it:
     // the file is opened again, denying writes, and checked.
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    if (!Holds(file, data, size)) {
-        CloseHandle(file);
-        return ERROR_INVALID_DATA;
-    }
-    held = file;
-    return ERROR_SUCCESS;
+    failedAt = HeldFileStep::Hold;
+    error = HoldWrittenFile(path, data, size, held);
+    if (error != ERROR_SUCCESS)  // not held, so not ours to start: it goes, unless another program holds it
+        DeleteFileW(path.c_str());
+    return error;
 }
 
 DWORD CheckNoLinkOnPath(const std::wstring& path)
@@ -144,4 +210,20 @@ DWORD CheckNoLinkOnPath(const std::wstring& path)
         error = CheckFolder(path.substr(0, separator));
     }
     return error;
+}
+
+DWORD CheckLeadsTo(const std::wstring& path, HANDLE held)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(held, &info))
+        return LastErrorOr(ERROR_INVALID_HANDLE);
+    DWORD error = IsLink(info) ? ERROR_REPARSE_POINT_ENCOUNTERED : CheckNoLinkOnPath(path);
+    if (error != ERROR_SUCCESS)
+        return error;
+    const std::wstring final = FinalPath(held);
+    if (final.empty())
+        return LastErrorOr(ERROR_PATH_NOT_FOUND);
+    return CompareStringOrdinal(final.c_str(), -1, path.c_str(), -1, TRUE) == CSTR_EQUAL
+               ? ERROR_SUCCESS
+               : ERROR_REPARSE_POINT_ENCOUNTERED;
 }
