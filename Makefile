@@ -8,6 +8,10 @@
 # Each installs what is missing.
 SHELL := /bin/bash
 TREES := x86_64 i686
+# Whether this machine runs 32-bit programs, probed once for the whole run
+# (scripts/machine.sh): every script below takes the answer from here.
+# VK_NO_32BIT=1 takes the 64-bit-only path on any machine.
+export VK_32BIT_PROBED := $(shell bash -c '. scripts/machine.sh; VK_NO_32BIT= vk_can_run_32bit && echo yes || echo no')
 
 .PHONY: all build docs deps test demo emulator bench soak clean release release-check
 

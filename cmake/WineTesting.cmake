@@ -23,6 +23,10 @@ set(VK_TEST_ENVIRONMENT
     "VKTEST_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
     "VKTEST_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
 
+# A test that this machine cannot run (a 32-bit program where 32-bit programs
+# cannot run: scripts/machine.sh) exits with this code; CTest counts it skipped.
+set(VK_TEST_NOT_RUN 77)
+
 # vk_add_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s])
 # One GoogleTest executable, registered as one test run through Wine.
 function(vk_add_test name)
@@ -36,5 +40,6 @@ function(vk_add_test name)
     set_tests_properties(${name} PROPERTIES
         FIXTURES_REQUIRED vkenv
         TIMEOUT ${T_TIMEOUT}
+        SKIP_RETURN_CODE ${VK_TEST_NOT_RUN}
         ENVIRONMENT "${VK_TEST_ENVIRONMENT}")
 endfunction()

@@ -5,6 +5,8 @@
 # the display emulator running a key script.
 set -u
 cd "$(dirname "$0")/.."
+. scripts/machine.sh
+vk_use_wine
 export WINEPREFIX=$PWD/build/wineprefix VKTEST_PORTS_DIR=$PWD/build/ports  # the emulator pulls its cable through the port manager
 bin=build/x86_64/bin
 usb_device='HKLM\SYSTEM\CurrentControlSet\Enum\USB\Vid_1c71&Pid_c005'

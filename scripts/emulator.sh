@@ -5,6 +5,8 @@
 #       open COM11 show "hello" wait 60000 close
 set -u
 cd "$(dirname "$0")/.."
+. scripts/machine.sh
+vk_use_wine
 trap 'scripts/test-env.sh stop build' EXIT
 scripts/test-env.sh start build || exit 1
 # VKTEST_PORTS_DIR: the Insert key pulls the cable through the port manager.

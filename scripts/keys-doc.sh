@@ -4,6 +4,8 @@
 #
 #   keys-doc.sh BUILD VKKEYS_EXE KEYMAP OUT
 set -euo pipefail
+. "$(dirname "$0")/machine.sh"
+vk_use_wine
 build=$1 vkkeys=$2 keymap=$3 out=$4
 "$(dirname "$0")/test-env.sh" prepare "$build" >/dev/null
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

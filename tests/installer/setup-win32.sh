@@ -8,6 +8,9 @@
 #
 # The screen reader's folder is recorded, so only the 64-bit check stops it.
 set -u
+# Where 32-bit programs cannot run the prefix is neither made nor used.
+. "$(dirname "$0")/../../scripts/machine.sh"
+vk_skip_32bit "the setup package on 32-bit Windows"
 export WINEPREFIX=$2 WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 prepare() {

@@ -2,6 +2,7 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -138,8 +139,10 @@ void PumpMessages(unsigned long milliseconds, const std::function<void(const MSG
     }
 }
 
-// The program writes into a pipe that a thread of ours drains, so that a
-// long output cannot block it.
+// The program writes into a pipe that is drained while it runs, so that a
+// long output cannot block it. Its end is not waited for: a program it starts
+// can inherit the pipe and hold it open after it ended (Wine's desktop
+// process, started by the first window of the prefix, does).
 int RunProgram(const std::string& commandLine, std::string& output, unsigned long timeoutMs)
 {
     output.clear();
@@ -163,21 +166,27 @@ int RunProgram(const std::string& commandLine, std::string& output, unsigned lon
         return -1;
     }
     std::string raw;
-    std::thread drain([&] {
+    const auto drain = [&] {
         char block[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, block, sizeof(block), &got, nullptr) && got)
+        DWORD available = 0, got = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available &&
+               ReadFile(readEnd, block, std::min<DWORD>(available, sizeof(block)), &got, nullptr) && got)
             raw.append(block, got);
-    });
+    };
     int exitCode = -2;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    const DWORD start = GetTickCount();
+    DWORD waited;
+    while ((waited = WaitForSingleObject(process.hProcess, 10)) == WAIT_TIMEOUT && GetTickCount() - start < timeoutMs)
+        drain();
+    if (waited == WAIT_OBJECT_0) {
         DWORD code = 0;
         GetExitCodeProcess(process.hProcess, &code);
         exitCode = static_cast<int>(code);
     } else {
         TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 5000);
     }
-    drain.join();
+    drain();
     CloseHandle(readEnd);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

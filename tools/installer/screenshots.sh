@@ -24,6 +24,8 @@ setup=$build/i686/bin/Setup.exe
 shots=$build/shots
 [ -f "$tool" ] && [ -f "$window" ] && [ -f "$setup" ] || { echo "build the tool and its tests first (make test)" >&2; exit 1; }
 
+. "$root/scripts/machine.sh"
+vk_skip_32bit "taking the pictures of the 32-bit tool and installers"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # prefix DIR DPI: makes the prefix once, at that DPI, and selects it.
 prefix() {
