@@ -1,6 +1,8 @@
 // CSerialCommHelper: the worker thread, which keeps a read of one byte
 // pending on the port and, when it completes, takes in everything else the
-// port holds.
+// port holds. The pending read is the wait: a comm-event wait would serve
+// on Windows, but Wine completes it empty on pseudo-terminals and starts a
+// helper thread for each that breaks later library loads in the process.
 #include "PortOperation.h"
 #include "Trace.h"
 

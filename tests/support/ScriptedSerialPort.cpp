@@ -76,12 +76,11 @@ void ScriptedPort::Receive(const std::string& bytes)
     DeliverLocked();
 }
 
-void ScriptedPort::FailReads(DWORD error)
+void ScriptedPort::FailPendingRead(DWORD error)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    readError = error;
-    m_readsFail = true;
-    DeliverLocked();
+    if (hangs != kRead)
+        CompleteLocked(kRead, error);
 }
 
 std::string ScriptedPort::Sent()
@@ -157,7 +156,7 @@ BOOL ScriptedPort::ReadFile(void* buffer, DWORD size, OVERLAPPED* ov)
 
 bool ScriptedPort::ReadsFailLocked() const
 {
-    return m_readsFail || (failReadAfter && m_delivered >= failReadAfter);
+    return failReadAfter && m_delivered >= failReadAfter;
 }
 
 // Ends the pending read when what it asks for has come, or with the error

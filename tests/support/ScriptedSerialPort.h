@@ -60,9 +60,8 @@ public:
     void Receive(const std::string& bytes);
     std::string Sent();
     bool InputEmpty();
-    // The device gone: the pending read ends with this error, and every
-    // later read fails with it at once.
-    void FailReads(DWORD error);
+    // The pending read ends with this error (later reads go as usual).
+    void FailPendingRead(DWORD error);
     bool ReadPending();
     // Ends the operations left hanging, writing into their records as a
     // driver finally would; returns how many of them still had their event.
@@ -97,7 +96,6 @@ private:
     std::recursive_mutex m_lock;
     std::string m_input, m_sent;
     size_t m_delivered = 0;
-    bool m_readsFail = false;
     std::vector<Op> m_pending;  // at most one of each kind
     std::vector<Op> m_hanging;  // cancelled, never to end by themselves
     LONG m_writesInFlight = 0;
