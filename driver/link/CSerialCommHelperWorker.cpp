@@ -42,8 +42,10 @@ void CSerialCommHelper::WorkerLoop()
 }
 
 // Waits for the next byte, reads what came with it and stores the lot in
-// one go, so that the owner receives whole passes. False when the transport
-// is being stopped or a read failed.
+// one go, so that the owner receives whole passes. The port is read without
+// the receive buffer's lock, which the owner's read-out also takes: a port
+// slow to answer must not hold the owner up. False when the transport is
+// being stopped or a read failed.
 bool CSerialCommHelper::ReadPass(PortOperation*& read)
 {
     DWORD got = 0;
