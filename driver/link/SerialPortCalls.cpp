@@ -3,8 +3,8 @@
 const SerialPortCalls& SystemSerialPortCalls()
 {
     static const SerialPortCalls calls = {
-        ::PurgeComm,     ::FlushFileBuffers, ::SetCommMask, ::GetCommState, ::SetCommState, ::SetCommTimeouts,
-        ::WaitCommEvent, ::ClearCommError,   ::ReadFile,    ::WriteFile,    ::CancelIoEx,   ::GetOverlappedResult,
+        ::PurgeComm, ::FlushFileBuffers, ::GetCommState, ::SetCommState, ::SetCommTimeouts,
+        ::ClearCommError, ::ReadFile, ::WriteFile, ::CancelIoEx, ::GetOverlappedResult,
     };
     return calls;
 }
