@@ -1,6 +1,7 @@
 // CSerialCommHelper: the worker thread, which waits for the port's comm
 // events (or polls a port that gives none) and drains it into the receive
 // buffer.
+#include "LibraryHold.h"
 #include "PortOperation.h"
 #include "Trace.h"
 
@@ -21,10 +22,11 @@ const DWORD kPollPeriodMs = 10;
 
 }  // namespace
 
+// The worker holds the library loaded (StartWorker took the hold for it).
 unsigned __stdcall CSerialCommHelper::ThreadFn(void* pvParam)
 {
     static_cast<CSerialCommHelper*>(pvParam)->WorkerLoop();
-    return 0;
+    LibraryHold::EndThread(0);
 }
 
 void CSerialCommHelper::WorkerLoop()
