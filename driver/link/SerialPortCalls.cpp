@@ -5,8 +5,8 @@ namespace {
 // Built when the library loads: a guarded local would cost the thread
 // runtime a slot at every load.
 const SerialPortCalls kSystemCalls = {
-    ::PurgeComm,     ::FlushFileBuffers, ::SetCommMask, ::GetCommState, ::SetCommState, ::SetCommTimeouts,
-    ::WaitCommEvent, ::ClearCommError,   ::ReadFile,    ::WriteFile,    ::CancelIoEx,   ::GetOverlappedResult,
+    ::PurgeComm, ::FlushFileBuffers, ::GetCommState, ::SetCommState, ::SetCommTimeouts,
+    ::ClearCommError, ::ReadFile, ::WriteFile, ::CancelIoEx, ::GetOverlappedResult,
 };
 
 }  // namespace
