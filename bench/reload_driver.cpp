@@ -54,11 +54,7 @@ Figures Measure()
 class Cycles {
 public:
     explicit Cycles(const std::string& kind) : m_kind(kind) {}
-    ~Cycles()
-    {
-        if (m_stopLog)
-            LogSettings::Set(false);
-    }
+    ~Cycles() { LogSettings::Set(false); }
     Cycles(const Cycles&) = delete;
     Cycles& operator=(const Cycles&) = delete;
 
@@ -71,15 +67,14 @@ public:
             {"silent", [this] { return Load() && !OpenOn(testenv::DriverPort(2)) && CloseAndFree(); }},
             {"display", [this] { return ShowOnDisplay() && CloseAndFree(); }},
             {"log", [this] { return ShowOnDisplay() && CloseAndFree(); }},
-            {"crossthread", [this] { return OpenOnAnotherThread(true) && CloseAndFree(); }},
-            {"threadgone", [this] { return OpenOnAnotherThread(false) && CloseAndFree(); }},
+            {"crossthread", [this] { return OpenOnAnotherThread(true); }},
+            {"threadgone", [this] { return OpenOnAnotherThread(false); }},
             {"abandon", [this] { return ShowOnDisplay() && Abandon(); }},
         };
         const auto cycle = cycles.find(m_kind);
         if (cycle == cycles.end())
             return Fail("no such cycle");
-        if (m_kind == "log")
-            StartLog();
+        SwitchLog(m_kind == "log");
         Figures first{};
         for (int i = 1; i <= count; ++i) {
             m_cycle = i;
@@ -199,12 +194,12 @@ private:
         return true;
     }
 
-    void StartLog()
+    // The user's log goes to a folder of this run's; it is off again at the end.
+    void SwitchLog(bool on)
     {
         const std::string folder = testenv::FreshDir("reload-log");
         SetEnvironmentVariableA("LOCALAPPDATA", folder.c_str());
-        LogSettings::Set(true);
-        m_stopLog = true;
+        LogSettings::Set(on);
     }
 
     void Report(const Figures& first, const Figures& last)
@@ -241,13 +236,24 @@ private:
     IBrailleDriver* m_driver = nullptr;
     RecordingCallbacks m_callbacks;
     std::unique_ptr<DisplaySimulator> m_display;
-    bool m_stopLog = false;
 };
+
+// A crash ends this host at once with the exception's code, so that the
+// faults test reads it instead of waiting for a debugger.
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info)
+{
+    printf("crashed: exception 0x%08lx at %p (thread %lu)\n", info->ExceptionRecord->ExceptionCode,
+           info->ExceptionRecord->ExceptionAddress, GetCurrentThreadId());
+    fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), info->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    SetUnhandledExceptionFilter(ReportCrash);
     if (argc < 2) {
         fprintf(stderr, "usage: reload_driver load|missing|silent|display|crossthread|threadgone|abandon|log [COUNT]\n");
         return 2;
