@@ -382,6 +382,10 @@ bool CBrailleDisplayDriver::WaitForCommandComplete(DWORD breakOffMs)
                   static_cast<unsigned long>(result));
         break;
     }
+    // A break-off that came as the command ended must not stop the next
+    // reconnection of the session.
+    if (brokeOff && completed && !m_bClosing)
+        ResetEvent(m_hEventAbort);
     if (quit)
         PostQuitMessage(static_cast<int>(quitCode));
     return completed;
