@@ -2,6 +2,7 @@
 // commands that the screen reader's calls post as thread messages.
 #include "CBrailleDisplayDriver.h"
 #include "LibraryHold.h"
+#include "SrwGuard.h"
 #include "Trace.h"
 #include "TraceLog.h"
 
@@ -53,29 +54,6 @@ void CloseIfSet(HANDLE& handle)
         CloseHandle(handle);
     handle = nullptr;
 }
-
-// The guard over the braille thread's handle, id and abort event.
-class SharedGuard {
-public:
-    explicit SharedGuard(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockShared(&m_lock); }
-    ~SharedGuard() { ReleaseSRWLockShared(&m_lock); }
-    SharedGuard(const SharedGuard&) = delete;
-    SharedGuard& operator=(const SharedGuard&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
-
-class ExclusiveGuard {
-public:
-    explicit ExclusiveGuard(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
-    ~ExclusiveGuard() { ReleaseSRWLockExclusive(&m_lock); }
-    ExclusiveGuard(const ExclusiveGuard&) = delete;
-    ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
 
 }  // namespace
 
@@ -317,14 +295,14 @@ BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int co
 // a thread of the host that got the id of one that ended.
 bool CBrailleDisplayDriver::PostToBrailleThread(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    SharedGuard guard(m_commandGuard);
+    SrwGuard guard(m_commandGuard, SrwGuard::Shared);
     return m_hBrailleThread && PostThreadMessageA(m_dwBrailleThreadId, message, wParam, lParam);
 }
 
 // From any thread; a thread blocked in opening a port is also woken.
 void CBrailleDisplayDriver::BreakOff()
 {
-    SharedGuard guard(m_commandGuard);
+    SrwGuard guard(m_commandGuard, SrwGuard::Shared);
     if (m_hEventAbort)
         SetEvent(m_hEventAbort);
     if (m_hBrailleThread)
@@ -401,7 +379,7 @@ bool CBrailleDisplayDriver::WaitForBrailleThreadEnd()
         Trace("CBrailleDisplayDriver::WaitForBrailleThreadEnd : the braille thread is still running");
         return false;
     }
-    ExclusiveGuard guard(m_commandGuard);
+    SrwGuard guard(m_commandGuard);
     CloseHandle(m_hBrailleThread);
     m_hBrailleThread = nullptr;
     m_dwBrailleThreadId = 0;
@@ -413,7 +391,7 @@ void CBrailleDisplayDriver::Cleanup()
     Trace("CBrailleDisplayDriver::Cleanup");
     CloseIfSet(m_hEventCommandComplete);
     {
-        ExclusiveGuard guard(m_commandGuard);
+        SrwGuard guard(m_commandGuard);
         CloseIfSet(m_hEventAbort);
     }
     CloseIfSet(m_hEventReceiveReset);
@@ -443,7 +421,7 @@ bool CBrailleDisplayDriver::BeginBrailleThread()
         return false;
     }
     {
-        ExclusiveGuard guard(m_commandGuard);
+        SrwGuard guard(m_commandGuard);
         m_hBrailleThread = reinterpret_cast<HANDLE>(thread);
         m_dwBrailleThreadId = threadId;
     }

@@ -2,6 +2,7 @@
 
 #include "LibraryHold.h"
 #include "LogSettings.h"
+#include "SrwGuard.h"
 #include "Trace.h"
 
 #include <cstdio>
@@ -11,17 +12,6 @@ namespace {
 // Longer than any wait for one write; a writer stuck on a dead disk is left behind.
 const DWORD kStopWaitMs = 2000;
 const DWORD kWriteEveryMs = 100;
-
-class Locked {
-public:
-    explicit Locked(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
-    ~Locked() { ReleaseSRWLockExclusive(&m_lock); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    SRWLOCK& m_lock;
-};
 
 // Open, Close and a reconnection may meet here.
 SRWLOCK g_switching = SRWLOCK_INIT;
@@ -58,7 +48,7 @@ void TraceLog::EndSession()
 // Nothing may leave the driver: memory running out here leaves the log as it was.
 void TraceLog::Switch(bool on)
 {
-    Locked lock(g_switching);
+    SrwGuard lock(g_switching);
     try {
         Instance().Follow(on);
     } catch (...) {
@@ -85,7 +75,7 @@ void TraceLog::Sink(const char* line)
     try {
         log.Queue(line);
     } catch (...) {
-        Locked lock(log.m_lock);
+        SrwGuard lock(log.m_lock);
         if (log.m_running)
             ++log.m_dropped;
     }
@@ -96,7 +86,7 @@ void TraceLog::Sink(const char* line)
 void TraceLog::Queue(const char* line)
 {
     std::string entry = Stamp();
-    Locked lock(m_lock);
+    SrwGuard lock(m_lock);
     if (!m_running)
         return;
     if (m_queue.size() >= kMaxQueuedLines) {
@@ -152,7 +142,7 @@ bool TraceLog::Start()
         return false;
     }
     {
-        Locked lock(m_lock);
+        SrwGuard lock(m_lock);
         m_running = true;
         m_stopping = false;
         m_dropped = 0;
@@ -172,13 +162,13 @@ bool TraceLog::Start()
 void TraceLog::Stop()
 {
     {
-        Locked lock(m_lock);
+        SrwGuard lock(m_lock);
         m_stopping = true;
         if (m_hWake)
             SetEvent(m_hWake);
     }
     m_stuck = m_hThread && WaitForSingleObject(m_hThread, m_stuck ? 0 : kStopWaitMs) == WAIT_TIMEOUT;
-    Locked lock(m_lock);
+    SrwGuard lock(m_lock);
     m_running = false;
     m_queue.clear();
     if (m_stuck)
@@ -196,7 +186,7 @@ DWORD WINAPI TraceLog::WriterThread(LPVOID)
     for (;;) {
         WaitForSingleObject(log.m_hWake, kWriteEveryMs);
         log.WriteQueued();
-        Locked lock(log.m_lock);
+        SrwGuard lock(log.m_lock);
         if (log.m_stopping || !log.m_running) {
             log.m_running = false;  // no line touches the wake event any more
             break;
@@ -212,7 +202,7 @@ void TraceLog::WriteQueued()
 {
     std::vector<std::string> batch;
     {
-        Locked lock(m_lock);
+        SrwGuard lock(m_lock);
         batch.swap(m_queue);
     }
     try {
@@ -232,7 +222,7 @@ void TraceLog::WriteLastDrops()
     try {
         std::string drops;
         {
-            Locked lock(m_lock);
+            SrwGuard lock(m_lock);
             drops = TakeDropCount();
         }
         if (!drops.empty() && m_hFile != INVALID_HANDLE_VALUE)
@@ -289,7 +279,7 @@ void TraceLog::GiveUp()
 {
     ReplaceTraceSink(Sink, nullptr);
     CloseFile();
-    Locked lock(m_lock);
+    SrwGuard lock(m_lock);
     m_running = false;
     m_queue.clear();
 }
