@@ -1,6 +1,8 @@
 // CSerialCommHelper: the worker thread, which keeps a read of one byte
 // pending on the port and, when it completes, takes in everything else the
-// port holds.
+// port holds. The pending read is the wait: a comm-event wait would serve
+// on Windows, but Wine completes it empty on pseudo-terminals and starts a
+// helper thread for each that breaks later library loads in the process.
 #include "LibraryHold.h"
 #include "PortOperation.h"
 #include "Trace.h"
@@ -42,8 +44,10 @@ void CSerialCommHelper::WorkerLoop()
 }
 
 // Waits for the next byte, reads what came with it and stores the lot in
-// one go, so that the owner receives whole passes. False when the transport
-// is being stopped or a read failed.
+// one go, so that the owner receives whole passes. The port is read without
+// the receive buffer's lock, which the owner's read-out also takes: a port
+// slow to answer must not hold the owner up. False when the transport is
+// being stopped or a read failed.
 bool CSerialCommHelper::ReadPass(PortOperation*& read)
 {
     DWORD got = 0;

@@ -149,7 +149,7 @@ TEST(ScriptedTransport, FailedReadMarksTheLinkLostAtOnceAndKeepsTheBytesBefore)
             ASSERT_TRUE(testenv::PumpUntil([&] { return port.ReadPending(); }, 2000));
             EXPECT_FALSE(serial.IsLinkLost());
             if (where == kPendingRead) {
-                port.FailReads(error);
+                port.FailPendingRead(error);
             } else {
                 port.failReadAfter = 4 + 1;  // the pass's first byte, then the read of the rest fails
                 port.readError = error;

@@ -35,10 +35,10 @@ BOOL WINAPI ScriptedResult(HANDLE, LPOVERLAPPED ov, LPDWORD transferred, BOOL wa
 }
 BOOL WINAPI Succeed(HANDLE) { return TRUE; }
 BOOL WINAPI SucceedWithDcb(HANDLE, LPDCB) { return TRUE; }
-BOOL WINAPI SucceedWithTimeouts(HANDLE, LPCOMMTIMEOUTS) { return TRUE; }
+BOOL WINAPI ScriptedTimeouts(HANDLE, LPCOMMTIMEOUTS timeouts) { return g_port->SetCommTimeouts(*timeouts); }
 
 const SerialPortCalls kScriptedCalls = {
-    ScriptedPurge, Succeed,      SucceedWithDcb, SucceedWithDcb, SucceedWithTimeouts,
+    ScriptedPurge, Succeed,      SucceedWithDcb, SucceedWithDcb, ScriptedTimeouts,
     ScriptedClear, ScriptedRead, ScriptedWrite,  ScriptedCancel, ScriptedResult,
 };
 
@@ -76,12 +76,11 @@ void ScriptedPort::Receive(const std::string& bytes)
     DeliverLocked();
 }
 
-void ScriptedPort::FailReads(DWORD error)
+void ScriptedPort::FailPendingRead(DWORD error)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    readError = error;
-    m_readsFail = true;
-    DeliverLocked();
+    if (hangs != kRead)
+        CompleteLocked(kRead, error);
 }
 
 std::string ScriptedPort::Sent()
@@ -157,7 +156,7 @@ BOOL ScriptedPort::ReadFile(void* buffer, DWORD size, OVERLAPPED* ov)
 
 bool ScriptedPort::ReadsFailLocked() const
 {
-    return m_readsFail || (failReadAfter && m_delivered >= failReadAfter);
+    return failReadAfter && m_delivered >= failReadAfter;
 }
 
 // Ends the pending read when what it asks for has come, or with the error
@@ -175,7 +174,7 @@ void ScriptedPort::DeliverLocked()
     const bool atMark = failReadAfter && count > 0 && m_delivered + count >= failReadAfter;
     if (atMark)
         count = failReadAfter - m_delivered;
-    if (count < it->size && !atMark)
+    if (count < it->size && !atMark && !m_readsReturnAtOnce)
         return;
     const Op op = *it;
     m_pending.erase(it);
@@ -228,6 +227,14 @@ BOOL ScriptedPort::PurgeComm(DWORD flags)
         CompleteLocked(kRead, ERROR_OPERATION_ABORTED);
     if (flags & PURGE_TXABORT)
         CompleteLocked(kWrite, ERROR_OPERATION_ABORTED);
+    return TRUE;
+}
+
+BOOL ScriptedPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_readsReturnAtOnce = timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+                          timeouts.ReadTotalTimeoutConstant == 0;
     return TRUE;
 }
 

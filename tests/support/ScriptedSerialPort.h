@@ -1,8 +1,8 @@
 // A serial port and its driver, scripted, behind the transport's seams: a
-// read waits, as with no read time-outs, until the bytes it asks for have
-// come, so tests and benchmarks drive the transport's own path without a
-// port pair, and play what a pair cannot (a driver slow to cancel, each
-// error a read can end with).
+// read follows the port's read time-outs as Windows does (with none, it
+// waits until the bytes it asks for have come), so tests and benchmarks
+// drive the transport's own path without a port pair, and play what a pair
+// cannot (a driver slow to cancel, each error a read can end with).
 #pragma once
 
 #include "link/CSerialCommHelper.h"
@@ -60,9 +60,8 @@ public:
     void Receive(const std::string& bytes);
     std::string Sent();
     bool InputEmpty();
-    // The device gone: the pending read ends with this error, and every
-    // later read fails with it at once.
-    void FailReads(DWORD error);
+    // The pending read ends with this error (later reads go as usual).
+    void FailPendingRead(DWORD error);
     bool ReadPending();
     // Ends the operations left hanging, writing into their records as a
     // driver finally would; returns how many of them still had their event.
@@ -76,6 +75,7 @@ public:
     BOOL ReadFile(void* buffer, DWORD size, OVERLAPPED* ov);
     BOOL WriteFile(const void* data, DWORD size, OVERLAPPED* ov);
     BOOL PurgeComm(DWORD flags);
+    BOOL SetCommTimeouts(const COMMTIMEOUTS& timeouts);
     BOOL CancelIoEx(OVERLAPPED* ov);
     BOOL GetOverlappedResult(OVERLAPPED* ov, DWORD* transferred, BOOL wait);
 
@@ -97,7 +97,7 @@ private:
     std::recursive_mutex m_lock;
     std::string m_input, m_sent;
     size_t m_delivered = 0;
-    bool m_readsFail = false;
+    bool m_readsReturnAtOnce = false;  // with whatever is waiting, maybe nothing
     std::vector<Op> m_pending;  // at most one of each kind
     std::vector<Op> m_hanging;  // cancelled, never to end by themselves
     LONG m_writesInFlight = 0;
