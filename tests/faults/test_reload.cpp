@@ -15,11 +15,11 @@ class ReloadTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ReloadTest, CyclesEndCleanWithNothingLeftBehind)
 {
-    // Its lines go straight to this program's output: a desktop process that
-    // Wine starts for the child's first window would hold a pipe open.
+    std::string output;
     const std::string command =
         "\"" + testenv::BinDir() + "\\reload_driver.exe\" " + GetParam() + " " + std::to_string(kCycles);
-    const int exitCode = testenv::RunProgram(command, kChildTimeoutMs);
+    const int exitCode = testenv::RunProgram(command, output, kChildTimeoutMs);
+    printf("%s", output.c_str());
     EXPECT_EQ(exitCode, 0) << (exitCode == -2 ? "the host hung" : "the host failed or crashed") << " (exit code 0x"
                            << std::hex << exitCode << ")";
 }
