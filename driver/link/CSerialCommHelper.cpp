@@ -1,4 +1,5 @@
 #include "CSerialCommHelper.h"
+#include "LibraryHold.h"
 #include "PortOperation.h"
 #include "Trace.h"
 
@@ -186,10 +187,12 @@ HRESULT CSerialCommHelper::StartWorker()
     m_bStopAsked = false;
     m_hStopEvent = NewEvent(false);
     m_hThreadReady = NewEvent(true);
-    if (m_hStopEvent != INVALID_HANDLE_VALUE && m_hThreadReady != INVALID_HANDLE_VALUE) {
+    if (m_hStopEvent != INVALID_HANDLE_VALUE && m_hThreadReady != INVALID_HANDLE_VALUE && LibraryHold::Take()) {
         const uintptr_t thread = _beginthreadex(nullptr, 0, ThreadFn, this, 0, nullptr);
         if (thread != 0)
             m_hThread = reinterpret_cast<HANDLE>(thread);
+        else
+            LibraryHold::Give();
     }
     if (m_hThread == INVALID_HANDLE_VALUE) {
         Trace("CSerialCommHelper::Init : Failed to start the worker thread Reason: %lu", GetLastError());

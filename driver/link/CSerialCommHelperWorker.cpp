@@ -3,6 +3,7 @@
 // port holds. The pending read is the wait: a comm-event wait would serve
 // on Windows, but Wine completes it empty on pseudo-terminals and starts a
 // helper thread for each that breaks later library loads in the process.
+#include "LibraryHold.h"
 #include "PortOperation.h"
 #include "Trace.h"
 
@@ -16,10 +17,11 @@ const DWORD kReadBlockSize = 4096;
 
 }  // namespace
 
+// The worker holds the library loaded (StartWorker took the hold for it).
 unsigned __stdcall CSerialCommHelper::ThreadFn(void* pvParam)
 {
     static_cast<CSerialCommHelper*>(pvParam)->WorkerLoop();
-    return 0;
+    LibraryHold::EndThread(0);
 }
 
 void CSerialCommHelper::WorkerLoop()

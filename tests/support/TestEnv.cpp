@@ -165,6 +165,9 @@ int RunProgram(const std::string& commandLine, std::string& output, unsigned lon
         CloseHandle(readEnd);
         return -1;
     }
+    // Read while the program runs, then what it left in the pipe; never wait
+    // for the pipe's end: a process it started (Wine's desktop, started for
+    // the first window of a session) may hold the pipe open for ever.
     std::string raw;
     const auto drain = [&] {
         char block[4096];
