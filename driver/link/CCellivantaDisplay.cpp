@@ -71,6 +71,11 @@ bool CCellivantaDisplay::WriteFrame(const std::string& frame)
     return false;
 }
 
+bool CCellivantaDisplay::IsKeyMessage(int id)
+{
+    return id == MsgKeyDown || id == MsgKeyUp;
+}
+
 bool CCellivantaDisplay::IsAcceptedMessageId(BYTE id)
 {
     switch (id) {
@@ -104,6 +109,15 @@ void CCellivantaDisplay::ProcessReceivedByte(BYTE byte)
         }
         break;
     case PhaseLength:
+        if (IsKeyMessage(frame.messageId) && byte != 1) {
+            // A damaged length byte: taken as it is, it would swallow the
+            // frames after it as its payload.
+            Trace("CCellivantaDisplay::ProcessReceivedByte -> a key frame of %u bytes cannot be, frame dropped", byte);
+            frame.phase = PhaseIdle;
+            m_bKeysInDoubt = true;
+            ProcessReceivedByte(byte);
+            break;
+        }
         frame.length = byte;
         if (byte == 0)
             DispatchFrame();

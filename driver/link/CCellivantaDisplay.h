@@ -89,6 +89,7 @@ private:
 
     bool WriteFrame(const std::string& frame);
     static bool IsAcceptedMessageId(BYTE id);
+    static bool IsKeyMessage(int id);
     void StorePayloadByte(BYTE byte);
     void NoteLineFault();
     void NoteStrayByte(BYTE byte);
