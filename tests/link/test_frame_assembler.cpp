@@ -138,7 +138,7 @@ public:
     LeftInAState() : TestDisplay(RecordOnly) {}
     void Leave(int length, int writePos)
     {
-        s_assembler.phase = PhasePayload;
+        s_assembler.phase = FrameAssembler::PhasePayload;
         s_assembler.length = length;
         s_assembler.writePos = writePos;
     }
