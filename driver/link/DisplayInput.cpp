@@ -43,7 +43,7 @@ bool DisplayInput::Assemble(uint8_t byte)
             frame.messageId = byte;
             frame.phase = FrameAssembler::PhaseLength;
         } else {
-            NoteLineFault();
+            NoteLostId();
         }
         return true;
     case FrameAssembler::PhaseLength:
@@ -97,6 +97,14 @@ bool DisplayInput::StorePayloadByte(uint8_t byte)
 void DisplayInput::NoteLineFault()
 {
     TraceLine("DisplayInput::ReceiveByte -> byte outside a frame, line noise");
+}
+
+// A start byte followed by no message id: the frame lost bytes (its id, or
+// all but its start), and it may have been a key frame.
+void DisplayInput::NoteLostId()
+{
+    NoteLineFault();
+    m_bKeysInDoubt = true;
 }
 
 // A run of bytes outside a frame that begins with a key message id is a key

@@ -76,6 +76,7 @@ private:
     void BeginFrame();
     void DispatchFrame();
     void NoteLineFault();
+    void NoteLostId();
     void NoteStrayByte(uint8_t byte);
     void FinishCombination();
     void ResetAssembler();
