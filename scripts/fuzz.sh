@@ -16,6 +16,7 @@ cmake --preset fuzz >/dev/null && cmake --build --preset fuzz >/dev/null || exit
 options() {
     case $1 in
     display_input) echo -max_len=256 ;;
+    key_map) echo -max_len=1024 ;;
     esac
 }
 
