@@ -29,7 +29,7 @@ for t in $targets; do
     nice -n 10 "$out/bin/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$out/findings/$t/" $(options "$t") "$out/corpus/$t" "tests/fuzz/corpus/$t" >"$log" 2>&1
     rc=$?
-    grep -E '^#[0-9]+ +DONE' "$log" | tail -1
+    grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1
     grep -E 'stat::(number_of_executed_units|average_exec_per_sec)' "$log"
     found=$(find "$out/findings/$t" -type f | sort)
     if [ $rc -ne 0 ] || [ -n "$found" ]; then
