@@ -1,6 +1,7 @@
 # Front door of the project. `make` builds every deliverable into dist/ and
 # brings docs/keys.md up to date, `make test` builds and runs every test under
-# Wine, `make demo` runs the driver end to end against the emulated display,
+# Wine and replays the fuzz corpus natively, `make fuzz` fuzzes the parsers of
+# outside input, `make demo` runs the driver end to end against the emulated display,
 # `make release` writes the versioned archive and its checksums to
 # dist/release/, `make release-check` builds the release again to prove its
 # bytes reproducible, unsigned and signed (four release builds: too slow for
@@ -13,7 +14,7 @@ TREES := x86_64 i686
 # VK_NO_32BIT=1 takes the 64-bit-only path on any machine.
 export VK_32BIT_PROBED := $(shell bash -c '. scripts/machine.sh; VK_NO_32BIT= vk_can_run_32bit && echo yes || echo no')
 
-.PHONY: all build docs deps test demo emulator bench soak clean release release-check
+.PHONY: all build docs deps test demo emulator bench soak clean release release-check fuzz fuzz-build
 
 all: build docs
 
@@ -35,8 +36,16 @@ docs: build
 	@cmp -s build/x86_64/docs/keys.md docs/keys.md || \
 	    { cp build/x86_64/docs/keys.md docs/keys.md && echo "docs/keys.md regenerated: commit it"; }
 
-test: build
-	@scripts/run-tests.sh $(TREES)
+# The native tree replays the fuzz targets' corpus (seconds) after the Wine trees.
+test: build fuzz-build
+	@scripts/run-tests.sh $(TREES) fuzz
+
+fuzz-build: deps
+	@cmake --preset fuzz >/dev/null && cmake --build --preset fuzz
+
+# Each fuzz target for FUZZ_SECONDS seconds (default 180); non-zero on a finding.
+fuzz: deps
+	@scripts/fuzz.sh
 
 demo: build
 	@scripts/demo.sh

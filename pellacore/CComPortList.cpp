@@ -12,8 +12,9 @@ CComPortList::CComPortList(char* szList, std::size_t cbList)
 bool CComPortList::IsComPortName(const char* szName)
 {
     auto upper = [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); };
+    // A ";" would read back as two ports, the one left out perhaps among them.
     return std::strlen(szName) >= 4 && upper(szName[0]) == 'C' && upper(szName[1]) == 'O' &&
-           upper(szName[2]) == 'M' && szName[3] >= '0' && szName[3] <= '9';
+           upper(szName[2]) == 'M' && szName[3] >= '0' && szName[3] <= '9' && !std::strchr(szName, ';');
 }
 
 void CComPortList::AddPorts(const char* pDevices, std::size_t cchDevices, const char* szExclude)

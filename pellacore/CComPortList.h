@@ -11,7 +11,8 @@ public:
     // Starts the caller's buffer (cbList bytes, at least 1) as an empty list.
     CComPortList(char* szList, std::size_t cbList);
 
-    // "COM" in any case followed by a decimal digit, at least 4 characters.
+    // "COM" in any case followed by a decimal digit, at least 4 characters,
+    // no ";" (the list's separator).
     static bool IsComPortName(const char* szName);
 
     // Appends every COM port among the platform's MS-DOS device names (NUL-

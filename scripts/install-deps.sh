@@ -9,7 +9,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 packages=(cmake ninja-build make mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
           wine wine64 nsis socat xvfb googletest imagemagick procps
-          zip unzip osslsigncode openssl)
+          zip unzip osslsigncode openssl
+          clang-14 libfuzzer-14-dev libclang-rt-14-dev)  # the native fuzz targets
 with_i386=no
 if vk_can_run_32bit; then
     packages+=(wine32:i386)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CKeyCombination.h"
+#include "CombinationKeys.h"
 
 class CCellivantaKeyCombination : public CKeyCombination {
 public:
@@ -10,9 +11,9 @@ public:
     virtual void SetCKeys(DWORD bits) { m_cKeys = bits; }
 
     // Keys of each group, named D1..D9, T1..T4 and C1..C6.
-    static constexpr int kDKeyCount = 9;
-    static constexpr int kTKeyCount = 4;
-    static constexpr int kCKeyCount = 6;
+    static constexpr int kDKeyCount = CombinationKeys::kDKeyCount;
+    static constexpr int kTKeyCount = CombinationKeys::kTKeyCount;
+    static constexpr int kCKeyCount = CombinationKeys::kCKeyCount;
 
     DWORD m_cKeys = 0;
 };

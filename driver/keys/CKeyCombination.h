@@ -2,6 +2,8 @@
 // translation through the key map file.
 #pragma once
 
+#include "CombinationKeys.h"
+
 #include <windows.h>
 #include <string>
 
@@ -24,9 +26,9 @@ public:
 
     // The key map file's sections, and the size of the buffer each value is
     // read into (longer values are cut to one less than this).
-    static constexpr const char* kSectionModifiers = "Typing Modifiers";
-    static constexpr const char* kSectionTyping = "Typing";
-    static constexpr const char* kSectionFunctionKeys = "Function Keys";
+    static constexpr const char* kSectionModifiers = CombinationKeys::kSectionModifiers;
+    static constexpr const char* kSectionTyping = CombinationKeys::kSectionTyping;
+    static constexpr const char* kSectionFunctionKeys = CombinationKeys::kSectionFunctionKeys;
     static constexpr DWORD kKeyMapValueSize = 500;
     // A pending modifier that holds this text (case as written) sends the next
     // combination to the function key section.

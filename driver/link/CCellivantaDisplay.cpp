@@ -13,9 +13,9 @@ const DWORD kPortNameSize = 290;
 
 }  // namespace
 
-CCellivantaDisplay::FrameAssembler CCellivantaDisplay::s_assembler;
+FrameAssembler CCellivantaDisplay::s_assembler;
 
-CCellivantaDisplay::CCellivantaDisplay()
+CCellivantaDisplay::CCellivantaDisplay() : m_input(s_assembler, m_inputReceiver, &Trace)
 {
     m_dwBaudRate = 115200;
     m_byParity = 0;
@@ -30,6 +30,22 @@ CCellivantaDisplay::~CCellivantaDisplay() = default;
 void CCellivantaDisplay::ResetFrameAssembler()
 {
     s_assembler = FrameAssembler();
+}
+
+void CCellivantaDisplay::ProcessReceivedByte(BYTE byte)
+{
+    m_input.ReceiveByte(byte);
+}
+
+void CCellivantaDisplay::ProcessPollEnd(DWORD dwForwardedAt)
+{
+    m_input.PollEnd(dwForwardedAt);
+}
+
+void CCellivantaDisplay::ResetReceiveState()
+{
+    Trace("CCellivantaDisplay::ResetReceiveState");
+    m_input.Restart(GetTickCount());  // a waiting typing modifier is kept for the next key
 }
 
 bool CCellivantaDisplay::SendInitRequest()
@@ -71,170 +87,12 @@ bool CCellivantaDisplay::WriteFrame(const std::string& frame)
     return false;
 }
 
-bool CCellivantaDisplay::IsAcceptedMessageId(BYTE id)
-{
-    switch (id) {
-    case 1: case 4: case 5: case 6: case 8: case 9: case 10: case 11:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The frame assembler: 1B, an accepted id, the length, then that many payload
-// bytes. No checksum and no escaping, so a lost byte is only noticed by the
-// frames that follow.
-void CCellivantaDisplay::ProcessReceivedByte(BYTE byte)
-{
-    FrameAssembler& frame = s_assembler;
-    m_bBytesSincePoll = true;
-    switch (frame.phase) {
-    case PhaseIdle:
-        if (byte == FRAME_START)
-            BeginFrame();
-        else
-            NoteStrayByte(byte);
-        break;
-    case PhaseStartSeen:
-        if (IsAcceptedMessageId(byte)) {
-            frame.messageId = byte;
-            frame.phase = PhaseLength;
-        } else {
-            NoteLineFault();
-        }
-        break;
-    case PhaseLength:
-        frame.length = byte;
-        if (byte == 0)
-            DispatchFrame();
-        else
-            frame.phase = PhasePayload;
-        break;
-    case PhasePayload:
-        StorePayloadByte(byte);
-        break;
-    }
-}
-
-// Read once and checked before the store: whatever state the assembler was
-// left in, no byte lands outside the payload buffer. A state that cannot be
-// (a reset from another thread in the middle of a frame) drops that frame,
-// and the byte starts afresh.
-void CCellivantaDisplay::StorePayloadByte(BYTE byte)
-{
-    const int position = s_assembler.writePos;
-    const int length = s_assembler.length;
-    if (position < 0 || position >= length || position >= PAYLOAD_BUFFER_SIZE) {
-        Trace("CCellivantaDisplay::ProcessReceivedByte -> frame state broken (%d of %d bytes), frame dropped",
-              position, length);
-        ResetFrameAssembler();
-        m_bKeysInDoubt = true;
-        ProcessReceivedByte(byte);
-        return;
-    }
-    s_assembler.payload[position] = byte;
-    s_assembler.writePos = position + 1;
-    if (position + 1 == length)
-        DispatchFrame();
-}
-
-// The display sends nothing but whole frames: a dropped byte is line noise.
-// Noise alone says nothing about the keys the user holds.
-void CCellivantaDisplay::NoteLineFault()
-{
-    Trace("CCellivantaDisplay::ProcessReceivedByte -> byte outside a frame, line noise");
-}
-
-// A run of bytes outside a frame that begins with a key message id is a key
-// frame that lost its start: its key-up may be lost, so the held keys are in
-// doubt. A lost start of any other message changes nothing.
-void CCellivantaDisplay::NoteStrayByte(BYTE byte)
-{
-    if (!m_bInStrayRun) {
-        NoteLineFault();
-        if (byte == MsgKeyDown || byte == MsgKeyUp)
-            m_bKeysInDoubt = true;
-    }
-    m_bInStrayRun = true;
-}
-
-// Time is taken from the forwards, in the order the bytes were posted, so a
-// screen reader slow to pump its messages does not make a whole frame look
-// cut short. At the line's speed a frame takes milliseconds; a quiet line
-// for several tenths of a second means the rest of it is lost.
-void CCellivantaDisplay::ProcessPollEnd(DWORD dwForwardedAt)
-{
-    if (m_bBytesSincePoll) {
-        m_bBytesSincePoll = false;
-        m_dwLastBytesAt = dwForwardedAt;
-        m_bQuietHandled = false;
-        return;
-    }
-    if (m_bQuietHandled || dwForwardedAt - m_dwLastBytesAt < kQuietMsToResync)
-        return;
-    m_bQuietHandled = true;
-    m_bInStrayRun = false;
-    if (s_assembler.phase != PhaseIdle) {
-        Trace("CCellivantaDisplay::ProcessPollEnd -> frame %d cut short after %d bytes, abandoned",
-              s_assembler.messageId, s_assembler.writePos);
-        s_assembler.phase = PhaseIdle;
-        m_bKeysInDoubt = true;
-    }
-    if (m_bKeysInDoubt) {
-        // A damaged frame may have left keys down whose key-up never comes.
-        Trace("CCellivantaDisplay::ProcessPollEnd -> after a damaged frame, key capture starts afresh");
-        m_bKeysInDoubt = false;
-        ResetKeyCapture();
-    }
-}
-
-void CCellivantaDisplay::ResetReceiveState()
-{
-    Trace("CCellivantaDisplay::ResetReceiveState");
-    ResetFrameAssembler();
-    m_bBytesSincePoll = false;
-    m_dwLastBytesAt = GetTickCount();
-    m_bQuietHandled = false;
-    m_bKeysInDoubt = false;
-    m_bInStrayRun = false;
-    ResetHeldKeys();  // a waiting typing modifier is kept for the next key
-}
-
-// Cleared at every start so that bytes a short payload lacks read as 0.
-void CCellivantaDisplay::BeginFrame()
-{
-    m_bInStrayRun = false;
-    memset(s_assembler.payload, 0, sizeof s_assembler.payload);
-    s_assembler.writePos = 0;
-    s_assembler.phase = PhaseStartSeen;
-}
-
-void CCellivantaDisplay::DispatchFrame()
-{
-    s_assembler.phase = PhaseIdle;
-    const bool keyFrame = s_assembler.messageId == MsgKeyDown || s_assembler.messageId == MsgKeyUp;
-    if (keyFrame && (s_assembler.length != 1 || !IsKeyCode(s_assembler.payload[0]))) {
-        Trace("CCellivantaDisplay::DispatchFrame -> a key frame that cannot be true");
-        m_bKeysInDoubt = true;
-    }
-    ProcessDeviceMessage(s_assembler.messageId, s_assembler.payload);
-}
-
 void CCellivantaDisplay::ProcessDeviceMessage(int messageId, const BYTE* payload)
 {
-    switch (messageId) {
-    case MsgInitResponse:
+    if (messageId == MsgInitResponse)
         ProcessInitRespMsg(payload[0], payload[1], payload[2]);
-        break;
-    case MsgKeyDown:
-        ProcessKeyDownMsg(payload[0]);
-        break;
-    case MsgKeyUp:
-        ProcessKeyUpMsg(payload[0]);
-        break;
-    default:
-        break;  // accepted and ignored
-    }
+    else
+        m_input.Dispatch(messageId, payload);  // keys come back to their handlers; the rest is ignored
 }
 
 // EE: 0 success, 1 refusal, anything else an invalid answer. Only the

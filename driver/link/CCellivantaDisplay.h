@@ -4,24 +4,30 @@
 #pragma once
 
 #include "CSerialBrailleDisplay.h"
+#include "DisplayInput.h"
 
 #include <string>
 #include <vector>
 
 class CCellivantaDisplay : public CSerialBrailleDisplay {
 public:
-    enum CaptureGroup { CaptureNone = 0, CaptureD = 5, CaptureT = 6, CaptureC = 7 };
+    enum CaptureGroup {
+        CaptureNone = KeyCapture::CaptureNone,
+        CaptureD = KeyCapture::CaptureD,
+        CaptureT = KeyCapture::CaptureT,
+        CaptureC = KeyCapture::CaptureC
+    };
 
     // Message ids on the wire.
     enum MessageId : BYTE {
         MsgInitRequest = 0x00,
-        MsgInitResponse = 0x01,
+        MsgInitResponse = DisplayInput::kMsgInitResponse,
         MsgBrailleCells = 0x02,
-        MsgKeyDown = 0x05,
-        MsgKeyUp = 0x06,
+        MsgKeyDown = DisplayInput::kMsgKeyDown,
+        MsgKeyUp = DisplayInput::kMsgKeyUp,
     };
-    static constexpr BYTE FRAME_START = 0x1B;
-    static constexpr int PAYLOAD_BUFFER_SIZE = 500;
+    static constexpr BYTE FRAME_START = DisplayInput::kFrameStart;
+    static constexpr int PAYLOAD_BUFFER_SIZE = FrameAssembler::kPayloadSize;
 
     CCellivantaDisplay();
     ~CCellivantaDisplay();
@@ -50,61 +56,43 @@ public:
     // waiting for its key is kept.
     void ResetReceiveState();
 
-    static constexpr DWORD kQuietMsToResync = 300;
+    static constexpr DWORD kQuietMsToResync = DisplayInput::kQuietMsToResync;
 
 protected:
     // Puts the frame assembler back to idle with an empty payload.
     static void ResetFrameAssembler();
 
-    enum AssemblerPhase { PhaseIdle = 0, PhaseStartSeen = 1, PhaseLength = 2, PhasePayload = 3 };
-
-    // One set for the process, shared by every display object. Each new
+    // One for the process, shared by every display object. Each new
     // connection (open or wake) starts it idle: a frame cut by a reconnection
     // is dropped, never completed by the bytes of the next session.
-    struct FrameAssembler {
-        int phase = PhaseIdle;
-        int messageId = 0;
-        int length = 0;
-        BYTE payload[PAYLOAD_BUFFER_SIZE] = {};
-        int writePos = 0;
-    };
     static FrameAssembler s_assembler;
 
     int m_nMM = 0;
-    // Key capture state (see driver/keys).
-    BYTE m_keyPressed[256] = {};
-    BYTE m_keyInCombination[256] = {};
-    int m_captureGroup = CaptureNone;
-
-    // Forgets held keys and the combination in progress.
-    void ResetHeldKeys();
-    // The same, and a waiting typing modifier too.
-    void ResetKeyCapture();
-    // A code of one of the display's keys.
-    static bool IsKeyCode(BYTE code);
 
 private:
     static constexpr size_t kFrameHeaderSize = 3;
     static constexpr size_t kMinCutFrameTail = 2;
 
     bool WriteFrame(const std::string& frame);
-    static bool IsAcceptedMessageId(BYTE id);
-    void StorePayloadByte(BYTE byte);
-    void NoteLineFault();
-    void NoteStrayByte(BYTE byte);
-    void BeginFrame();
-    void DispatchFrame();
     static bool AppendPortName(const char* instanceName, std::vector<std::string>& portNames);
 
-    // Line watch: bytes since the last forward's end, when the last forward
-    // with bytes was made, whether the quiet line was already acted on,
-    // whether bytes outside a frame are being dropped, and whether a key
-    // frame was damaged (cut short, or impossible) since the last resync.
-    bool m_bBytesSincePoll = false;
-    DWORD m_dwLastBytesAt = 0;
-    bool m_bQuietHandled = false;
-    bool m_bInStrayRun = false;
-    bool m_bKeysInDoubt = false;
+    // Hands what the input reads to the display's own (virtual) handlers.
+    class InputReceiver : public DisplayInput::Receiver {
+    public:
+        explicit InputReceiver(CCellivantaDisplay& display) : m_display(display) {}
+        void OnFrame(int messageId, const uint8_t* payload) override;
+        void OnKeyDown(uint8_t code) override;
+        void OnKeyUp(uint8_t code) override;
+        void OnCombination(const CombinationKeys& keys) override;
+        void OnCaptureRestart() override;
+
+    private:
+        CCellivantaDisplay& m_display;
+    };
+    InputReceiver m_inputReceiver{*this};
+    // The frame assembler, the watch over a quiet line and the key capture.
+    DisplayInput m_input;
+
     // Zeros owed to the display before the next frame, after a write that
     // may have left part of a frame on the wire.
     size_t m_nCutFrameTail = 0;

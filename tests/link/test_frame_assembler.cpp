@@ -56,9 +56,9 @@ TEST_F(FrameAssemblerTest, OversizedDisplayIsLimitedToTheImage)
 TEST_F(FrameAssemblerTest, KeyMessagesCarryTheirFirstPayloadByte)
 {
     m_display.Feed({0x1B, 0x05, 0x01, 0x22, 0x1B, 0x06, 0x01, 0x22});
-    m_display.Feed({0x1B, 0x05, 0x00});                    // no payload: key code 0
-    m_display.Feed({0x1B, 0x06, 0x03, 0x9F, 0x11, 0x12});  // extra payload ignored
-    EXPECT_EQ(m_display.Keys(), (Keys{"D22", "U22", "D00", "U9F"}));
+    // A key frame holds one key code: other lengths are damage, not keys.
+    m_display.Feed({0x1B, 0x05, 0x00, 0x1B, 0x06, 0x03, 0x9F, 0x11, 0x12});
+    EXPECT_EQ(m_display.Keys(), (Keys{"D22", "U22"}));
 }
 
 TEST_F(FrameAssemblerTest, NoiseAndRepeatedStartBytesAreDropped)
@@ -94,12 +94,22 @@ TEST_F(FrameAssemblerTest, IgnoredMessagesOfAnyLengthKeepTheStreamInStep)
     EXPECT_EQ(m_display.Keys(), (Keys{"U04", "U08", "U09", "U0A", "U0B"}));
 }
 
+// A key frame carries one key code: any other length is a damaged length
+// byte, and the frames after it must not be eaten as its payload.
+TEST_F(FrameAssemblerTest, AKeyFrameOfImpossibleLengthSwallowsNoFrameAfterIt)
+{
+    m_display.Feed({0x1B, 0x05, 0xF0});
+    for (int i = 0; i < 20; ++i)
+        m_display.Feed({0x1B, 0x05, 0x01, static_cast<BYTE>(0x50 + i)});
+    ASSERT_EQ(m_display.Keys().size(), 20u) << "frames eaten as the damaged frame's payload";
+    EXPECT_EQ(m_display.Keys().front(), "D50");
+    EXPECT_EQ(m_display.Keys().back(), "D63");
+}
+
 TEST_F(FrameAssemblerTest, ShortPayloadReadsZerosNotTheLastFrame)
 {
     m_display.Feed({0x1B, 0x0A, 0x03, 0xAA, 0xBB, 0xCC});
-    m_display.Feed({0x1B, 0x05, 0x00});
     m_display.Feed({0x1B, 0x01, 0x02, 0x00, 0x05});  // NN missing: 0 cells
-    EXPECT_EQ(m_display.Keys(), (Keys{"D00"}));
     EXPECT_EQ(m_display.CellCount(), 0);
     EXPECT_EQ(m_display.MM(), 5);
 }
@@ -128,7 +138,7 @@ public:
     LeftInAState() : TestDisplay(RecordOnly) {}
     void Leave(int length, int writePos)
     {
-        s_assembler.phase = PhasePayload;
+        s_assembler.phase = FrameAssembler::PhasePayload;
         s_assembler.length = length;
         s_assembler.writePos = writePos;
     }

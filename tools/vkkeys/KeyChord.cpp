@@ -5,18 +5,18 @@
 
 namespace {
 
-const DWORD kSpaceBit = 0x100;  // D9
+const uint32_t kSpaceBit = 0x100;  // D9
 
 enum Group { GroupD, GroupT, GroupC, GroupRouting };
 
 struct OneKey {
     Group group;
-    DWORD bit;
+    uint32_t bit;
 };
 
 std::vector<OneKey> AllKeys()
 {
-    using K = CCellivantaKeyCombination;
+    using K = CombinationKeys;
     std::vector<OneKey> keys;
     for (int n = 0; n < K::kDKeyCount; ++n)
         keys.push_back({GroupD, 1u << n});
@@ -28,14 +28,13 @@ std::vector<OneKey> AllKeys()
     return keys;
 }
 
-// Adds one key to the record (the setters replace a whole group).
-void AddKey(CCellivantaKeyCombination& keys, const OneKey& key)
+void AddKey(CombinationKeys& keys, const OneKey& key)
 {
     switch (key.group) {
-    case GroupD: keys.SetDKeys(keys.m_dKeys | key.bit); break;
-    case GroupT: keys.SetTKeys(keys.m_tKeys | key.bit); break;
-    case GroupC: keys.SetCKeys(keys.m_cKeys | key.bit); break;
-    case GroupRouting: keys.SetRoutingKey(1); break;
+    case GroupD: keys.m_dKeys |= key.bit; break;
+    case GroupT: keys.m_tKeys |= key.bit; break;
+    case GroupC: keys.m_cKeys |= key.bit; break;
+    case GroupRouting: keys.m_routingKey = 1; break;
     }
 }
 
@@ -47,11 +46,9 @@ const std::vector<std::string>& KeyChord::KeyNames()
     static const std::vector<std::string> names = [] {
         std::vector<std::string> all;
         for (const OneKey& key : AllKeys()) {
-            CCellivantaKeyCombination one;
+            CombinationKeys one;
             AddKey(one, key);
-            std::string name;
-            one.TranslateKeyCombination(name);
-            all.push_back(name);
+            all.push_back(one.Name());
         }
         return all;
     }();
@@ -60,7 +57,7 @@ const std::vector<std::string>& KeyChord::KeyNames()
 
 bool KeyChord::Parse(const std::string& text)
 {
-    m_keys = CCellivantaKeyCombination();
+    m_keys = CombinationKeys();
     m_name.clear();
     m_badKey.clear();
     const std::vector<OneKey> keys = AllKeys();
@@ -75,7 +72,7 @@ bool KeyChord::Parse(const std::string& text)
         }
         AddKey(m_keys, keys[i]);
     }
-    m_keys.TranslateKeyCombination(m_name);
+    m_name = m_keys.Name();
     return true;
 }
 

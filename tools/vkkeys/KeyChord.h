@@ -2,7 +2,7 @@
 // driver's own key names, so that vkkeys and the driver never disagree.
 #pragma once
 
-#include "keys/CCellivantaKeyCombination.h"
+#include "keys/CombinationKeys.h"
 
 #include <string>
 #include <vector>
@@ -16,8 +16,7 @@ public:
     // then C, then Routing), empty when nothing was parsed.
     const std::string& Name() const { return m_name; }
     const std::string& BadKey() const { return m_badKey; }
-    CCellivantaKeyCombination& Keys() { return m_keys; }
-    const CCellivantaKeyCombination& Keys() const { return m_keys; }
+    const CombinationKeys& Keys() const { return m_keys; }
 
     // Dot keys only (D1 to D9): a chord that types when no entry takes it.
     bool IsDotChord() const;
@@ -29,7 +28,7 @@ public:
     static const std::vector<std::string>& KeyNames();
 
 private:
-    CCellivantaKeyCombination m_keys;
+    CombinationKeys m_keys;
     std::string m_name;
     std::string m_badKey;
 };

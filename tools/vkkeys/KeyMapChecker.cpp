@@ -2,6 +2,7 @@
 
 #include "ComputerBraille.h"
 #include "TextUtil.h"
+#include "keys/CCellivantaKeyCombination.h"
 
 #include <algorithm>
 #include <cctype>
@@ -66,9 +67,9 @@ size_t CommentStart(const std::string& value)
 
 // The letter or digit that a chord of dots types in computer braille, alone
 // or with dot 7 or dot 8 ("b", "A", "1 with dot 8"); empty when none.
-std::string LetterOrDigit(DWORD dKeys)
+std::string LetterOrDigit(uint32_t dKeys)
 {
-    const DWORD extra = dKeys & 0xC0;
+    const uint32_t extra = dKeys & 0xC0;
     if ((dKeys & ~0xFFu) != 0 || (dKeys & 0x3F) == 0 || extra == 0xC0)
         return "";
     const char plain = ComputerBraille::DotsToChar(static_cast<uint8_t>(dKeys & 0x3F));

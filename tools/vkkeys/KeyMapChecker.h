@@ -5,6 +5,7 @@
 #include "KeyChord.h"
 #include "KeyMapFile.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,7 @@ public:
         KeyMapFile::Section section;
         std::string name;
         std::string braille;
-        DWORD dKeys, tKeys, cKeys, routing;
+        uint32_t dKeys, tKeys, cKeys, routing;
     };
 
     // Findings in line order.

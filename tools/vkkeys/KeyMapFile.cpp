@@ -1,57 +1,9 @@
 #include "KeyMapFile.h"
 
 #include "TextUtil.h"
-#include "keys/CKeyCombination.h"
-
-#include <windows.h>
+#include "keys/CombinationKeys.h"
 
 namespace {
-
-// A key map is a few kilobytes; anything far larger is not one.
-const DWORD kMaxFileSize = 4 * 1024 * 1024;
-
-std::string ReadFailure(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-        return "cannot be read: no such file";
-    case ERROR_ACCESS_DENIED:
-        return "cannot be read: access denied";
-    case ERROR_SHARING_VIOLATION:
-        return "cannot be read: in use by another program";
-    default:
-        return "cannot be read: error " + std::to_string(error);
-    }
-}
-
-bool ReadBytes(const std::string& path, std::string& bytes, std::string& problem)
-{
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        problem = "is a folder, not a key map file";
-        return false;
-    }
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        problem = ReadFailure(GetLastError());
-        return false;
-    }
-    const DWORD size = GetFileSize(file, nullptr);
-    bool ok = size != INVALID_FILE_SIZE && size <= kMaxFileSize;
-    if (ok) {
-        bytes.resize(size);
-        DWORD read = 0;
-        ok = size == 0 || (ReadFile(file, &bytes[0], size, &read, nullptr) && read == size);
-        problem = ok ? "" : ReadFailure(GetLastError());
-    } else {
-        problem = "is too large to be a key map file";
-    }
-    CloseHandle(file);
-    return ok;
-}
 
 // The platform reads UTF-16 files with a byte order mark too; the names
 // and values of a key map are ASCII, so the low bytes are the text.
@@ -67,12 +19,12 @@ bool FromUtf16(const std::string& bytes, std::string& text)
 
 }  // namespace
 
-bool KeyMapFile::Load(const std::string& path, std::string& problem)
+bool KeyMapFile::Parse(const std::string& bytes, std::string& problem)
 {
     m_headers.clear();
     m_entries.clear();
-    std::string bytes, contents;
-    if (!ReadBytes(path, bytes, problem) || !Decode(bytes, contents, problem))
+    std::string contents;
+    if (!Decode(bytes, contents, problem))
         return false;
     Section current = NoSection;
     int number = 0;
@@ -143,9 +95,9 @@ KeyMapFile::Section KeyMapFile::SectionNamed(const std::string& name)
 const char* KeyMapFile::NameOf(Section section)
 {
     switch (section) {
-    case Modifiers: return CKeyCombination::kSectionModifiers;
-    case Typing: return CKeyCombination::kSectionTyping;
-    case FunctionKeys: return CKeyCombination::kSectionFunctionKeys;
+    case Modifiers: return CombinationKeys::kSectionModifiers;
+    case Typing: return CombinationKeys::kSectionTyping;
+    case FunctionKeys: return CombinationKeys::kSectionFunctionKeys;
     default: return "";
     }
 }

@@ -30,6 +30,8 @@ public:
     // False with a message such as "cannot be read (no such file)" or "is
     // not a text file"; the file's lines are then empty.
     bool Load(const std::string& path, std::string& problem);
+    // The same for the file's bytes (any bytes, any length); no platform call.
+    bool Parse(const std::string& bytes, std::string& problem);
 
     const std::vector<Header>& Headers() const { return m_headers; }
     const std::vector<Entry>& Entries() const { return m_entries; }
