@@ -52,9 +52,9 @@ HWND CBrailleDisplayDriver::CreateHiddenWindow()
         return nullptr;
     }
     // This thread owns the receive state from now on. Whatever key-up went
-    // with an earlier window, no key stays held for good.
+    // with an earlier window, no key stays held for good (a typing modifier
+    // waiting for its key is kept, as through a sleep).
     m_display.ResetReceiveState();
-    CSerialBrailleDisplay::ForgetPendingModifier();
     return hWnd;
 }
 
