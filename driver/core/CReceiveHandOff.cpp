@@ -5,32 +5,11 @@ namespace {
 
 const char kFrameStart = 0x1B;
 
-class HandOffLock {
-public:
-    explicit HandOffLock(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
-    ~HandOffLock() { LeaveCriticalSection(&m_lock); }
-    HandOffLock(const HandOffLock&) = delete;
-    HandOffLock& operator=(const HandOffLock&) = delete;
-
-private:
-    CRITICAL_SECTION& m_lock;
-};
-
 }  // namespace
-
-CReceiveHandOff::CReceiveHandOff()
-{
-    InitializeCriticalSection(&m_lock);
-}
-
-CReceiveHandOff::~CReceiveHandOff()
-{
-    DeleteCriticalSection(&m_lock);
-}
 
 void CReceiveHandOff::Put(const std::string& bytes, size_t bound)
 {
-    HandOffLock lock(m_lock);
+    std::lock_guard<std::mutex> lock(m_lock);
     m_bytes.append(bytes);
     if (m_bytes.size() > bound)
         DropOldest(bound);
@@ -45,19 +24,19 @@ void CReceiveHandOff::DropOldest(size_t bound)
     cut = start == std::string::npos ? m_bytes.size() : start;
     m_bytes.erase(0, cut);
     m_bDropped = true;
-    Trace("CReceiveHandOff::Put : no hidden window took the received bytes, %lu oldest dropped, %lu newest kept",
+    Trace("CReceiveHandOff::Put : received bytes the hidden window did not take, %lu oldest dropped, %lu newest kept",
           static_cast<unsigned long>(cut), static_cast<unsigned long>(m_bytes.size()));
 }
 
 size_t CReceiveHandOff::Waiting()
 {
-    HandOffLock lock(m_lock);
+    std::lock_guard<std::mutex> lock(m_lock);
     return m_bytes.size();
 }
 
 bool CReceiveHandOff::Take(size_t count, std::string& out)
 {
-    HandOffLock lock(m_lock);
+    std::lock_guard<std::mutex> lock(m_lock);
     const size_t taken = count < m_bytes.size() ? count : m_bytes.size();
     out.assign(m_bytes, 0, taken);
     m_bytes.erase(0, taken);
@@ -68,7 +47,7 @@ bool CReceiveHandOff::Take(size_t count, std::string& out)
 
 void CReceiveHandOff::Clear()
 {
-    HandOffLock lock(m_lock);
+    std::lock_guard<std::mutex> lock(m_lock);
     m_bytes.clear();
     m_bDropped = false;
 }

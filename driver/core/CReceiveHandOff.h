@@ -4,7 +4,7 @@
 // stay here until the window takes them: a post that failed loses none.
 #pragma once
 
-#include <windows.h>
+#include <mutex>
 #include <string>
 
 class CReceiveHandOff {
@@ -16,8 +16,7 @@ public:
     static constexpr size_t kMaxWaitingWithoutWindow = 16 * 1024;
     static constexpr size_t kMaxWaiting = 1024 * 1024;
 
-    CReceiveHandOff();
-    ~CReceiveHandOff();
+    CReceiveHandOff() = default;
     CReceiveHandOff(const CReceiveHandOff&) = delete;
     CReceiveHandOff& operator=(const CReceiveHandOff&) = delete;
 
@@ -34,7 +33,7 @@ public:
 private:
     void DropOldest(size_t bound);
 
-    CRITICAL_SECTION m_lock;
+    std::mutex m_lock;
     std::string m_bytes;
     bool m_bDropped = false;
 };
