@@ -212,8 +212,9 @@ private:
     // The received bytes between the braille thread and the window's thread.
     CReceiveHandOff m_handOff;
     // The braille thread's own: the window its last round went to, that
-    // round's number and time, when it last forwarded bytes, whether the quiet line
-    // since was announced, a queue run still owed, a failing post traced.
+    // round's number and time, when it last forwarded bytes, whether the
+    // quiet line since was announced, a queue run still owed, a failing
+    // post traced.
     HWND m_hWndRound = nullptr;
     LONG m_nRoundPosted = 0;
     DWORD m_dwRoundPostedAt = 0;
