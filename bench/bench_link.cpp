@@ -1,6 +1,6 @@
 // How long a changed line takes from DisplayBraille to the display holding
 // the whole frame, beside a raw overlapped WriteFile of the same bytes on the
-// same port pair, in the same run.
+// same port pair, in the same run; and how soon a pulled cable is noticed.
 //
 //   scripts/test-env.sh start build
 //   export WINEPREFIX=$PWD/build/wineprefix WINEDEBUG=-all VKTEST_PORTS_DIR=$PWD/build/ports
@@ -146,6 +146,37 @@ void Report(int cells, const Figures& driver, const Figures& raw)
                   "raw WriteFile, p99", raw.p99);
 }
 
+// The cable pulled under a connected display: how long from the pair gone
+// (the pull request answered) until the transport marks the link lost; 0
+// when it already had. The request's own round trip is printed beside it.
+void PulledCable(DisplaySimulator& sim, int pulls)
+{
+    const double kGiveUpMs = 3000;
+    std::vector<double> noticed, request;
+    for (int i = 0; i < pulls; ++i) {
+        TestDisplay display;
+        if (!display.ConnectTo(testenv::DriverPort(kPair).c_str())) {
+            fprintf(stderr, "cannot connect to %s\n", testenv::DriverPort(kPair).c_str());
+            exit(1);
+        }
+        const LONGLONG start = Now();
+        sim.Vanish();
+        const LONGLONG pulled = Now();
+        while (!display.IsLinkLost() && Milliseconds(Now() - pulled) < kGiveUpMs)
+            Sleep(1);
+        if (display.IsLinkLost())
+            noticed.push_back(Milliseconds(Now() - pulled));
+        request.push_back(Milliseconds(pulled - start));
+        display.Disconnect();
+        sim.Return();
+    }
+    bench::Report("pulled cable: pulls noticed by the transport within 3 s", static_cast<double>(noticed.size()),
+                  "pulls", "pulls", pulls);
+    bench::Report("pulled cable to link marked lost, median", bench::Percentile(noticed, 50), "ms", "goal", 100);
+    bench::Report("pulled cable to link marked lost, max", bench::Percentile(noticed, 100), "ms", "goal", 100);
+    bench::Report("pulled cable: the pull request itself, median", bench::Percentile(request, 50), "ms");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -161,5 +192,6 @@ int main(int argc, char** argv)
         const Figures driver = ThroughTheDriver(sim, cells, lines);
         Report(cells, driver, RawWriteFile(sim, cells, lines));
     }
+    PulledCable(sim, 20);
     return 0;
 }

@@ -1,6 +1,7 @@
 // soak_driver [SECONDS]: the driver under a long random session against the
 // display simulator: lines of text, key combinations, clears, sleep and wake,
-// the cable pulled and plugged back.
+// the cable pulled and plugged back, the driver closed, unloaded, loaded and
+// opened again.
 // At the end every key pressed must have been delivered, in order, and the
 // process's handles and private bytes must not have grown.
 #include "BenchReport.h"
@@ -55,9 +56,7 @@ public:
 
     bool Run(DWORD seconds)
     {
-        // No key map beside this driver name: keys arrive under their own names.
-        if (!m_driver || !m_display.IsOpen() ||
-            !m_driver->Open(testenv::DriverPort(1).c_str(), &m_callbacks, "Cellivanta VK", "C:\\soak\\VK.JLB"))
+        if (!m_driver || !m_display.IsOpen() || !OpenDriver())
             return false;
         for (int i = 0; i < 100; ++i)  // settle the heap before the baseline
             Step();
@@ -65,7 +64,7 @@ public:
         const bench::Usage start = bench::ProcessUsage();
         const DWORD end = GetTickCount() + seconds * 1000;
         DWORD nextNote = GetTickCount() + 60000;
-        while (static_cast<LONG>(end - GetTickCount()) > 0) {
+        while (static_cast<LONG>(end - GetTickCount()) > 0 && m_failedReloads == 0) {
             Step();
             if (static_cast<LONG>(GetTickCount() - nextNote) >= 0) {
                 const bench::Usage now = bench::ProcessUsage();
@@ -79,12 +78,18 @@ public:
         const bench::Usage finish = bench::ProcessUsage();
         m_driver->Close();
         Report(start, finish);
-        return m_check.wrong == 0 && m_check.expected.empty() && m_lostPulls == 0 &&
+        return m_check.wrong == 0 && m_check.expected.empty() && m_lostPulls == 0 && m_failedReloads == 0 &&
                finish.handles <= start.handles + kHandleTolerance &&
                finish.privateKiB < start.privateKiB + kMemoryToleranceKiB;
     }
 
 private:
+    // No key map beside this driver name: keys arrive under their own names.
+    bool OpenDriver()
+    {
+        return m_driver->Open(testenv::DriverPort(1).c_str(), &m_callbacks, "Cellivanta VK", "C:\\soak\\VK.JLB");
+    }
+
     void Step()
     {
         const int dice = static_cast<int>(m_random() % 100);
@@ -92,12 +97,14 @@ private:
             ShowRandomLine();
         else if (dice < 90)
             PressRandomKeys();
-        else if (dice < 95)
+        else if (dice < 94)
             m_driver->Clear();
-        else if (dice < 97)
+        else if (dice < 96)
             PullAndPlug();
-        else
+        else if (dice < 98)
             SleepAndWake();
+        else
+            Reload();
         ++m_steps;
         m_display.ClearFrames();  // the simulator's records are not the driver's memory
         m_display.ClearReceivedBytes();
@@ -164,6 +171,22 @@ private:
             ++m_lostPulls;
     }
 
+    // The screen reader switches displays or settings: it closes the driver,
+    // unloads it, loads it again and opens it. Nothing may keep the library
+    // loaded in between.
+    void Reload()
+    {
+        testenv::PumpMessages(300);  // keys already pressed are delivered first
+        m_driver->Close();
+        FreeLibrary(GetModuleHandleA("VK.JLB"));
+        const bool unloaded = GetModuleHandleA("VK.JLB") == nullptr;
+        m_driver = testenv::LoadDriver();
+        if (unloaded && m_driver && OpenDriver())
+            ++m_reloads;
+        else
+            ++m_failedReloads;
+    }
+
     void Report(const bench::Usage& start, const bench::Usage& finish)
     {
         bench::Report("soak: steps", m_steps, "steps");
@@ -171,6 +194,7 @@ private:
         bench::Report("soak: sleep/wake cycles", m_sleeps, "cycles");
         bench::Report("soak: cable pulls the driver came back from", m_pulls, "pulls", "pulls",
                       m_pulls + m_lostPulls);
+        bench::Report("soak: reloads of the driver", m_reloads, "reloads", "reloads", m_reloads + m_failedReloads);
         bench::Report("soak: keys delivered", m_check.delivered, "keys", "keys pressed", m_check.pressed);
         bench::Report("soak: keys delivered out of order or wrong", m_check.wrong, "keys");
         bench::Report("soak: handles at the end", finish.handles, "handles", "at the start", start.handles);
@@ -186,6 +210,7 @@ private:
     KeyCheck m_check;
     std::mt19937 m_random;
     double m_steps = 0, m_lines = 0, m_keys = 0, m_sleeps = 0, m_pulls = 0, m_lostPulls = 0;
+    double m_reloads = 0, m_failedReloads = 0;
 };
 
 }  // namespace

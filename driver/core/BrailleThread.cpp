@@ -1,7 +1,8 @@
 // The braille thread: every exchange with the display runs here, driven by
 // commands that the screen reader's calls post as thread messages.
 #include "CBrailleDisplayDriver.h"
-#include "BrailleThreadEvents.h"
+#include "LibraryHold.h"
+#include "SrwGuard.h"
 #include "Trace.h"
 #include "TraceLog.h"
 
@@ -45,16 +46,6 @@ bool CallerWaitsFor(int code)
            code == CBrailleDisplayDriver::BTSLEEP;
 }
 
-// A handshake's pause; false when Close or Sleep asked it to give up.
-bool HandshakeWait(DWORD ms)
-{
-    if (!t_hAbort) {
-        ::Sleep(ms);
-        return true;
-    }
-    return WaitForSingleObject(t_hAbort, ms) == WAIT_TIMEOUT;
-}
-
 bool DuplicateOwn(HANDLE source, HANDLE& copy)
 {
     return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
@@ -69,9 +60,6 @@ void CloseIfSet(HANDLE& handle)
 
 }  // namespace
 
-thread_local HANDLE t_hAbort = nullptr;
-thread_local HANDLE t_hReceiveReset = nullptr;
-
 // ---- The screen reader's side ------------------------------------------------
 
 BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks,
@@ -82,17 +70,29 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
     if (!EnterCall("Open"))
         return FALSE;
     const BOOL opened = OpenSession(lpszPort, pCallbacks, lpszDisplayName, lpszDriverName);
+    if (!opened)
+        TraceLog::EndSession();  // no session: nothing may keep the library loaded
     LeaveCall();
     return opened;
 }
 
+// Close ends the session whatever runs: an Open or a wake of another thread
+// is broken off first, so that it ends soon and lets this call in.
 void CBrailleDisplayDriver::Close()
 {
     Trace("CBrailleDisplayDriver::Close");
-    if (!EnterCall("Close"))
-        return;
-    CloseSession();
-    LeaveCall();
+    const bool nested = m_dwCallThread == GetCurrentThreadId();
+    if (!nested) {
+        m_bClosing = true;
+        BreakOff();
+    }
+    if (EnterCall("Close", kCloseWaitMs)) {
+        CloseSession();
+        TraceLog::EndSession();
+        LeaveCall();
+    }
+    if (!nested)
+        m_bClosing = false;
 }
 
 BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
@@ -113,11 +113,16 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
         return FALSE;
     }
     if (m_bOpened) {
-        // Two braille threads would share one display: end the first.
+        // Two braille threads would share one display: end the first (also
+        // a session whose host unloaded the library without Close).
         Trace("CBrailleDisplayDriver::Open : already open, closing first");
-        CloseSession();
     }
-    if (!EndEarlierBrailleThread() || !SetKeyMapPath(lpszDriverName))
+    CloseSession();
+    if (m_hBrailleThread) {
+        Trace("CBrailleDisplayDriver::Open : a braille thread of an earlier session is still running");
+        return FALSE;
+    }
+    if (!SetKeyMapPath(lpszDriverName))
         return FALSE;
     // The handshake runs the frame assembler on the braille thread: no
     // window of an earlier session may still run it on its own.
@@ -146,7 +151,7 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
         // ends, or (already past that look) ends on this as its first
         // command. The next Open makes sure it has.
         SetEvent(m_hEventAbort);
-        PostThreadMessageA(m_dwBrailleThreadId, WM_BT_FIRST + BTEndThread, 0, 0);
+        PostToBrailleThread(WM_BT_FIRST + BTEndThread, 0, 0);
         Cleanup();
         return FALSE;
     }
@@ -155,8 +160,10 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
     m_nTextCells = 0;
     if (!PostThreadCommand(BTINIT, lpszPort, static_cast<int>(strlen(lpszPort))) || m_nTextCells <= 0) {
         Trace("CBrailleDisplayDriver::Open : Init Device %s failed: Cleaning up", lpszPort);
-        WaitForBrailleThreadEnd();
-        Cleanup();
+        // A thread that does not end keeps its events: the next Open or
+        // Close ends it and cleans up after it.
+        if (WaitForBrailleThreadEnd())
+            Cleanup();
         return FALSE;
     }
     // Without its window no key would ever arrive.
@@ -184,17 +191,38 @@ BOOL CBrailleDisplayDriver::FailOpen(const char* why)
     return FALSE;
 }
 
+// Also ends a braille thread that an Open gave up on. Nothing of the session
+// is released under a braille thread that did not end, but its window: left
+// to a thread that may end and unload the library, the window's procedure
+// would be gone.
 void CBrailleDisplayDriver::CloseSession()
 {
-    if (!m_bOpened)
-        return;
+    const BOOL opened = m_bOpened;
     m_bOpened = 0;
+    if (!opened && !m_hBrailleThread)
+        return;
     if (m_hEventAbort)
         SetEvent(m_hEventAbort);  // a reconnection in progress gives up
-    if (m_hBrailleThread)
-        PostThreadCommand(BTTERMINATE, nullptr, 0);
-    WaitForBrailleThreadEnd();
+    if (!EndBrailleThread()) {
+        Trace("CBrailleDisplayDriver::Close : the braille thread did not end; it holds the library until it does, "
+              "and the next Open or Close ends its session");
+        DestroyHiddenWindow();
+        return;
+    }
     Cleanup();  // the window takes its key queue with it, on its own thread
+}
+
+// The thread disconnects the display and ends; false when it has not ended
+// within MAX_WAIT_TIMEOUT.
+bool CBrailleDisplayDriver::EndBrailleThread()
+{
+    if (!m_hBrailleThread)
+        return true;
+    if (m_hEventCommandComplete)
+        PostThreadCommand(BTTERMINATE, nullptr, 0);
+    else
+        PostToBrailleThread(WM_BT_FIRST + BTTERMINATE, 0, 0);
+    return WaitForBrailleThreadEnd();
 }
 
 // The window takes the keys finished before the sleep with it (they are not
@@ -250,8 +278,6 @@ BOOL CBrailleDisplayDriver::Clear()
 // name arrives terminated; the braille thread frees it.
 BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int count)
 {
-    if (!m_hBrailleThread)
-        return FALSE;
     BYTE* block = nullptr;
     if (data && count > 0) {
         block = new (std::nothrow) BYTE[static_cast<size_t>(count) + 1]();
@@ -262,32 +288,65 @@ BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int co
     const bool waits = CallerWaitsFor(code);
     if (waits)
         ResetEvent(m_hEventCommandComplete);
-    const BOOL posted = PostThreadMessageA(m_dwBrailleThreadId, WM_BT_FIRST + code,
-                                           reinterpret_cast<WPARAM>(block), static_cast<LPARAM>(count));
-    if (!posted) {
+    if (!PostToBrailleThread(WM_BT_FIRST + code, reinterpret_cast<WPARAM>(block), static_cast<LPARAM>(count))) {
         // Nobody will signal for a command that was never posted.
         Trace("CBrailleDisplayDriver::PostThreadCommand : posting %d failed", code);
         delete[] block;
         return FALSE;
     }
-    if (waits)
-        WaitForCommandComplete();
-    return posted;
+    if (waits && !WaitForCommandComplete(code == BTINIT ? kOpenSearchMs : MAX_WAIT_TIMEOUT))
+        return FALSE;
+    return TRUE;
+}
+
+// Under the guard, the id is that of the thread whose handle is held: never
+// a thread of the host that got the id of one that ended.
+bool CBrailleDisplayDriver::PostToBrailleThread(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    SrwGuard guard(m_commandGuard, SrwGuard::Shared);
+    return m_hBrailleThread && PostThreadMessageA(m_dwBrailleThreadId, message, wParam, lParam);
+}
+
+// From any thread; a thread blocked in opening a port is also woken.
+void CBrailleDisplayDriver::BreakOff()
+{
+    SrwGuard guard(m_commandGuard, SrwGuard::Shared);
+    if (m_hEventAbort)
+        SetEvent(m_hEventAbort);
+    if (m_hBrailleThread)
+        CancelSynchronousIo(m_hBrailleThread);
 }
 
 // Once a message is sent to this thread, every message of the thread is
 // dispatched (the screen reader's own, the hidden window's keys). A quit
 // taken off the queue meanwhile is posted again once the wait is over, so
 // that the caller's loop still ends. The wait gives up when the braille
-// thread has ended and can no longer signal.
-void CBrailleDisplayDriver::WaitForCommandComplete()
+// thread has ended and can no longer signal; after breakOffMs the command is
+// broken off, and MAX_WAIT_TIMEOUT later the wait gives up. True when the
+// command completed.
+bool CBrailleDisplayDriver::WaitForCommandComplete(DWORD breakOffMs)
 {
     HANDLE handles[2] = {m_hEventCommandComplete, m_hBrailleThread};
     const DWORD count = m_hBrailleThread ? 2 : 1;
+    const DWORD start = GetTickCount();
+    bool brokeOff = false;
+    bool completed = false;
     bool quit = false;
     WPARAM quitCode = 0;
     for (;;) {
-        const DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, MAX_WAIT_TIMEOUT, QS_SENDMESSAGE);
+        const DWORD waited = GetTickCount() - start;
+        if (!brokeOff && waited >= breakOffMs) {
+            Trace("CBrailleDisplayDriver::WaitForCommandComplete : no answer within %lu ms, breaking off",
+                  static_cast<unsigned long>(breakOffMs));
+            BreakOff();
+            brokeOff = true;
+        }
+        const DWORD bound = brokeOff ? breakOffMs + MAX_WAIT_TIMEOUT : breakOffMs;
+        if (waited >= bound) {
+            Trace("CBrailleDisplayDriver::WaitForCommandComplete : the braille thread did not answer, given up");
+            break;
+        }
+        const DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, bound - waited, QS_SENDMESSAGE);
         if (result == WAIT_OBJECT_0 + count) {
             MSG msg;
             while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -303,13 +362,19 @@ void CBrailleDisplayDriver::WaitForCommandComplete()
         }
         if (result == WAIT_TIMEOUT)
             continue;
-        if (result != WAIT_OBJECT_0)
+        completed = result == WAIT_OBJECT_0;
+        if (!completed)
             Trace("CBrailleDisplayDriver::WaitForCommandComplete : braille thread gone (%lu)",
                   static_cast<unsigned long>(result));
         break;
     }
+    // A break-off that came as the command ended must not stop the next
+    // reconnection of the session.
+    if (brokeOff && completed && !m_bClosing)
+        ResetEvent(m_hEventAbort);
     if (quit)
         PostQuitMessage(static_cast<int>(quitCode));
+    return completed;
 }
 
 // The handle is kept while the thread still runs, so that a later Open
@@ -322,29 +387,21 @@ bool CBrailleDisplayDriver::WaitForBrailleThreadEnd()
         Trace("CBrailleDisplayDriver::WaitForBrailleThreadEnd : the braille thread is still running");
         return false;
     }
+    SrwGuard guard(m_commandGuard);
     CloseHandle(m_hBrailleThread);
     m_hBrailleThread = nullptr;
+    m_dwBrailleThreadId = 0;
     return true;
-}
-
-// A thread of an earlier session that never got going (or never ended) is
-// asked to end before another is started.
-bool CBrailleDisplayDriver::EndEarlierBrailleThread()
-{
-    if (!m_hBrailleThread)
-        return true;
-    PostThreadMessageA(m_dwBrailleThreadId, WM_BT_FIRST + BTEndThread, 0, 0);
-    if (WaitForBrailleThreadEnd())
-        return true;
-    Trace("CBrailleDisplayDriver::Open : a braille thread of an earlier session is still running");
-    return false;
 }
 
 void CBrailleDisplayDriver::Cleanup()
 {
     Trace("CBrailleDisplayDriver::Cleanup");
     CloseIfSet(m_hEventCommandComplete);
-    CloseIfSet(m_hEventAbort);
+    {
+        SrwGuard guard(m_commandGuard);
+        CloseIfSet(m_hEventAbort);
+    }
     CloseIfSet(m_hEventReceiveReset);
     if (DestroyHiddenWindow())
         UnregisterWindowClass();
@@ -358,17 +415,24 @@ bool CBrailleDisplayDriver::BeginBrailleThread()
     const bool copied = DuplicateOwn(m_hEventCommandComplete, start->hDone) &&
                         DuplicateOwn(m_hEventAbort, start->hAbort) &&
                         DuplicateOwn(m_hEventReceiveReset, start->hReceiveReset);
+    // The thread holds the library loaded until its last instruction.
+    const bool held = copied && LibraryHold::Take();
     unsigned threadId = 0;
-    const uintptr_t thread = copied ? _beginthreadex(nullptr, 0, BrailleThreadProc, start, 0, &threadId) : 0;
+    const uintptr_t thread = held ? _beginthreadex(nullptr, 0, BrailleThreadProc, start, 0, &threadId) : 0;
     if (!thread) {
+        if (held)
+            LibraryHold::Give();
         CloseIfSet(start->hDone);
         CloseIfSet(start->hAbort);
         CloseIfSet(start->hReceiveReset);
         delete start;
         return false;
     }
-    m_hBrailleThread = reinterpret_cast<HANDLE>(thread);
-    m_dwBrailleThreadId = threadId;
+    {
+        SrwGuard guard(m_commandGuard);
+        m_hBrailleThread = reinterpret_cast<HANDLE>(thread);
+        m_dwBrailleThreadId = threadId;
+    }
     SetThreadPriority(m_hBrailleThread, THREAD_PRIORITY_ABOVE_NORMAL);
     return true;
 }
@@ -404,8 +468,9 @@ unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
 {
     ThreadStart start = *static_cast<ThreadStart*>(pvStart);
     delete static_cast<ThreadStart*>(pvStart);
-    t_hAbort = start.hAbort;
-    t_hReceiveReset = start.hReceiveReset;
+    CBrailleDisplayDriver& driver = *start.driver;
+    driver.m_hBrailleAbort = start.hAbort;
+    driver.m_hBrailleReceiveReset = start.hReceiveReset;
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anybody posts
     // An Open that gave up waiting for this start set the abort event before
@@ -414,14 +479,14 @@ unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
         Trace("CBrailleDisplayDriver::BrailleThreadProc : started after its Open gave up, ending");
     } else {
         SetEvent(start.hDone);
-        start.driver->ServeCommands(start.hDone);
+        driver.ServeCommands(start.hDone);
     }
-    t_hAbort = nullptr;
-    t_hReceiveReset = nullptr;
+    driver.m_hBrailleAbort = nullptr;
+    driver.m_hBrailleReceiveReset = nullptr;
     CloseIfSet(start.hAbort);
     CloseIfSet(start.hReceiveReset);
     CloseHandle(start.hDone);
-    return 0;
+    LibraryHold::EndThread(0);
 }
 
 // Received bytes are forwarded as soon as the transport stores them; the
@@ -544,6 +609,8 @@ bool CBrailleDisplayDriver::InitDevice(const char* lpszPort)
     for (const std::string& port : PortCandidates(m_sOpenPort)) {
         int textCells = 0;
         int statusCells = 0;
+        if (BrokenOff())
+            break;  // Close, or Open's bound
         if (TryPort(port, textCells, statusCells)) {
             m_sPortName = port;
             m_nTextCells = textCells;
@@ -578,7 +645,7 @@ std::vector<std::string> CBrailleDisplayDriver::PortCandidates(const std::string
 // The handshake; its pauses give up when Close or Sleep is called.
 bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int& statusCells)
 {
-    m_display.SetAbortEvent(t_hAbort);  // also for the wake's own connection
+    m_display.SetAbortEvent(m_hBrailleAbort);  // also for the wake's own connection
     if (!m_display.ConnectTo(port.c_str()))
         return false;
     m_display.ResetReceiveState();
@@ -600,12 +667,31 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int
     return false;
 }
 
+// A handshake's pause; false when Close or Sleep asked it to give up.
+bool CBrailleDisplayDriver::HandshakeWait(DWORD ms)
+{
+    if (!m_hBrailleAbort) {
+        ::Sleep(ms);
+        return true;
+    }
+    return WaitForSingleObject(m_hBrailleAbort, ms) == WAIT_TIMEOUT;
+}
+
+bool CBrailleDisplayDriver::BrokenOff() const
+{
+    return m_hBrailleAbort && WaitForSingleObject(m_hBrailleAbort, 0) == WAIT_OBJECT_0;
+}
+
 // Sleep stops the watch over the display; a wake that cannot reach the
-// display leaves it to the watch.
+// display leaves it to the watch. A Close that broke the wake off keeps it
+// broken off.
 void CBrailleDisplayDriver::SleepDevice(bool bSleep)
 {
-    if (t_hAbort)
-        ResetEvent(t_hAbort);
+    if (m_hBrailleAbort) {
+        ResetEvent(m_hBrailleAbort);
+        if (m_bClosing)
+            SetEvent(m_hBrailleAbort);
+    }
     if (bSleep) {
         m_bWatchLink = false;
         m_bLost = false;

@@ -40,7 +40,7 @@ CBrailleDisplayDriver::~CBrailleDisplayDriver()
 // call may need this thread to destroy its window. A call from this thread
 // itself can only come from a handler inside that call's wait: it would
 // replace what the outer call waits on.
-bool CBrailleDisplayDriver::EnterCall(const char* caller)
+bool CBrailleDisplayDriver::EnterCall(const char* caller, DWORD waitMs)
 {
     const DWORD self = GetCurrentThreadId();
     if (m_dwCallThread == self) {
@@ -48,9 +48,8 @@ bool CBrailleDisplayDriver::EnterCall(const char* caller)
         return false;
     }
     const DWORD start = GetTickCount();
-    for (DWORD waited = 0; waited < MAX_WAIT_TIMEOUT; waited = GetTickCount() - start) {
-        const DWORD result =
-            MsgWaitForMultipleObjects(1, &m_hEventCallFree, FALSE, MAX_WAIT_TIMEOUT - waited, QS_SENDMESSAGE);
+    for (DWORD waited = 0; waited < waitMs; waited = GetTickCount() - start) {
+        const DWORD result = MsgWaitForMultipleObjects(1, &m_hEventCallFree, FALSE, waitMs - waited, QS_SENDMESSAGE);
         if (result == WAIT_OBJECT_0) {
             m_dwCallThread = self;
             return true;

@@ -40,6 +40,12 @@ public:
     // To the braille thread: the window took its round and bytes wait.
     static const UINT WM_BT_ROUND_TAKEN = WM_USER + 17;
     static const DWORD MAX_WAIT_TIMEOUT = 5000;
+    // Open stops looking for the display after this long, whatever the
+    // number of ports; it returns at the latest MAX_WAIT_TIMEOUT later.
+    static const DWORD kOpenSearchMs = 10000;
+    // A Close waits this long for a call of another thread to end (it breaks
+    // that call off first).
+    static const DWORD kCloseWaitMs = kOpenSearchMs + 2 * MAX_WAIT_TIMEOUT;
     // How often a lost display is looked for.
     static const DWORD kRetryPeriodMs = 2000;
 
@@ -100,7 +106,7 @@ private:
 
     // One screen reader's call of Open, Close or Sleep at a time; a call
     // made from a handler that runs inside another's wait is refused.
-    bool EnterCall(const char* caller);
+    bool EnterCall(const char* caller, DWORD waitMs = MAX_WAIT_TIMEOUT);
     void LeaveCall();
     // From ShowText and Clear: never waits for another thread's call.
     void ReviveHiddenWindowIfFree();
@@ -112,9 +118,13 @@ private:
 
     // The command hand-off to the braille thread.
     BOOL PostThreadCommand(int code, const void* data, int count);
-    void WaitForCommandComplete();
+    bool PostToBrailleThread(UINT message, WPARAM wParam, LPARAM lParam);
+    bool WaitForCommandComplete(DWORD breakOffMs);
+    // Asks the braille thread to give up what it waits for (a handshake, a
+    // busy port, a port that does not open).
+    void BreakOff();
     bool WaitForBrailleThreadEnd();
-    bool EndEarlierBrailleThread();
+    bool EndBrailleThread();
     void Cleanup();
     bool BeginBrailleThread();
     bool SetKeyMapPath(const char* lpszDriverName);
@@ -128,6 +138,8 @@ private:
     bool InitDevice(const char* lpszPort);
     std::vector<std::string> PortCandidates(const std::string& lpszPort);
     bool TryPort(const std::string& port, int& textCells, int& statusCells);
+    bool HandshakeWait(DWORD ms);
+    bool BrokenOff() const;
     void SleepDevice(bool bSleep);
     // The newest line to the display; a line the display did not take is
     // sent again at the tick until it does.
@@ -177,6 +189,11 @@ private:
     std::atomic<IBrailleDriverCallbacks*> m_pCallbacks{nullptr};
     int m_nTextCells = 0;
     int m_nStatusCells = 0;
+    // The braille thread's handle and id, and the session's abort event, are
+    // replaced only under the guard held exclusively; whoever posts to the
+    // thread or sets the event from another thread holds it shared, so a
+    // thread id is never used after Close let go of its thread (ids are reused).
+    SRWLOCK m_commandGuard = SRWLOCK_INIT;
     HANDLE m_hBrailleThread = nullptr;
     HANDLE m_hEventCommandComplete = nullptr;
     DWORD m_dwBrailleThreadId = 0;
@@ -193,6 +210,13 @@ private:
     HANDLE m_hEventReceiveReset = nullptr;
     std::atomic<LONG> m_nResetRequest{0};
     std::atomic<LONG> m_nResetAnswered{0};
+    // The braille thread's own copies of its session's abort and
+    // receive-reset events (one braille thread at a time).
+    HANDLE m_hBrailleAbort = nullptr;
+    HANDLE m_hBrailleReceiveReset = nullptr;
+    // Set while a Close breaks off the call in progress: a wake must not
+    // clear the break-off it asked for.
+    std::atomic<bool> m_bClosing{false};
     // Free while no call of Open, Close or Sleep runs; the thread of the one that runs.
     HANDLE m_hEventCallFree = nullptr;
     std::atomic<DWORD> m_dwCallThread{0};

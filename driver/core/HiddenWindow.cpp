@@ -4,6 +4,7 @@
 // and the keys they make are delivered to the screen reader, on the screen
 // reader's own thread.
 #include "CBrailleDisplayDriver.h"
+#include "LibraryHold.h"
 #include "Trace.h"
 
 #include <dbt.h>
@@ -93,7 +94,10 @@ bool CBrailleDisplayDriver::DestroyHiddenWindow()
                             &result);
     }
     if (IsWindow(m_hWnd)) {
+        // Its procedure must outlive it: the library stays loaded for good,
+        // and the class stays registered.
         Trace("CBrailleDisplayDriver::DestroyHiddenWindow : the window's thread did not destroy it");
+        LibraryHold::Pin();
         return false;
     }
     m_hWnd = nullptr;
@@ -129,7 +133,7 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
             driver->m_display.ForgetKeyCombinations();
         } else if (uMsg == WM_DEVICECHANGE && IsPortArrival(wParam, lParam)) {
             // A replugged display: the braille thread need not wait for its next try.
-            PostThreadMessageA(driver->m_dwBrailleThreadId, WM_BT_PORT_ARRIVED, 0, 0);
+            driver->PostToBrailleThread(WM_BT_PORT_ARRIVED, 0, 0);
         }
     }
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);

@@ -3,7 +3,6 @@
 // once when a port arrives) and, when it answers a handshake again, shows
 // the screen reader's last line on it.
 #include "CBrailleDisplayDriver.h"
-#include "BrailleThreadEvents.h"
 #include "Trace.h"
 #include "TraceLog.h"
 
@@ -52,7 +51,7 @@ bool CBrailleDisplayDriver::Reconnect()
         int textCells = 0;
         int statusCells = 0;
         if (!TryPort(port, textCells, statusCells)) {
-            if (t_hAbort && WaitForSingleObject(t_hAbort, 0) == WAIT_OBJECT_0)
+            if (BrokenOff())
                 break;
             continue;
         }
@@ -79,7 +78,7 @@ bool CBrailleDisplayDriver::Reconnect()
 bool CBrailleDisplayDriver::ForgetReceiveState()
 {
     HWND hWnd = m_hWnd;
-    if (!hWnd || !IsWindow(hWnd) || !t_hReceiveReset || !t_hAbort) {
+    if (!hWnd || !IsWindow(hWnd) || !m_hBrailleReceiveReset || !m_hBrailleAbort) {
         m_handOff.Clear();  // nobody to take the lost connection's bytes
         m_display.ResetReceiveState();
         return true;
@@ -87,7 +86,7 @@ bool CBrailleDisplayDriver::ForgetReceiveState()
     const LONG request = ++m_nResetRequest;
     if (!s_postToWindow(hWnd, WM_RESET_RECEIVE, static_cast<WPARAM>(request), 1))
         return false;
-    HANDLE handles[2] = {t_hAbort, t_hReceiveReset};
+    HANDLE handles[2] = {m_hBrailleAbort, m_hBrailleReceiveReset};
     const DWORD start = GetTickCount();
     for (DWORD waited = 0; waited < kReceiveResetWaitMs; waited = GetTickCount() - start) {
         if (WaitForMultipleObjects(2, handles, FALSE, kReceiveResetWaitMs - waited) != WAIT_OBJECT_0 + 1)

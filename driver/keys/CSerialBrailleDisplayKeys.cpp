@@ -12,12 +12,13 @@
 namespace {
 
 // The typing modifier waiting for the combination it applies to. One for the
-// whole library; built on first use so that no static initialisation order
-// can reach it before it exists.
+// whole library, built when it loads (a guarded local would cost the thread
+// runtime a slot at every load); nothing reaches it before the first key.
+std::string g_pendingModifier;
+
 std::string& PendingModifier()
 {
-    static std::string s_pendingModifier;
-    return s_pendingModifier;
+    return g_pendingModifier;
 }
 
 const char* OrNull(const char* text)

@@ -1,4 +1,5 @@
 #include "CSerialCommHelper.h"
+#include "LibraryHold.h"
 #include "PortOperation.h"
 #include "Trace.h"
 
@@ -82,8 +83,7 @@ HRESULT CSerialCommHelper::OpenWithRetries(const std::string& devicePath)
     for (int retries = 0;; ++retries) {
         // An earlier opening (the owner tries ports in turn) is ended whole,
         // worker and events included, before its handles are replaced.
-        ReleaseConnection();
-        if (m_hThread != INVALID_HANDLE_VALUE) {
+        if (!ReleaseConnection()) {
             Trace("CSerialCommHelper::OpenWithRetries : the worker of the earlier connection has not ended");
             return E_FAIL;
         }
@@ -134,14 +134,12 @@ HRESULT CSerialCommHelper::ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE b
         Trace("CSerialCommHelper :  Error in flushing the COM Port buffers");
         return E_FAIL;
     }
-    if (!Port().SetCommMask(m_hPort, EV_RXCHAR | EV_TXEMPTY)) {
-        Trace("CSerialCommHelper : Failed to Set Comm Mask Reason: %lu", GetLastError());
-        return E_FAIL;
-    }
     if (FAILED(ApplyLineSettings(dwBaudRate, byParity, byStopBits, byByteSize)))
         return E_FAIL;
-    // Reads return at once with whatever is waiting; writes have no port time-out.
-    COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
+    // A read waits for as many bytes as it asks for, with no time-out: the
+    // worker's pending read of one byte is its wait for the port. Writes
+    // have no port time-out.
+    COMMTIMEOUTS timeouts{0, 0, 0, 0, 0};
     if (!Port().SetCommTimeouts(m_hPort, &timeouts)) {
         Trace("CSerialCommHelper :  Error setting time-outs. %lu", GetLastError());
         return E_FAIL;
@@ -189,10 +187,12 @@ HRESULT CSerialCommHelper::StartWorker()
     m_bStopAsked = false;
     m_hStopEvent = NewEvent(false);
     m_hThreadReady = NewEvent(true);
-    if (m_hStopEvent != INVALID_HANDLE_VALUE && m_hThreadReady != INVALID_HANDLE_VALUE) {
+    if (m_hStopEvent != INVALID_HANDLE_VALUE && m_hThreadReady != INVALID_HANDLE_VALUE && LibraryHold::Take()) {
         const uintptr_t thread = _beginthreadex(nullptr, 0, ThreadFn, this, 0, nullptr);
         if (thread != 0)
             m_hThread = reinterpret_cast<HANDLE>(thread);
+        else
+            LibraryHold::Give();
     }
     if (m_hThread == INVALID_HANDLE_VALUE) {
         Trace("CSerialCommHelper::Init : Failed to start the worker thread Reason: %lu", GetLastError());
@@ -222,20 +222,28 @@ HRESULT CSerialCommHelper::Stop()
     return S_OK;
 }
 
+// Fails when the worker, or an operation left to the system, has not ended:
+// the port is then not free yet.
 HRESULT CSerialCommHelper::UnInit()
 {
-    ReleaseConnection();
-    ReapAbandoned();
-    Trace("CSerialCommHelper::UnInit SUCCEEDED");
+    const bool released = ReleaseConnection();
+    const bool operationsEnded = ReapAbandoned() == 0;
     m_state = CS_UnInit;
+    if (!operationsEnded)
+        Trace("CSerialCommHelper::UnInit -> an operation on the port has not ended; its record stays with the system");
+    if (!released || !operationsEnded) {
+        Trace("CSerialCommHelper::UnInit FAILED");
+        return E_FAIL;
+    }
+    Trace("CSerialCommHelper::UnInit SUCCEEDED");
     return S_OK;
 }
 
-void CSerialCommHelper::ReleaseConnection()
+bool CSerialCommHelper::ReleaseConnection()
 {
     m_bConnected = false;
     if (!EndWorker())
-        return;
+        return false;
     CloseAndCleanHandle(m_hStopEvent);
     CloseAndCleanHandle(m_hThread);
     CloseAndCleanHandle(m_hThreadReady);
@@ -248,6 +256,7 @@ void CSerialCommHelper::ReleaseConnection()
         Port().PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
         CloseAndCleanHandle(m_hPort);
     }
+    return true;
 }
 
 // False when the worker is still inside a call on the port after the bound:

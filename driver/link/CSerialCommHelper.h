@@ -1,5 +1,6 @@
-// Serial port transport: opens and configures one COM port, drains it on a
-// worker thread into the receive buffer, writes with a bounded wait.
+// Serial port transport: opens and configures one COM port, waits on a
+// pending read on a worker thread and stores what arrives in the receive
+// buffer, writes with a bounded wait.
 #pragma once
 
 #include "CSerialBuffer.h"
@@ -33,7 +34,7 @@ public:
     HRESULT ReadAvailable(std::string& data);
 
     bool IsConnected() const { return m_bConnected; }
-    // Set (auto-reset) after a drain pass stored bytes, so that the owner
+    // Set (auto-reset) after a read pass stored bytes, so that the owner
     // can wait for received data instead of looking for it on a timer.
     // Valid from Init until the next Init or UnInit; only the thread that
     // calls those may wait on it.
@@ -58,7 +59,7 @@ public:
     using OpenPortFn = HANDLE (*)(const char* devicePath);
     static OpenPortFn SetOpenPortFn(OpenPortFn fn);
     // Seam around every other call made on the open port, so that tests can
-    // play the comm events of a port; null restores the system's calls.
+    // play a serial driver; null restores the system's calls.
     // Returns the previous table (null for the system's).
     static const SerialPortCalls* SetPortCalls(const SerialPortCalls* calls);
 
@@ -67,9 +68,10 @@ public:
     static constexpr DWORD kWriteTimeoutMs = 100;
     // How long a cancelled operation is waited for before it is left to the system.
     static constexpr DWORD kCancelWaitMs = 300;
-    // The worker's longest step is a read cancelled after its wait; beyond
-    // this it is stuck inside a call on the port.
-    static constexpr DWORD kWorkerEndWaitMs = kCancelWaitMs + 150;
+    // The worker's longest step once asked to end is the wait for its
+    // cancelled read; well beyond that (a loaded machine may not run it for a
+    // while) it is stuck inside a call on the port.
+    static constexpr DWORD kWorkerEndWaitMs = kCancelWaitMs + 700;
     static constexpr DWORD kWorkerStartWaitMs = 5000;
 
 private:
@@ -86,7 +88,8 @@ private:
     HRESULT ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize);
     HRESULT StartWorker();
     // Ends the worker, closes its events and the port: what UnInit releases.
-    void ReleaseConnection();
+    // False when the worker did not end: it then keeps them.
+    bool ReleaseConnection();
     bool EndWorker();
 
     // One overlapped operation with what the system writes into while it runs.
@@ -94,16 +97,10 @@ private:
 
     // The worker thread.
     void WorkerLoop();
-    bool EventPass(PortOperation*& wait, PortOperation*& read, int& emptyEvents);
-    bool StartCommWait(PortOperation& wait, bool& outstanding);
-    bool WaitRefused(int& emptyEvents);
-    void EndCommWait(PortOperation*& wait);
-    bool DrainPass(PortOperation*& read, DWORD& total);
-    bool PollPass(PortOperation*& read);
+    bool ReadPass(PortOperation*& read);
+    bool ReadWaiting(PortOperation*& read, std::string& pass);
+    bool ReadPort(PortOperation*& read, DWORD size, DWORD& got);
     DWORD StorePass(const std::string& pass);
-    bool DrainPort(PortOperation*& read, std::string& pass);
-    bool BytesWaiting(DWORD& count);
-    bool ReadBlock(PortOperation*& read, DWORD size, DWORD& got);
     static void TraceReadError(DWORD error);
 
     HRESULT WriteAndWait(PortOperation*& write, DWORD count);
@@ -131,9 +128,6 @@ private:
     std::atomic<bool> m_bConnected;
     CSerialBuffer m_rxBuffer;
     HANDLE m_hAbortEvent = nullptr;
-    // Set once this transport's ports were seen to complete comm-event waits
-    // with no event; later workers then poll instead of waiting.
-    std::atomic<bool> m_bEmptyCommEvents{false};
     // Set when an operation on the port would not end, until the next Init.
     std::atomic<bool> m_bPortFailed{false};
     std::atomic<bool> m_bLinkLost{false};

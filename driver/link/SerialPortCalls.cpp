@@ -1,10 +1,17 @@
 #include "SerialPortCalls.h"
 
+namespace {
+
+// Built when the library loads: a guarded local would cost the thread
+// runtime a slot at every load.
+const SerialPortCalls kSystemCalls = {
+    ::PurgeComm, ::FlushFileBuffers, ::GetCommState, ::SetCommState, ::SetCommTimeouts,
+    ::ClearCommError, ::ReadFile, ::WriteFile, ::CancelIoEx, ::GetOverlappedResult,
+};
+
+}  // namespace
+
 const SerialPortCalls& SystemSerialPortCalls()
 {
-    static const SerialPortCalls calls = {
-        ::PurgeComm,     ::FlushFileBuffers, ::SetCommMask, ::GetCommState, ::SetCommState, ::SetCommTimeouts,
-        ::WaitCommEvent, ::ClearCommError,   ::ReadFile,    ::WriteFile,    ::CancelIoEx,   ::GetOverlappedResult,
-    };
-    return calls;
+    return kSystemCalls;
 }

@@ -1,30 +1,56 @@
 #include "TraceLog.h"
 
+#include "LibraryHold.h"
 #include "LogSettings.h"
+#include "SrwGuard.h"
 #include "Trace.h"
 
 #include <cstdio>
+#include <new>
 
 namespace {
 // Longer than any wait for one write; a writer stuck on a dead disk is left behind.
 const DWORD kStopWaitMs = 2000;
 const DWORD kWriteEveryMs = 100;
-}
 
-// Never destroyed: the library may be unloaded with the writer still ending.
+// Open, Close and a reconnection may meet here.
+SRWLOCK g_switching = SRWLOCK_INIT;
+
+// Built when the library loads (a guarded local would cost the thread
+// runtime a slot at every load) and never destroyed: a line traced by
+// another object's destructor at unload still finds it.
+alignas(TraceLog) unsigned char g_logStorage[sizeof(TraceLog)];
+TraceLog* const g_log = new (g_logStorage) TraceLog;
+
+void CloseIfSet(HANDLE& handle)
+{
+    if (handle)
+        CloseHandle(handle);
+    handle = nullptr;
+}
+}  // namespace
+
 TraceLog& TraceLog::Instance()
 {
-    static TraceLog* log = new TraceLog;
-    return *log;
+    return *g_log;
+}
+
+void TraceLog::FollowSwitch()
+{
+    Switch(LogSettings::IsOn());
+}
+
+void TraceLog::EndSession()
+{
+    Switch(false);
 }
 
 // Nothing may leave the driver: memory running out here leaves the log as it was.
-void TraceLog::FollowSwitch()
+void TraceLog::Switch(bool on)
 {
+    SrwGuard lock(g_switching);
     try {
-        static std::mutex switching;  // Open and a reconnection may meet here
-        std::lock_guard<std::mutex> lock(switching);
-        Instance().Follow(LogSettings::IsOn());
+        Instance().Follow(on);
     } catch (...) {
     }
 }
@@ -49,7 +75,7 @@ void TraceLog::Sink(const char* line)
     try {
         log.Queue(line);
     } catch (...) {
-        std::lock_guard<std::mutex> lock(log.m_mutex);
+        SrwGuard lock(log.m_lock);
         if (log.m_running)
             ++log.m_dropped;
     }
@@ -60,7 +86,7 @@ void TraceLog::Sink(const char* line)
 void TraceLog::Queue(const char* line)
 {
     std::string entry = Stamp();
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SrwGuard lock(m_lock);
     if (!m_running)
         return;
     if (m_queue.size() >= kMaxQueuedLines) {
@@ -101,6 +127,8 @@ bool TraceLog::Start()
 {
     if (m_hThread)
         Stop();  // a writer that gave up
+    if (m_hThread)
+        return false;  // still stuck in a write: never a second writer on its file
     m_path = LogSettings::FilePath();
     if (m_path.empty())
         return false;
@@ -109,53 +137,56 @@ bool TraceLog::Start()
         return false;
     m_hWake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     // The writer holds the library loaded until it has ended.
-    HMODULE self = nullptr;
-    if (!m_hWake || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                        reinterpret_cast<LPCSTR>(&TraceLog::WriterThread), &self)) {
+    if (!m_hWake || !LibraryHold::Take()) {
         DropStart();
         return false;
     }
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        SrwGuard lock(m_lock);
         m_running = true;
         m_stopping = false;
         m_dropped = 0;
     }
-    m_hThread = CreateThread(nullptr, 0, WriterThread, self, 0, nullptr);
+    m_hThread = CreateThread(nullptr, 0, WriterThread, nullptr, 0, nullptr);
     if (!m_hThread) {
-        FreeLibrary(self);
+        LibraryHold::Give();
         DropStart();
         return false;
     }
     return true;
 }
 
-// Writes what was queued, then ends.
+// Writes what was queued, then ends. A writer stuck in a write (a dead
+// network drive) is waited for once; it keeps its file and its event, and
+// ends by itself whenever the write returns.
 void TraceLog::Stop()
 {
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        SrwGuard lock(m_lock);
         m_stopping = true;
+        if (m_hWake)
+            SetEvent(m_hWake);
     }
-    if (m_hWake)
-        SetEvent(m_hWake);
-    if (m_hThread) {
-        WaitForSingleObject(m_hThread, kStopWaitMs);
-        CloseHandle(m_hThread);
-        m_hThread = nullptr;
-    }
-    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stuck = m_hThread && WaitForSingleObject(m_hThread, m_stuck ? 0 : kStopWaitMs) == WAIT_TIMEOUT;
+    SrwGuard lock(m_lock);
     m_running = false;
     m_queue.clear();
+    if (m_stuck)
+        return;
+    CloseIfSet(m_hThread);
+    CloseIfSet(m_hWake);
+    // Nothing of the log's is left on the heap when the library unloads.
+    std::vector<std::string>().swap(m_queue);
+    std::string().swap(m_path);
 }
 
-DWORD WINAPI TraceLog::WriterThread(LPVOID param)
+DWORD WINAPI TraceLog::WriterThread(LPVOID)
 {
     TraceLog& log = Instance();
     for (;;) {
         WaitForSingleObject(log.m_hWake, kWriteEveryMs);
         log.WriteQueued();
-        std::lock_guard<std::mutex> lock(log.m_mutex);
+        SrwGuard lock(log.m_lock);
         if (log.m_stopping || !log.m_running) {
             log.m_running = false;  // no line touches the wake event any more
             break;
@@ -164,18 +195,14 @@ DWORD WINAPI TraceLog::WriterThread(LPVOID param)
     log.WriteQueued();  // what came while the last batch was written
     log.WriteLastDrops();
     log.CloseFile();
-    if (log.m_hWake) {
-        CloseHandle(log.m_hWake);
-        log.m_hWake = nullptr;
-    }
-    FreeLibraryAndExitThread(static_cast<HMODULE>(param), 0);
+    LibraryHold::EndThread(0);
 }
 
 void TraceLog::WriteQueued()
 {
     std::vector<std::string> batch;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        SrwGuard lock(m_lock);
         batch.swap(m_queue);
     }
     try {
@@ -195,7 +222,7 @@ void TraceLog::WriteLastDrops()
     try {
         std::string drops;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
+            SrwGuard lock(m_lock);
             drops = TakeDropCount();
         }
         if (!drops.empty() && m_hFile != INVALID_HANDLE_VALUE)
@@ -244,9 +271,7 @@ void TraceLog::CloseFile()
 void TraceLog::DropStart()
 {
     GiveUp();
-    if (m_hWake)
-        CloseHandle(m_hWake);
-    m_hWake = nullptr;
+    CloseIfSet(m_hWake);
 }
 
 // Logging goes off with nothing else changed: the lines go nowhere again.
@@ -254,7 +279,7 @@ void TraceLog::GiveUp()
 {
     ReplaceTraceSink(Sink, nullptr);
     CloseFile();
-    std::lock_guard<std::mutex> lock(m_mutex);
+    SrwGuard lock(m_lock);
     m_running = false;
     m_queue.clear();
 }

@@ -9,7 +9,6 @@
 
 #include <windows.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,9 +19,14 @@ public:
     // Turns the log on or off as the user's switch says. It takes the trace
     // lines only when no one else (a test, a tool) has installed a sink.
     static void FollowSwitch();
+    // The session closed: the writer writes what is queued and ends, and
+    // with it its hold on the library, which can then unload like any other.
+    // The next Open starts the log again if the switch is on.
+    static void EndSession();
 
 private:
     static TraceLog& Instance();
+    static void Switch(bool on);
     static void Sink(const char* line);
     static DWORD WINAPI WriterThread(LPVOID param);
 
@@ -40,13 +44,16 @@ private:
     void GiveUp();
     void DropStart();
 
-    std::mutex m_mutex;  // guards the queue and the drop count only
+    SRWLOCK m_lock = SRWLOCK_INIT;  // guards the queue, the drop count and the flags only
     std::vector<std::string> m_queue;
     size_t m_dropped = 0;
     bool m_running = false;
     bool m_stopping = false;
+    // Closed by whoever stops the writer, once it has ended. A writer stuck in
+    // a write keeps both, and its file: no other writer starts meanwhile.
     HANDLE m_hWake = nullptr;
     HANDLE m_hThread = nullptr;
+    bool m_stuck = false;
     // The writer thread's alone while it runs.
     HANDLE m_hFile = INVALID_HANDLE_VALUE;
     unsigned long long m_fileBytes = 0;

@@ -4,6 +4,8 @@
 // session leaves to the next.
 #include "FaultSession.h"
 
+#include "core/CBrailleDisplayDriver.h"
+
 #include <atomic>
 #include <thread>
 
@@ -173,6 +175,36 @@ TEST_F(ScreenReaderCallTest, AnEarlierTrysResetRequestAnsweredLateChangesNothing
     const auto got = Await(1);
     ASSERT_EQ(got.size(), 1u) << "the frame under way was reset";
     EXPECT_EQ(got[0].name, "T1");
+}
+
+// Open on "usb" with a dozen ports where nothing answers stops looking
+// after its bound. A Close from another thread breaks such an Open off at
+// once and leaves the driver closed: the host unloads the driver next.
+TEST_F(ScreenReaderCallTest, CloseBreaksOffALongOpenAndOpenHasABound)
+{
+    std::vector<std::pair<std::string, std::string>> silentPorts;
+    for (int i = 0; i < 12; ++i)
+        silentPorts.push_back({"VK" + std::to_string(i), testenv::DriverPort(2)});
+    UsbRegistration usb(silentPorts);
+    Stopwatch alone;
+    EXPECT_FALSE(OpenOn("usb"));
+    EXPECT_LT(alone.Ms(), CBrailleDisplayDriver::kOpenSearchMs + kPromptMs) << "Open has no bound";
+
+    std::atomic<double> closeTook{-1};
+    std::thread closer([&] {
+        ::Sleep(1500);  // Open is in its first handshake
+        Stopwatch took;
+        driver->Close();
+        closeTook = took.Ms();
+    });
+    Stopwatch openTook;
+    const BOOL opened = OpenOn("usb");
+    const double openMs = openTook.Ms();
+    closer.join();
+    EXPECT_FALSE(opened);
+    EXPECT_LT(openMs, 1500 + kPromptMs) << "Close did not break Open off";
+    EXPECT_LT(closeTook.load(), kPromptMs) << "Close waited for the whole Open";
+    EXPECT_FALSE(driver->ShowText("\x01", 1)) << "the driver stays open after Close";
 }
 
 }  // namespace

@@ -322,13 +322,15 @@ TEST_F(TransportTest, InitOverAnOpenPortEndsTheEarlierWorker)
     EXPECT_EQ(trace.Count(kWorkerEnded), 2);
 }
 
-TEST(Transport, PulledCableFailsWritesAndStillUnInits)
+// The pending read fails as the cable goes: the link is lost before any write.
+TEST(Transport, PulledCableIsNoticedFailsWritesAndStillUnInits)
 {
     DisplaySimulator display(3);
     CSerialCommHelper serial;
     ASSERT_EQ(InitPair(serial, 3), S_OK);
     serial.Start();
     ASSERT_TRUE(display.Vanish());
+    EXPECT_TRUE(testenv::WaitFor([&] { return serial.IsLinkLost(); }, 2000, [](DWORD) { Sleep(5); }));
     HRESULT hr = S_OK;
     testenv::WaitFor([&] { return (hr = serial.Write("x", 1)) != S_OK; }, 1000, [](DWORD) { Sleep(50); });
     EXPECT_EQ(hr, E_FAIL);

@@ -13,7 +13,6 @@ ScriptedPort* g_port = nullptr;
 // --- the seams: plain functions onto g_port -------------------------------
 
 HANDLE OpenScripted(const char*) { return g_port->Open(); }
-BOOL WINAPI ScriptedWait(HANDLE, LPDWORD mask, LPOVERLAPPED ov) { return g_port->WaitCommEvent(mask, ov); }
 BOOL WINAPI ScriptedClear(HANDLE, LPDWORD errors, LPCOMSTAT status)
 {
     if (errors)
@@ -28,7 +27,6 @@ BOOL WINAPI ScriptedWrite(HANDLE, LPCVOID data, DWORD size, LPDWORD, LPOVERLAPPE
 {
     return g_port->WriteFile(data, size, ov);
 }
-BOOL WINAPI ScriptedSetMask(HANDLE, DWORD mask) { return g_port->SetCommMask(mask); }
 BOOL WINAPI ScriptedPurge(HANDLE, DWORD flags) { return g_port->PurgeComm(flags); }
 BOOL WINAPI ScriptedCancel(HANDLE, LPOVERLAPPED ov) { return g_port->CancelIoEx(ov); }
 BOOL WINAPI ScriptedResult(HANDLE, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait)
@@ -37,11 +35,11 @@ BOOL WINAPI ScriptedResult(HANDLE, LPOVERLAPPED ov, LPDWORD transferred, BOOL wa
 }
 BOOL WINAPI Succeed(HANDLE) { return TRUE; }
 BOOL WINAPI SucceedWithDcb(HANDLE, LPDCB) { return TRUE; }
-BOOL WINAPI SucceedWithTimeouts(HANDLE, LPCOMMTIMEOUTS) { return TRUE; }
+BOOL WINAPI ScriptedTimeouts(HANDLE, LPCOMMTIMEOUTS timeouts) { return g_port->SetCommTimeouts(*timeouts); }
 
 const SerialPortCalls kScriptedCalls = {
-    ScriptedPurge, Succeed,       ScriptedSetMask, SucceedWithDcb, SucceedWithDcb, SucceedWithTimeouts,
-    ScriptedWait,  ScriptedClear, ScriptedRead,   ScriptedWrite,  ScriptedCancel, ScriptedResult,
+    ScriptedPurge, Succeed,      SucceedWithDcb, SucceedWithDcb, ScriptedTimeouts,
+    ScriptedClear, ScriptedRead, ScriptedWrite,  ScriptedCancel, ScriptedResult,
 };
 
 }  // namespace
@@ -75,7 +73,14 @@ void ScriptedPort::Receive(const std::string& bytes)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     m_input += bytes;
-    RaiseLocked(EV_RXCHAR);
+    DeliverLocked();
+}
+
+void ScriptedPort::FailPendingRead(DWORD error)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (hangs != kRead)
+        CompleteLocked(kRead, error);
 }
 
 std::string ScriptedPort::Sent()
@@ -90,28 +95,10 @@ bool ScriptedPort::InputEmpty()
     return m_input.empty();
 }
 
-bool ScriptedPort::WaitPending()
+bool ScriptedPort::ReadPending()
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    return std::any_of(m_pending.begin(), m_pending.end(), [](const Op& op) { return op.kind == kWait; });
-}
-
-int ScriptedPort::WaitsStarted()
-{
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    return m_waits;
-}
-
-bool ScriptedPort::EndWait(DWORD mask)
-{
-    if (!testenv::PumpUntil([this] { return WaitPending(); }, 2000))
-        return false;
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    for (const Op& op : m_pending)
-        if (op.kind == kWait)
-            *op.mask = mask;
-    CompleteLocked(kWait, 0);
-    return true;
+    return std::any_of(m_pending.begin(), m_pending.end(), [](const Op& op) { return op.kind == kRead; });
 }
 
 int ScriptedPort::FinishHanging()
@@ -138,40 +125,6 @@ std::vector<HANDLE> ScriptedPort::HangingEvents()
     return events;
 }
 
-// An event in the mask ends the pending wait; with none pending, the port
-// remembers it and the next wait ends at once.
-void ScriptedPort::RaiseLocked(DWORD events)
-{
-    events &= m_mask;
-    if (!events)
-        return;
-    for (const Op& op : m_pending) {
-        if (op.kind == kWait && hangs != kWait) {
-            *op.mask = events;
-            CompleteLocked(kWait, 0);
-            return;
-        }
-    }
-    m_history |= events;
-}
-
-BOOL ScriptedPort::WaitCommEvent(DWORD* mask, OVERLAPPED* ov)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    ++m_waits;
-    if (waitsFail) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (m_history && hangs != kWait) {
-        *mask = m_history;
-        m_history = 0;
-        Complete({kWait, ov, ov->hEvent, nullptr, mask}, 0, sizeof(DWORD));
-        return TRUE;
-    }
-    return Pend({kWait, ov, ov->hEvent, nullptr, mask});
-}
-
 BOOL ScriptedPort::ClearCommError(COMSTAT* status)
 {
     ++statusReads;
@@ -187,28 +140,51 @@ BOOL ScriptedPort::ClearCommError(COMSTAT* status)
     return TRUE;
 }
 
-// With bytes waiting a read ends at once, as on Windows.
+// A read ends once the bytes it asks for have come: at once when they are
+// waiting, as on Windows.
 BOOL ScriptedPort::ReadFile(void* buffer, DWORD size, OVERLAPPED* ov)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    if (hangs == kRead)
-        return Pend({kRead, ov, ov->hEvent, static_cast<char*>(buffer), nullptr});
-    if (failReadAfter && m_delivered >= failReadAfter) {
+    if (hangs != kRead && ReadsFailLocked()) {
         SetLastError(readError);
         return FALSE;
     }
-    size_t count = std::min<size_t>(size, m_input.size());
-    if (failReadAfter)
-        count = std::min(count, failReadAfter - m_delivered);
-    memcpy(buffer, m_input.data(), count);
-    m_input.erase(0, count);
-    m_delivered += count;
-    Complete({kRead, ov, ov->hEvent, nullptr, nullptr}, 0, count);
-    return TRUE;
+    Pend({kRead, ov, ov->hEvent, static_cast<char*>(buffer), size});
+    DeliverLocked();
+    return ov->Internal == kPending ? FALSE : TRUE;
 }
 
-// A write goes pending and ends on another thread; the output then runs
-// empty (EV_TXEMPTY).
+bool ScriptedPort::ReadsFailLocked() const
+{
+    return failReadAfter && m_delivered >= failReadAfter;
+}
+
+// Ends the pending read when what it asks for has come, or with the error
+// of a port that failed.
+void ScriptedPort::DeliverLocked()
+{
+    auto it = std::find_if(m_pending.begin(), m_pending.end(), [](const Op& op) { return op.kind == kRead; });
+    if (it == m_pending.end() || hangs == kRead)
+        return;
+    if (ReadsFailLocked()) {
+        CompleteLocked(kRead, readError);
+        return;
+    }
+    size_t count = std::min<size_t>(it->size, m_input.size());
+    const bool atMark = failReadAfter && count > 0 && m_delivered + count >= failReadAfter;
+    if (atMark)
+        count = failReadAfter - m_delivered;
+    if (count < it->size && !atMark && !m_readsReturnAtOnce)
+        return;
+    const Op op = *it;
+    m_pending.erase(it);
+    memcpy(op.buffer, m_input.data(), count);
+    m_input.erase(0, count);
+    m_delivered += count;
+    Complete(op, 0, count);
+}
+
+// A write goes pending and ends on another thread.
 BOOL ScriptedPort::WriteFile(const void* data, DWORD size, OVERLAPPED* ov)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
@@ -217,11 +193,11 @@ BOOL ScriptedPort::WriteFile(const void* data, DWORD size, OVERLAPPED* ov)
         return FALSE;
     }
     if (writesStall)
-        return Pend({kWrite, ov, ov->hEvent, nullptr, nullptr});
+        return Pend({kWrite, ov, ov->hEvent, nullptr, size});
     const bool stalls = wireStallsAt && m_sent.size() + size > wireStallsAt;
     const size_t onWire = stalls ? (m_sent.size() < wireStallsAt ? wireStallsAt - m_sent.size() : 0) : size;
     m_sent.append(static_cast<const char*>(data), onWire);
-    const BOOL pended = Pend({kWrite, ov, ov->hEvent, nullptr, nullptr});
+    const BOOL pended = Pend({kWrite, ov, ov->hEvent, nullptr, size});
     if (hangs != kWrite && !stalls) {
         InterlockedIncrement(&m_writesInFlight);
         if (!QueueUserWorkItem(FinishWrite, this, WT_EXECUTEDEFAULT))
@@ -237,23 +213,9 @@ DWORD CALLBACK ScriptedPort::FinishWrite(void* param)
     {
         std::lock_guard<std::recursive_mutex> lock(port->m_lock);
         port->CompleteLocked(kWrite, 0);
-        port->RaiseLocked(EV_TXEMPTY);
     }
     InterlockedDecrement(&port->m_writesInFlight);
     return 0;
-}
-
-// A new mask ends a pending wait at once, with no event.
-BOOL ScriptedPort::SetCommMask(DWORD mask)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_lock);
-    m_mask = mask;
-    m_history = 0;
-    for (const Op& op : m_pending)
-        if (op.kind == kWait)
-            *op.mask = 0;
-    CompleteLocked(kWait, 0);
-    return TRUE;
 }
 
 BOOL ScriptedPort::PurgeComm(DWORD flags)
@@ -268,11 +230,19 @@ BOOL ScriptedPort::PurgeComm(DWORD flags)
     return TRUE;
 }
 
+BOOL ScriptedPort::SetCommTimeouts(const COMMTIMEOUTS& timeouts)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    m_readsReturnAtOnce = timeouts.ReadIntervalTimeout == MAXDWORD && timeouts.ReadTotalTimeoutMultiplier == 0 &&
+                          timeouts.ReadTotalTimeoutConstant == 0;
+    return TRUE;
+}
+
 BOOL ScriptedPort::CancelIoEx(OVERLAPPED* ov)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     auto it = std::find_if(m_pending.begin(), m_pending.end(), [ov](const Op& op) { return op.ov == ov; });
-    if (it == m_pending.end() || (it->kind == kWait && cancelMissesWaits)) {
+    if (it == m_pending.end()) {
         SetLastError(ERROR_NOT_FOUND);
         return FALSE;
     }
@@ -299,7 +269,7 @@ BOOL ScriptedPort::GetOverlappedResult(OVERLAPPED* ov, DWORD* transferred, BOOL 
             m_hanging.erase(std::remove_if(m_hanging.begin(), m_hanging.end(),
                                            [ov](const Op& op) { return op.ov == ov; }),
                             m_hanging.end());
-            Complete({kNone, ov, ov->hEvent, nullptr, nullptr}, ERROR_OPERATION_ABORTED, 0);
+            Complete({kNone, ov, ov->hEvent, nullptr, 0}, ERROR_OPERATION_ABORTED, 0);
         }
     }
     *transferred = static_cast<DWORD>(ov->InternalHigh);
@@ -333,7 +303,7 @@ void ScriptedPort::CompleteLocked(OpKind kind, DWORD error)
         return;
     const Op op = *it;
     m_pending.erase(it);
-    Complete(op, error, op.kind == kWait ? sizeof(DWORD) : 0);
+    Complete(op, error, 0);
 }
 
 }  // namespace testenv

@@ -1,7 +1,8 @@
-// A serial port and its driver, scripted, behind the transport's seams: it
-// plays the comm events as Windows documents them, so tests and benchmarks
-// can drive the path Windows runs. (A pseudo-terminal under Wine only ever
-// completes waits with no event, so the port pairs never get there.)
+// A serial port and its driver, scripted, behind the transport's seams: a
+// read follows the port's read time-outs as Windows does (with none, it
+// waits until the bytes it asks for have come), so tests and benchmarks
+// drive the transport's own path without a port pair, and play what a pair
+// cannot (a driver slow to cancel, each error a read can end with).
 #pragma once
 
 #include "link/CSerialCommHelper.h"
@@ -24,7 +25,7 @@ inline constexpr ULONG_PTR kPending = 0x103;  // STATUS_PENDING
 // GetOverlappedResult(..., TRUE) waiting before it lets go after all.
 inline constexpr DWORD kLateDriverMs = 5000;
 
-enum OpKind { kNone, kWait, kRead, kWrite };
+enum OpKind { kNone, kRead, kWrite };
 
 // A serial port and its driver, scripted. One at a time: the seams take
 // plain functions, which reach the port through g_port.
@@ -38,18 +39,16 @@ public:
     // Behaviour: operations of this kind go pending and never end, nor does
     // a cancel of them end them.
     OpKind hangs = kNone;
-    // The read after this many bytes fails with readError (0: none fails).
+    // Once this many bytes were read, reads fail with readError (0: none
+    // fails); a read that would cross the mark gets the bytes up to it.
     size_t failReadAfter = 0;
     DWORD readError = ERROR_GEN_FAILURE;
     bool writesFail = false;
     // Writes go pending and end only when cancelled, taking nothing: a
     // display that stopped reading.
     bool writesStall = false;
-    // CancelIoEx finds no comm-event wait to cancel (as some drivers answer).
-    bool cancelMissesWaits = false;
-    // Comm-event waits fail at once; the port's status cannot be read; or
-    // reading it takes this long (a stalling hub).
-    bool waitsFail = false;
+    // The port's status cannot be read; or reading it takes this long (a
+    // stalling hub).
     bool statusFails = false;
     DWORD statusDelayMs = 0;
     std::atomic<int> statusReads{0};  // calls begun
@@ -57,15 +56,13 @@ public:
     // wire and stays pending until it is cancelled (0: never).
     size_t wireStallsAt = 0;
 
-    // The line: bytes that arrive (EV_RXCHAR) and what was written to it.
+    // The line: bytes that arrive and what was written to it.
     void Receive(const std::string& bytes);
     std::string Sent();
     bool InputEmpty();
-    // Ends the pending comm-event wait with this mask (0: no event), once
-    // the worker has one pending; false when none came.
-    bool EndWait(DWORD mask);
-    bool WaitPending();
-    int WaitsStarted();
+    // The pending read ends with this error (later reads go as usual).
+    void FailPendingRead(DWORD error);
+    bool ReadPending();
     // Ends the operations left hanging, writing into their records as a
     // driver finally would; returns how many of them still had their event.
     int FinishHanging();
@@ -74,12 +71,11 @@ public:
 
     // The seams.
     HANDLE Open();
-    BOOL WaitCommEvent(DWORD* mask, OVERLAPPED* ov);
     BOOL ClearCommError(COMSTAT* status);
     BOOL ReadFile(void* buffer, DWORD size, OVERLAPPED* ov);
     BOOL WriteFile(const void* data, DWORD size, OVERLAPPED* ov);
-    BOOL SetCommMask(DWORD mask);
     BOOL PurgeComm(DWORD flags);
+    BOOL SetCommTimeouts(const COMMTIMEOUTS& timeouts);
     BOOL CancelIoEx(OVERLAPPED* ov);
     BOOL GetOverlappedResult(OVERLAPPED* ov, DWORD* transferred, BOOL wait);
 
@@ -89,19 +85,19 @@ private:
         OVERLAPPED* ov;
         HANDLE event;  // as it was when the operation began
         char* buffer;
-        DWORD* mask;
+        DWORD size;
     };
     BOOL Pend(const Op& op);
     void Complete(const Op& op, DWORD error, ULONG_PTR bytes);
     void CompleteLocked(OpKind kind, DWORD error);
-    void RaiseLocked(DWORD events);
+    bool ReadsFailLocked() const;
+    void DeliverLocked();
     static DWORD CALLBACK FinishWrite(void* op);
 
     std::recursive_mutex m_lock;
     std::string m_input, m_sent;
     size_t m_delivered = 0;
-    DWORD m_mask = 0, m_history = 0;
-    int m_waits = 0;
+    bool m_readsReturnAtOnce = false;  // with whatever is waiting, maybe nothing
     std::vector<Op> m_pending;  // at most one of each kind
     std::vector<Op> m_hanging;  // cancelled, never to end by themselves
     LONG m_writesInFlight = 0;

@@ -2,6 +2,7 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -162,22 +163,37 @@ int RunProgram(const std::string& commandLine, std::string& output, unsigned lon
         CloseHandle(readEnd);
         return -1;
     }
+    // Read while the program runs, then what it left in the pipe; never wait
+    // for the pipe's end: a process it started (Wine's desktop, started for
+    // the first window of a session) may hold the pipe open for ever.
     std::string raw;
-    std::thread drain([&] {
-        char block[4096];
-        DWORD got = 0;
-        while (ReadFile(readEnd, block, sizeof(block), &got, nullptr) && got)
+    auto drain = [&] {
+        DWORD available = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available) {
+            char block[4096];
+            DWORD got = 0;
+            if (!ReadFile(readEnd, block, available < sizeof block ? available : sizeof block, &got, nullptr) || !got)
+                break;
             raw.append(block, got);
-    });
+        }
+    };
     int exitCode = -2;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        exitCode = static_cast<int>(code);
-    } else {
-        TerminateProcess(process.hProcess, 1);
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0;; waited = GetTickCount() - start) {
+        drain();
+        if (waited >= timeoutMs) {
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, 5000);
+            break;
+        }
+        if (WaitForSingleObject(process.hProcess, std::min<DWORD>(20, timeoutMs - waited)) == WAIT_OBJECT_0) {
+            DWORD code = 0;
+            GetExitCodeProcess(process.hProcess, &code);
+            exitCode = static_cast<int>(code);
+            break;
+        }
     }
-    drain.join();
+    drain();
     CloseHandle(readEnd);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);

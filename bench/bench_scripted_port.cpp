@@ -1,10 +1,9 @@
-// The key path Windows runs: a key frame fed to a scripted port, whose comm
-// events complete the moment bytes arrive, to the callback on the screen
-// reader's thread, through the driver linked in. (Under Wine a port pair
-// only ever completes waits with no event, so its figure is bound by the
-// transport's polling instead.)
+// The key path without a port pair: a key frame fed to a scripted port,
+// whose pending read completes the moment bytes arrive, to the callback on
+// the screen reader's thread, through the driver linked in; beside it, the
+// same three thread hops with nothing done at each.
 //
-//   wine build/x86_64/bin/bench_comm_events.exe [presses]
+//   wine build/x86_64/bin/bench_scripted_port.exe [presses]
 #include "BenchReport.h"
 #include "CBrailleDisplayDriver.h"
 #include "DriverEnv.h"
@@ -196,22 +195,22 @@ int main(int argc, char** argv)
     const std::vector<double> hops = PlainHops(presses);
     bench::Report("10 s noise burst at 115200 baud, host pumping every 50 ms: most of our messages queued at once",
                   static_cast<double>(mostQueued), "msgs");
-    bench::Report("scripted comm events: keys delivered", static_cast<double>(latency.size()), "keys",
+    bench::Report("scripted port: keys delivered", static_cast<double>(latency.size()), "keys",
                   "keys pressed", presses);
-    bench::Report("scripted comm events: key frame to callback p50", bench::Percentile(latency, 50), "ms", "goal p99",
+    bench::Report("scripted port: key frame to callback p50", bench::Percentile(latency, 50), "ms", "goal p99",
                   kGoalP99Ms);
-    bench::Report("scripted comm events: key frame to callback p99, against its goal",
+    bench::Report("scripted port: key frame to callback p99, against its goal",
                   bench::Percentile(latency, 99), "ms", "goal", kGoalP99Ms);
-    bench::Report("scripted comm events: key frame to callback max", bench::Percentile(latency, 100), "ms");
+    bench::Report("scripted port: key frame to callback max", bench::Percentile(latency, 100), "ms");
     // The transport and the braille thread's forward alone: the rest is the
     // window's thread (assembler, key capture, key map lookup, callback).
-    bench::Report("scripted comm events: key frame to the window's thread p50", bench::Percentile(handedOver, 50),
+    bench::Report("scripted port: key frame to the window's thread p50", bench::Percentile(handedOver, 50),
                   "ms");
-    bench::Report("scripted comm events: key frame to the window's thread p99", bench::Percentile(handedOver, 99),
+    bench::Report("scripted port: key frame to the window's thread p99", bench::Percentile(handedOver, 99),
                   "ms");
     // Beyond the scheduling of its three threads, what the driver adds.
-    bench::Report("scripted comm events: three plain thread hops p99", bench::Percentile(hops, 99), "ms");
-    bench::Report("scripted comm events: driver time p99 (key p99 less the hops' p99), against its goal",
+    bench::Report("scripted port: three plain thread hops p99", bench::Percentile(hops, 99), "ms");
+    bench::Report("scripted port: driver time p99 (key p99 less the hops' p99), against its goal",
                   std::max(0.0, bench::Percentile(latency, 99) - bench::Percentile(hops, 99)), "ms", "goal",
                   kGoalP99Ms);
     return 0;
