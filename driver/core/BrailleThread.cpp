@@ -17,6 +17,9 @@ namespace {
 const DWORD kPollPeriodMs = 100;
 const DWORD kSettleMs = 1000;       // the display's time to come up after the port opens
 const DWORD kAnswerWaitMs = 200;
+// A round the window has not taken for this long is posted again, in case
+// the host's loop took it off without handing it on.
+const DWORD kRoundLostMs = 5000;
 const int kAnswerTries = 5;
 const char kKeyMapFile[] = "kvbrl.ini";
 
@@ -121,6 +124,12 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
     }
     if (!SetKeyMapPath(lpszDriverName))
         return FALSE;
+    // The handshake runs the frame assembler on the braille thread: no
+    // window of an earlier session may still run it on its own.
+    if (!DestroyHiddenWindow()) {
+        Trace("CBrailleDisplayDriver::Open : the last session's hidden window is still there, refused");
+        return FALSE;
+    }
 
     m_hEventCommandComplete = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     m_hEventAbort = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -147,12 +156,9 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
         return FALSE;
     }
 
-    // A new session starts clean: no key of the last one, no modifier waiting.
-    m_display.ForgetKeyCombinations();
-    m_display.ForgetPendingModifier();
-    PostThreadCommand(BTINIT, lpszPort, static_cast<int>(strlen(lpszPort)));
-
-    if (m_nTextCells <= 0) {
+    // The cell count is the handshake's answer, never the last session's.
+    m_nTextCells = 0;
+    if (!PostThreadCommand(BTINIT, lpszPort, static_cast<int>(strlen(lpszPort))) || m_nTextCells <= 0) {
         Trace("CBrailleDisplayDriver::Open : Init Device %s failed: Cleaning up", lpszPort);
         // A thread that does not end keeps its events: the next Open or
         // Close ends it and cleans up after it.
@@ -163,8 +169,6 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
     // Without its window no key would ever arrive.
     if (!RegisterWindowClass())
         return FailOpen("the hidden window's class could not be registered");
-    if (!DestroyHiddenWindow())
-        return FailOpen("the last session's hidden window is still there");
     m_hWnd = CreateHiddenWindow();
     if (!m_hWnd)
         return FailOpen("the hidden window could not be created");
@@ -205,8 +209,7 @@ void CBrailleDisplayDriver::CloseSession()
         DestroyHiddenWindow();
         return;
     }
-    Cleanup();
-    m_display.ForgetKeyCombinations();
+    Cleanup();  // the window takes its key queue with it, on its own thread
 }
 
 // The thread disconnects the display and ends; false when it has not ended
@@ -222,11 +225,15 @@ bool CBrailleDisplayDriver::EndBrailleThread()
     return WaitForBrailleThreadEnd();
 }
 
+// The window takes the keys finished before the sleep with it (they are not
+// the user's next command). One that lives on with its thread would still
+// deliver them: the display sleeps, but the sleep is not reported done.
 BOOL CBrailleDisplayDriver::SleepSession(BOOL bSleep)
 {
     m_bSleeping = bSleep;
+    bool windowGone = true;
     if (bSleep)
-        DestroyHiddenWindow();
+        windowGone = DestroyHiddenWindow();
     else
         ReviveHiddenWindow();
     if (!m_hBrailleThread)
@@ -234,9 +241,10 @@ BOOL CBrailleDisplayDriver::SleepSession(BOOL bSleep)
     if (m_hEventAbort)
         SetEvent(m_hEventAbort);  // a reconnection in progress gives up; BTSLEEP clears it
     const BOOL done = PostThreadCommand(BTSLEEP, nullptr, bSleep ? 1 : 0);
-    // A key finished before the sleep is not the user's next command.
-    if (bSleep)
-        m_display.ForgetKeyCombinations();
+    if (!windowGone) {
+        Trace("CBrailleDisplayDriver::Sleep : the hidden window lives on with its thread, not reported asleep");
+        return FALSE;
+    }
     return done;
 }
 
@@ -518,6 +526,8 @@ BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
         } else if (!msg.hwnd && msg.message == WM_BT_PORT_ARRIVED) {
             m_bRetryNow = m_bLost;
             RunThreadCommand(BTPoll, nullptr, 0);
+        } else if (!msg.hwnd && msg.message == WM_BT_ROUND_TAKEN) {
+            RunThreadCommand(BTPoll, nullptr, 0);
         } else if (msg.message != WM_QUIT) {  // WM_QUIT does not end the thread; only its commands do
             DispatchMessageA(&msg);
         }
@@ -590,6 +600,12 @@ bool CBrailleDisplayDriver::InitDevice(const char* lpszPort)
     m_bLineStale = false;
     m_currentLine.clear();
     m_sOpenPort = lpszPort;
+    // No window lives during the open (Open made sure): the receive state is
+    // this thread's, and a new session starts it clean, with no key of the
+    // last one and no typing modifier waiting.
+    m_handOff.Clear();
+    m_display.ForgetKeyCombinations();
+    CSerialBrailleDisplay::ForgetPendingModifier();
     for (const std::string& port : PortCandidates(m_sOpenPort)) {
         int textCells = 0;
         int statusCells = 0;
@@ -696,7 +712,8 @@ void CBrailleDisplayDriver::SleepDevice(bool bSleep)
             return;
         }
         m_bLost = false;
-        m_display.ResetReceiveState();
+        m_handOff.Clear();
+        AskReceiveReset();
         ShowCurrentLine();
     }
 }
@@ -740,10 +757,12 @@ void CBrailleDisplayDriver::ShowCurrentLine()
     ShowLine();
 }
 
-// A sleeping display shows nothing; one that takes no line is not asked to.
+// A sleeping display shows nothing, also when it did not take the last
+// line: the user's text must not stay up while the screen reader believes
+// the display is asleep.
 void CBrailleDisplayDriver::BlankCells()
 {
-    if (m_nTextCells <= 0 || m_bLineStale)
+    if (m_nTextCells <= 0)
         return;
     std::vector<BYTE> blank(static_cast<size_t>(m_nTextCells), 0);
     m_display.DisplayBraille(blank.data(), m_nTextCells);
@@ -756,24 +775,89 @@ void CBrailleDisplayDriver::Poll()
     HWND hWnd = m_hWnd;
     if (hWnd && !IsWindow(hWnd)) {
         if (!m_bWindowGoneTraced)
-            Trace("CBrailleDisplayDriver::Poll : the hidden window ended with its thread; received bytes wait for "
-                  "the screen reader's next call");
+            Trace("CBrailleDisplayDriver::Poll : the hidden window ended with its thread; the newest received bytes "
+                  "wait for the screen reader's next call");
         m_bWindowGoneTraced = true;
+        hWnd = nullptr;
     } else {
         m_bWindowGoneTraced = false;
-        ForwardReceived(hWnd);
     }
+    TakeReceived(hWnd ? CReceiveHandOff::kMaxWaiting : CReceiveHandOff::kMaxWaitingWithoutWindow);
+    if (hWnd)
+        ForwardReceived(hWnd);
     WatchLink();
     RetryStaleLine();
 }
 
-// Hands what the display sent to the hidden window's thread, then asks it to
-// drain the key queue. Before the window exists (during the open) the bytes
-// wait in the buffer.
+// What the display sent goes into the hand-off at once, window or not: the
+// hand-off keeps its bound while nobody takes the bytes.
+void CBrailleDisplayDriver::TakeReceived(size_t bound)
+{
+    std::string received;
+    if (!m_bLost && m_display.IsConnected() && m_display.ReadReceived(received))
+        m_handOff.Put(received, bound);
+}
+
+// At most one round of our messages waits in the window's queue: the bytes
+// (WM_DEVICE_BYTE, wParam = how many wait in the hand-off) and the key queue
+// run behind them (WM_PROCESS_KEY_QUEUE, wParam = the round's number, lParam
+// = when it was made). The next goes once the window has taken it. A tick
+// with nothing new posts nothing, but for one round once the line turned
+// quiet, by which the window gives up a frame cut short.
 void CBrailleDisplayDriver::ForwardReceived(HWND hWnd)
 {
-    if (m_bLost || !hWnd || !m_display.IsConnected())
+    if (RoundInFlight(hWnd))
         return;
-    m_display.ProcessReceivedData(hWnd, WM_DEVICE_BYTE);
-    PostMessageA(hWnd, WM_PROCESS_KEY_QUEUE, 0, static_cast<LPARAM>(GetTickCount()));
+    const size_t waiting = m_handOff.Waiting();
+    const DWORD now = GetTickCount();
+    if (!waiting && !m_bQueueRunOwed && !LineTurnedQuiet(now))
+        return;
+    if (!PostRound(hWnd, waiting, now))
+        return;
+    m_bQuietForwarded = waiting == 0;
+    if (waiting)
+        m_dwLastBytesForwarded = now;
+}
+
+// A post refused (the window's queue full) leaves the bytes in the hand-off,
+// in order, for the next try.
+bool CBrailleDisplayDriver::PostRound(HWND hWnd, size_t waiting, DWORD now)
+{
+    if (hWnd == m_hWndRound && m_nRoundTaken != m_nRoundPosted)
+        Trace("CBrailleDisplayDriver::ForwardReceived : the hidden window has not taken its round for %lu ms, posting "
+              "again", static_cast<unsigned long>(now - m_dwRoundPostedAt));
+    const char* failed = nullptr;
+    if (waiting && !s_postToWindow(hWnd, WM_DEVICE_BYTE, static_cast<WPARAM>(waiting), 0)) {
+        failed = "bytes";
+    } else {
+        m_bQueueRunOwed = waiting != 0;  // until its run is posted too
+        const LONG round = m_nRoundPosted == LONG_MAX ? 1 : m_nRoundPosted + 1;  // never 0
+        if (s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, static_cast<WPARAM>(round), static_cast<LPARAM>(now))) {
+            m_nRoundPosted = round;
+            m_hWndRound = hWnd;
+            m_dwRoundPostedAt = now;
+            m_bQueueRunOwed = false;
+        } else {
+            failed = "key queue run";
+        }
+    }
+    if (failed && !m_bPostFailing)
+        Trace("CBrailleDisplayDriver::ForwardReceived : posting the %s to the hidden window failed (%lu); %lu bytes "
+              "wait for the next try",
+              failed, GetLastError(), static_cast<unsigned long>(m_handOff.Waiting()));
+    else if (!failed && m_bPostFailing)
+        Trace("CBrailleDisplayDriver::ForwardReceived : the hidden window takes posts again");
+    m_bPostFailing = failed != nullptr;
+    return !failed;
+}
+
+// A round posted to a window that has since gone went with it.
+bool CBrailleDisplayDriver::RoundInFlight(HWND hWnd) const
+{
+    return hWnd == m_hWndRound && m_nRoundTaken != m_nRoundPosted && GetTickCount() - m_dwRoundPostedAt < kRoundLostMs;
+}
+
+bool CBrailleDisplayDriver::LineTurnedQuiet(DWORD now) const
+{
+    return !m_bQuietForwarded && now - m_dwLastBytesForwarded >= CCellivantaDisplay::kQuietMsToResync;
 }

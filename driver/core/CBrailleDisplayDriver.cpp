@@ -14,6 +14,7 @@ const char kManufacturer[] = "Kelvadore";
 }  // namespace
 
 CBrailleDisplayDriver* CBrailleDisplayDriver::s_pDriver = nullptr;
+BOOL(WINAPI* CBrailleDisplayDriver::s_postToWindow)(HWND, UINT, WPARAM, LPARAM) = PostMessageA;
 
 CBrailleDisplayDriver::CBrailleDisplayDriver()
 {

@@ -4,6 +4,7 @@
 
 #include "IBrailleDriver.h"
 #include "CCellivantaDisplay.h"
+#include "CReceiveHandOff.h"
 
 #include <atomic>
 #include <string>
@@ -36,6 +37,8 @@ public:
     static const UINT WM_RESET_RECEIVE = WM_USER + 15;
     // To the braille thread: a port arrived, a lost display is tried at once.
     static const UINT WM_BT_PORT_ARRIVED = WM_USER + 16;
+    // To the braille thread: the window took its round and bytes wait.
+    static const UINT WM_BT_ROUND_TAKEN = WM_USER + 17;
     static const DWORD MAX_WAIT_TIMEOUT = 5000;
     // Open stops looking for the display after this long, whatever the
     // number of ports; it returns at the latest MAX_WAIT_TIMEOUT later.
@@ -47,6 +50,9 @@ public:
     static const DWORD kRetryPeriodMs = 2000;
 
     static const GUID s_manufacturerGuid;
+    // Every post to the hidden window goes through here (a test can make
+    // it refuse, as a full message queue does on Windows).
+    static BOOL(WINAPI* s_postToWindow)(HWND, UINT, WPARAM, LPARAM);
 
     CBrailleDisplayDriver();
     ~CBrailleDisplayDriver();
@@ -145,9 +151,14 @@ private:
     void MarkLost(const char* why);
     bool Reconnect();
     bool ForgetReceiveState();
+    void AskReceiveReset();
     void BlankCells();
     void Poll();
+    void TakeReceived(size_t bound);
     void ForwardReceived(HWND hWnd);
+    bool PostRound(HWND hWnd, size_t waiting, DWORD now);
+    bool RoundInFlight(HWND hWnd) const;
+    bool LineTurnedQuiet(DWORD now) const;
 
     // The hidden window that brings keys to the screen reader's thread.
     bool RegisterWindowClass();
@@ -158,6 +169,11 @@ private:
     bool DestroyHiddenWindow();
     void UnregisterWindowClass();
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+    // The hidden window's thread: the received bytes, the key queue and a reset.
+    void AssembleHandedBytes(size_t count);
+    void RunKeyQueue(WPARAM round, LPARAM stamp);
+    void ResetReceiveOnWindow(WPARAM request, LPARAM deliverFirst);
+    void DrainKeyQueue();
     void DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb, int nKeyCombLen,
                                int nRoutingIndex, WORD woBrailleDots);
     int DeliverTypedKey(IBrailleDriverCallbacks* callbacks, BYTE byKey);
@@ -216,4 +232,22 @@ private:
     bool m_bWindowGoneTraced = false;
     bool m_bRetryNow = false;
     DWORD m_dwNextRetry = 0;
+
+    // The received bytes between the braille thread and the window's thread.
+    CReceiveHandOff m_handOff;
+    // The braille thread's own: the window its last round went to, that
+    // round's number and time, when it last forwarded bytes, whether the
+    // quiet line since was announced, a queue run still owed, a failing
+    // post traced.
+    HWND m_hWndRound = nullptr;
+    LONG m_nRoundPosted = 0;
+    DWORD m_dwRoundPostedAt = 0;
+    DWORD m_dwLastBytesForwarded = 0;
+    bool m_bQuietForwarded = true;
+    bool m_bQueueRunOwed = false;
+    bool m_bPostFailing = false;
+    // Written by the window's thread: the last round it took, and whether a
+    // run of the key queue asked by another thread is on its way.
+    std::atomic<LONG> m_nRoundTaken{0};
+    std::atomic<bool> m_bQueueRunAsked{false};
 };

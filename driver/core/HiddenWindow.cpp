@@ -9,6 +9,8 @@
 
 #include <dbt.h>
 #include <cstring>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -50,6 +52,10 @@ HWND CBrailleDisplayDriver::CreateHiddenWindow()
         Trace("CBrailleDisplayDriver::CreateHiddenWindow failed");
         return nullptr;
     }
+    // This thread owns the receive state from now on. Whatever key-up went
+    // with an earlier window, no key stays held for good (a typing modifier
+    // waiting for its key is kept, as through a sleep).
+    m_display.ResetReceiveState();
     return hWnd;
 }
 
@@ -115,24 +121,16 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
     CBrailleDisplayDriver* driver = s_pDriver;
     const bool ours = driver && IsWindow(hWnd) && hWnd == driver->m_hWnd;
     if (ours) {
-        if (uMsg == WM_DEVICE_BYTE)
-            driver->m_display.ProcessReceivedByte(static_cast<BYTE>(wParam & 0xFF));
-        else if (uMsg == WM_PROCESS_KEY_QUEUE) {
-            driver->ProcessKeyCombinationQueue();
-            // One per forward, after its bytes, stamped by the braille thread.
-            driver->m_display.ProcessPollEnd(lParam ? static_cast<DWORD>(lParam) : GetTickCount());
-        }
-        else if (uMsg == WM_RESET_RECEIVE) {
-            // Only the request the braille thread waits for: an earlier
-            // one answered late would reset a handshake under way.
-            const LONG request = static_cast<LONG>(wParam);
-            if (request != driver->m_nResetRequest)
-                return 0;
-            driver->m_display.ResetReceiveState();
-            driver->m_nResetAnswered = request;
-            if (driver->m_hEventReceiveReset)
-                SetEvent(driver->m_hEventReceiveReset);
+        if (uMsg == WM_DEVICE_BYTE) {
+            driver->AssembleHandedBytes(static_cast<size_t>(wParam));
+        } else if (uMsg == WM_PROCESS_KEY_QUEUE) {
+            driver->RunKeyQueue(wParam, lParam);
+        } else if (uMsg == WM_RESET_RECEIVE) {
+            driver->ResetReceiveOnWindow(wParam, lParam);
             return 0;
+        } else if (uMsg == WM_DESTROY) {
+            // Keys finished before a sleep or a close are not the user's next command.
+            driver->m_display.ForgetKeyCombinations();
         } else if (uMsg == WM_DEVICECHANGE && IsPortArrival(wParam, lParam)) {
             // A replugged display: the braille thread need not wait for its next try.
             driver->PostToBrailleThread(WM_BT_PORT_ARRIVED, 0, 0);
@@ -141,7 +139,83 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
 
+// The bytes the braille thread told of, in the order they came. After bytes
+// were dropped, the frames and held keys they belonged to are unknown.
+void CBrailleDisplayDriver::AssembleHandedBytes(size_t count)
+{
+    std::string bytes;
+    try {
+        if (m_handOff.Take(count, bytes)) {
+            Trace("CBrailleDisplayDriver::AssembleHandedBytes : received bytes were dropped, key capture starts afresh");
+            m_display.ResetReceiveState();
+        }
+    } catch (const std::bad_alloc&) {
+        Trace("CBrailleDisplayDriver::AssembleHandedBytes : no memory, %lu bytes wait", static_cast<unsigned long>(count));
+        return;
+    }
+    for (char byte : bytes)
+        m_display.ProcessReceivedByte(static_cast<BYTE>(byte));
+}
+
+// A round of the braille thread (numbered, stamped) or a run asked by a
+// call of slot 38 on another thread (number 0). A round taken while bytes
+// wait asks the braille thread for the next at once.
+void CBrailleDisplayDriver::RunKeyQueue(WPARAM round, LPARAM stamp)
+{
+    if (!round)
+        m_bQueueRunAsked = false;
+    DrainKeyQueue();
+    if (!round)
+        return;
+    m_display.ProcessPollEnd(stamp ? static_cast<DWORD>(stamp) : GetTickCount());
+    m_nRoundTaken = static_cast<LONG>(round);
+    if (m_handOff.Waiting())
+        PostThreadMessageA(m_dwBrailleThreadId, WM_BT_ROUND_TAKEN, 0, 0);
+}
+
+// Only the request the braille thread made last: an earlier one answered
+// late would reset a handshake under way. A reconnection first has the
+// bytes of the lost connection still waiting assembled, so that its last
+// key still arrives.
+void CBrailleDisplayDriver::ResetReceiveOnWindow(WPARAM request, LPARAM deliverFirst)
+{
+    if (static_cast<LONG>(request) != m_nResetRequest)
+        return;
+    if (deliverFirst) {
+        AssembleHandedBytes(CReceiveHandOff::kMaxWaiting);
+        DrainKeyQueue();
+    }
+    m_display.ResetReceiveState();
+    m_nResetAnswered = static_cast<LONG>(request);
+    if (m_hEventReceiveReset)
+        SetEvent(m_hEventReceiveReset);
+}
+
+// The key queue belongs to the hidden window's thread. A call from another
+// thread hands the run to it (one request on its way is enough: a run
+// drains the whole queue); with no window there is nobody to run it.
 void CBrailleDisplayDriver::ProcessKeyCombinationQueue()
+{
+    HWND hWnd = m_hWnd;
+    const DWORD owner = hWnd ? GetWindowThreadProcessId(hWnd, nullptr) : 0;
+    if (owner == GetCurrentThreadId()) {
+        DrainKeyQueue();
+        return;
+    }
+    if (!owner) {
+        Trace("CBrailleDisplayDriver::ProcessKeyCombinationQueue : no hidden window owns the key queue, refused");
+        return;
+    }
+    if (m_bQueueRunAsked.exchange(true))
+        return;
+    if (!s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, 0, 0)) {
+        m_bQueueRunAsked = false;
+        Trace("CBrailleDisplayDriver::ProcessKeyCombinationQueue : the hidden window's thread could not be asked, "
+              "refused");
+    }
+}
+
+void CBrailleDisplayDriver::DrainKeyQueue()
 {
     char szKeyComb[kKeyCombBufferSize];
     while (m_display.HasKeyCombination()) {

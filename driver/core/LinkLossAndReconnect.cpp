@@ -79,11 +79,12 @@ bool CBrailleDisplayDriver::ForgetReceiveState()
 {
     HWND hWnd = m_hWnd;
     if (!hWnd || !IsWindow(hWnd) || !m_hBrailleReceiveReset || !m_hBrailleAbort) {
+        m_handOff.Clear();  // nobody to take the lost connection's bytes
         m_display.ResetReceiveState();
         return true;
     }
     const LONG request = ++m_nResetRequest;
-    if (!PostMessageA(hWnd, WM_RESET_RECEIVE, static_cast<WPARAM>(request), 0))
+    if (!s_postToWindow(hWnd, WM_RESET_RECEIVE, static_cast<WPARAM>(request), 1))
         return false;
     HANDLE handles[2] = {m_hBrailleAbort, m_hBrailleReceiveReset};
     const DWORD start = GetTickCount();
@@ -95,4 +96,19 @@ bool CBrailleDisplayDriver::ForgetReceiveState()
     }
     Trace("CBrailleDisplayDriver::ForgetReceiveState : the hidden window did not answer in time");
     return false;
+}
+
+// A wake: the new connection's bytes start a frame afresh. The window, when
+// one lives, does so on its own thread, before any byte of the new
+// connection reaches it; nobody waits for it.
+void CBrailleDisplayDriver::AskReceiveReset()
+{
+    HWND hWnd = m_hWnd;
+    if (!hWnd || !IsWindow(hWnd)) {
+        m_display.ResetReceiveState();
+        return;
+    }
+    const LONG request = ++m_nResetRequest;
+    if (!s_postToWindow(hWnd, WM_RESET_RECEIVE, static_cast<WPARAM>(request), 0))
+        Trace("CBrailleDisplayDriver::AskReceiveReset : the hidden window could not be asked (%lu)", GetLastError());
 }

@@ -33,6 +33,8 @@ public:
                                                           WORD& woBrailleDots);
     virtual bool ProcessReceivedData();
     virtual bool ProcessReceivedData(HWND hWnd, UINT uMsg);
+    // Moves what the transport received into received, for the caller to hand on.
+    bool ReadReceived(std::string& received);
     virtual void ProcessReceivedByte(BYTE byte) = 0;
     // Signalled when received bytes wait to be handed on (see the transport).
     HANDLE ReceivedDataEvent() const { return m_serial.GetDataReadEvent(); }
@@ -88,7 +90,5 @@ protected:
     std::deque<std::unique_ptr<CKeyCombination>> m_keyCombinationQueue;
 
 private:
-    bool ReadReceived(std::string& received);
-
     PortClaim m_claim;  // held while connected
 };

@@ -1,5 +1,6 @@
 // The screen reader's threads against the driver's: a window made on one
-// thread and closed from another, callbacks replaced in the middle of one key,
+// thread and closed from another, a window that ended with its thread in the
+// middle of a key, callbacks replaced in the middle of one key,
 // a braille thread whose start came too late, other threads busy while Open
 // waits for the display.
 #include "FaultSession.h"
@@ -74,6 +75,33 @@ TEST_F(SessionThreadTest, OneTypedKeyGoesWholeToTheCallbacksItStartedWith)
     EXPECT_EQ(first.Deliveries().at(0).name, "a");
     EXPECT_TRUE(second.Deliveries().empty());
     driver->SetCallbacks(&callbacks);
+}
+
+// D1 goes down while the window's thread pumps; its key-up is posted to a
+// thread that no longer pumps and ends, taking the window with it. The
+// window made anew starts its key capture clean: D1 is not held for good,
+// and the next letter (dots 2 and 4, i) is typed as it was pressed.
+TEST_F(SessionThreadTest, AKeyHeldWhenItsWindowEndedIsNotHeldInTheNext)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<bool> opened{false};
+    std::thread first([&] {
+        opened = Open();
+        while (!stop)
+            testenv::PumpMessages(20);
+        display->KeyUp(D1);
+        testenv::WaitFor([] { return false; }, 500);  // posted here, never handled
+    });
+    ASSERT_TRUE(testenv::WaitFor([&] { return opened.load(); }, 10000));
+    display->KeyDown(D1);
+    testenv::WaitFor([] { return false; }, 500);
+    stop = true;
+    first.join();
+    driver->ShowText("\x01", 1);  // a call from a living thread makes the window anew
+    display->Press({D2, D4});
+    const auto got = Await(1);
+    ASSERT_EQ(got.size(), 1u) << "the letter was swallowed by a key held for good";
+    EXPECT_EQ(got[0].name, "i");
 }
 
 // Open waits over a second for the display's answer. Meanwhile a message

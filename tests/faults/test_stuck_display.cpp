@@ -1,7 +1,8 @@
 // A display that stops reading (its input stuck, a hub stalling) while the
-// screen reader goes on giving lines, and a port that fails right after a
-// key: the driver is linked in and runs on the scripted port, where a write
-// can be left pending until it is cancelled.
+// screen reader goes on giving lines, a port that fails right after a key,
+// and a hidden window whose thread takes no posts or is gone: the driver is
+// linked in and runs on the scripted port, where a write can be left pending
+// until it is cancelled and bytes arrive as fast as a test gives them.
 #include "CBrailleDisplayDriver.h"
 #include "FaultSession.h"
 #include "ScriptedSerialPort.h"
@@ -14,6 +15,45 @@ namespace {
 
 const int kCells = 40;
 const std::string kInitResponse = {0x1B, 0x01, 0x03, 0x00, 0x00, kCells};
+
+// Posts to the hidden window: refused once postsLeft reaches 0, as a full
+// message queue refuses them (-1: never refused).
+std::atomic<int> g_postsLeft{-1};
+BOOL WINAPI RefusingPost(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    int left = g_postsLeft;
+    while (left > 0 && !g_postsLeft.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 0) {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
+    return PostMessageA(hWnd, uMsg, wParam, lParam);
+}
+
+std::string Bytes(const std::vector<BYTE>& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Press(std::initializer_list<BYTE> codes)
+{
+    std::string frames;
+    for (BYTE code : codes)
+        frames += Bytes(KeyFrame(kKeyDownFrame, code));
+    for (BYTE code : codes)
+        frames += Bytes(KeyFrame(kKeyUpFrame, code));
+    return frames;
+}
+
+// Bytes outside any frame (no start byte among them).
+std::string Noise(size_t count)
+{
+    std::string noise(count, '\0');
+    for (size_t i = 0; i < count; ++i)
+        noise[i] = static_cast<char>(0x20 + i % 0x5F);
+    return noise;
+}
 
 std::string Line(int n)
 {
@@ -28,6 +68,8 @@ protected:
     void TearDown() override
     {
         port.writesStall = false;
+        g_postsLeft = -1;
+        CBrailleDisplayDriver::s_postToWindow = PostMessageA;
         driver.Close();
     }
 
@@ -145,6 +187,106 @@ TEST_F(StuckDisplayTest, TheLastKeyBeforeAPortFailureArrives)
     ASSERT_TRUE(testenv::PumpUntil([&] { return !callbacks.Deliveries().empty(); }, kPromptMs))
         << "the key went with the connection";
     EXPECT_EQ(callbacks.Deliveries().at(0).routing, 3);
+}
+
+// The window's thread takes no posts for a while (its queue full) during
+// 12,000 bytes of noise and four presses: no byte is lost, the presses
+// arrive in order once it takes posts again, and the next letter is right.
+TEST_F(StuckDisplayTest, BytesWaitForAWindowThatRefusesPosts)
+{
+    ASSERT_TRUE(Open());
+    CBrailleDisplayDriver::s_postToWindow = RefusingPost;
+    g_postsLeft = 3;
+    for (int chunk = 0; chunk < 12; ++chunk) {  // each its own read, its own round
+        port.Receive(Noise(1000));
+        testenv::PumpUntil([&] { return port.InputEmpty(); }, kPromptMs);
+        testenv::PumpMessages(150);
+    }
+    port.Receive(Press({T1}) + Press({T2}) + Press({T3}) + Press({T4}));
+    testenv::PumpMessages(300);
+    EXPECT_GT(trace.Count("to the hidden window failed"), 0) << "no post was refused";
+    g_postsLeft = -1;
+    port.Receive(Press({D1}));
+    ASSERT_TRUE(testenv::PumpUntil([&] { return callbacks.Deliveries().size() >= 5; }, kPromptMs))
+        << callbacks.Deliveries().size() << " of 5 keys arrived";
+    const std::vector<Delivery> keys = callbacks.Deliveries();
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(keys.at(t).name, "T" + std::to_string(t + 1));
+    EXPECT_EQ(keys.at(4).kind, Delivery::Typed);
+    EXPECT_EQ(keys.at(4).name, "a");
+}
+
+// A second thread runs the key queue (slot 38) again and again while ten
+// thousand routing presses arrive: the queue is the window's thread's, and
+// each press is delivered once, in order, on that thread.
+TEST_F(StuckDisplayTest, EachPressArrivesOnceWhileAnotherThreadRunsTheKeyQueue)
+{
+    const int kPresses = 10000;
+    ASSERT_TRUE(Open());
+    std::atomic<bool> stop{false};
+    std::thread other([&] {
+        while (!stop) {
+            driver.ProcessKeyCombinationQueue();
+            ::Sleep(1);
+        }
+    });
+    for (int i = 0; i < kPresses; i += 100) {
+        std::string presses;
+        for (int k = i; k < i + 100; ++k)
+            presses += Bytes(RoutingPress(1 + k % 80));
+        port.Receive(presses);
+        testenv::PumpMessages(2);
+    }
+    testenv::PumpUntil([&] { return callbacks.Deliveries().size() >= static_cast<size_t>(kPresses); }, 60000);
+    testenv::PumpMessages(300);
+    stop = true;
+    other.join();
+    const std::vector<Delivery> keys = callbacks.Deliveries();
+    ASSERT_EQ(keys.size(), static_cast<size_t>(kPresses));
+    int wrong = 0;
+    for (int i = 0; i < kPresses; ++i)
+        wrong += keys[i].routing != 1 + i % 80 || keys[i].threadId != GetCurrentThreadId();
+    EXPECT_EQ(wrong, 0) << "presses out of order or delivered on another thread";
+}
+
+// The thread that opened the driver ends, and with it the window, with D1
+// held, while the display goes on sending: what waits is bounded to the
+// newest bytes, the drop is said, and the press made last reaches the window
+// made anew alone (D1's key-up went with the bytes dropped).
+TEST_F(StuckDisplayTest, WithoutAWindowTheNewestBytesAreKept)
+{
+    std::thread([&] {
+        ASSERT_TRUE(Open());
+        port.Receive(Bytes(KeyFrame(kKeyDownFrame, D1)));
+        testenv::PumpMessages(300);
+    }).join();
+    port.Receive(Bytes(KeyFrame(kKeyUpFrame, D1)) + Noise(CReceiveHandOff::kMaxWaitingWithoutWindow + 4000) +
+                 Bytes(RoutingPress(7)));
+    ASSERT_TRUE(testenv::WaitFor([&] { return trace.Count("oldest dropped") > 0; }, 20000)) << "no bound, or not said";
+    size_t mostAtOnce = 0;
+    driver.ShowText(Line(1).data(), kCells);  // a call from a living thread makes the window anew
+    testenv::PumpUntil([&] { return !callbacks.Deliveries().empty(); }, kPromptMs);
+    testenv::PumpMessages(300, [&](const MSG& msg) {
+        if (msg.message == CBrailleDisplayDriver::WM_DEVICE_BYTE)
+            mostAtOnce = std::max(mostAtOnce, static_cast<size_t>(msg.wParam));
+    });
+    ASSERT_EQ(callbacks.Deliveries().size(), 1u);
+    EXPECT_EQ(callbacks.Deliveries()[0].name, "Routing") << "D1 held for good";
+    EXPECT_EQ(callbacks.Deliveries()[0].routing, 7);
+    EXPECT_LE(mostAtOnce, CReceiveHandOff::kMaxWaitingWithoutWindow);
+}
+
+// A line the display did not take, then Sleep: the sleeping display is
+// blank, not left showing what the user was reading.
+TEST_F(StuckDisplayTest, TheSleepingDisplayIsBlankAfterALineItDidNotTake)
+{
+    ASSERT_TRUE(Open());
+    GiveLines(1, 1);
+    ASSERT_TRUE(AwaitLastShown(Line(1)));
+    GiveLinesStuck(2, 1);
+    port.writesStall = false;
+    driver.Sleep(TRUE);  // before the tick sends the line again
+    EXPECT_TRUE(AwaitLastShown(std::string(kCells, '\0'))) << "the display still shows a line while asleep";
 }
 
 }  // namespace

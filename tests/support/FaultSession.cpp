@@ -56,7 +56,7 @@ void FaultSession::Pump(DWORD milliseconds)
         if (!msg.hwnd)
             return;
         if (msg.message == CBrailleDisplayDriver::WM_DEVICE_BYTE) {
-            ++bytesHandled;
+            bytesHandled += static_cast<size_t>(msg.wParam);
             m_queueRunsSinceByte = 0;
         } else if (msg.message == CBrailleDisplayDriver::WM_PROCESS_KEY_QUEUE) {
             ++m_queueRunsSinceByte;
