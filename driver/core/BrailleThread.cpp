@@ -661,6 +661,7 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int
         if (m_display.GetDisplayInfos(textCells, statusCells)) {
             m_display.LockDisplayInfos();
             m_display.ForgetLastCells();
+            m_bQueueRunOwed = true;  // keys read with the answer wait in the queue, and no byte may follow them
             return true;
         }
     }
