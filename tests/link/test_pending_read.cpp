@@ -88,7 +88,7 @@ TEST(ScriptedTransport, BytesArriveWholeAndInOrderAndAnIdlePortIsNotPolled)
     }
 
     const int statusReads = port.statusReads;
-    Sleep(300);
+    Sleep(300);  // nothing may happen meanwhile: only a span of time shows it
     EXPECT_EQ(port.statusReads, statusReads) << "the worker looks at an idle port";
     EXPECT_TRUE(port.ReadPending());
     for (const char* text : {"one", "two", "three"})
@@ -219,7 +219,7 @@ TEST(ScriptedTransport, CancelEndingLateOrNeverLetsTheCallerGoAndKeepsTheRecord)
         }
         std::thread lateDriver([&] {
             if (c.endsInTime && testenv::WaitFor([&] { return !port.HangingEvents().empty(); }, 2000)) {
-                Sleep(100);
+                Sleep(100);  // late, but within UnInit's bound
                 port.FinishHanging();
             }
         });
