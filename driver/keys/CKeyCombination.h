@@ -14,7 +14,6 @@ public:
     virtual void SetDKeys(DWORD bits) { m_dKeys = bits; }
     virtual void SetTKeys(DWORD bits) { m_tKeys = bits; }
     virtual void SetRoutingKey(DWORD index) { m_routingKey = index; }
-    virtual void SetStatusRoutingKey(DWORD index) { m_statusRoutingKey = index; }
     virtual bool TranslateForJaws(const char* szIniFileName, const char* szPending, char* szKeyComb,
                                           int& nKeyCombLen, int& nRoutingIndex, WORD& woBrailleDots,
                                           BYTE& isModifier);
@@ -37,7 +36,6 @@ public:
     DWORD m_dKeys = 0;
     DWORD m_tKeys = 0;
     DWORD m_routingKey = 0;
-    DWORD m_statusRoutingKey = 0;
 
 protected:
     // Where a combination ends up after the key map lookups.

@@ -9,9 +9,10 @@
 namespace {
 
 using namespace CellivantaKeyCodes;
-const int kLastDotKey = 7;  // D1..D6 end a D combination
-// D7, D8 and the space key may be held across combinations (capitals, space chords).
-const int kCarriedKeys[] = {8, 9, 10};
+// D1..D6 end a D combination; D7, D8 and the space key (D9) may be held
+// across combinations (capitals, space chords).
+const int kCodeOfD6 = kFirstD + 5;
+const int kCarriedKeys[] = {kCodeOfD6 + 1, kCodeOfD6 + 2, kLastD};
 
 enum class KeyGroup { None, D, C, T, Routing };
 
@@ -98,7 +99,7 @@ bool KeyCapture::KeyUp(uint8_t code)
     case CaptureC:
         return !AnyHeld(m_keyPressed, kFirstC, kLastC);
     case CaptureD:
-        return !AnyHeld(m_keyPressed, kFirstD, kLastDotKey);
+        return !AnyHeld(m_keyPressed, kFirstD, kCodeOfD6);
     default:
         return false;
     }

@@ -98,14 +98,13 @@ void CCellivantaDisplay::ProcessDeviceMessage(int messageId, const BYTE* payload
 // EE: 0 success, 1 refusal, anything else an invalid answer. Only the
 // handshake's answer counts (see LockDisplayInfos). A display that
 // reports more cells than the image holds is shown on the first 128.
-bool CCellivantaDisplay::ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN)
+bool CCellivantaDisplay::ProcessInitRespMsg(BYTE EE, BYTE /*MM: nothing depends on it*/, BYTE NN)
 {
     if (m_bDisplayInfosLocked) {
         Trace("CCellivantaDisplay::ProcessInitRespMsg: EE = %X, NN = %u outside the handshake, ignored", EE, NN);
         return false;
     }
     if (EE == 0) {
-        m_nMM = MM;
         m_nStatusCellCount = 0;
         m_nCellCount = NN;
         if (m_nCellCount > MAX_CELLS) {
@@ -119,7 +118,6 @@ bool CCellivantaDisplay::ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN)
         Trace("CCellivantaDisplay::ProcessInitRespMsg: Invalid EE value  EE = %X", EE);
     m_nStatusCellCount = 0;
     m_nCellCount = 0;
-    m_nMM = 0;
     return false;
 }
 

@@ -67,8 +67,6 @@ protected:
     // is dropped, never completed by the bytes of the next session.
     static FrameAssembler s_assembler;
 
-    int m_nMM = 0;
-
 private:
     static constexpr size_t kFrameHeaderSize = 3;
     static constexpr size_t kMinCutFrameTail = 2;

@@ -44,7 +44,6 @@ public:
     // worker ended without being asked: the device is most likely gone, or
     // nobody reads it any more. Cleared by Init.
     bool IsLinkLost() const { return m_bLinkLost || m_bPortFailed; }
-    CommState GetState() const { return m_state; }
     // The owner's abort event (manual-reset, or null for none): a busy port
     // is retried only until it is set, so that a close or sleep asked for
     // meanwhile is not held up. The owner keeps it open while it calls Init.

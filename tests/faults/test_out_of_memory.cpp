@@ -62,6 +62,8 @@ void* operator new[](size_t size)
     return operator new(size);
 }
 
+// Every allocation above comes from malloc: the compiler cannot see that.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }

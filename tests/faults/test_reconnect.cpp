@@ -95,8 +95,9 @@ protected:
         at.Press({T1});
         const auto got = Await(1);
         EXPECT_EQ(got.size(), 1u);
-        if (!got.empty())
+        if (!got.empty()) {
             EXPECT_EQ(got[0].name, "T1");
+        }
         return arrived;
     }
 };

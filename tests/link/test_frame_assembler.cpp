@@ -27,11 +27,9 @@ TEST_F(FrameAssemblerTest, InitResponseSetsAndClearsTheGeometry)
     ASSERT_TRUE(m_display.GetDisplayInfos(text, status));
     EXPECT_EQ(text, 40);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(m_display.MM(), 7);
 
     m_display.Feed({0x1B, 0x01, 0x03, 0x01, 0x00, 0x28});  // refused
     EXPECT_FALSE(m_display.GetDisplayInfos(text, status));
-    EXPECT_EQ(m_display.MM(), 0);
     EXPECT_FALSE(trace.Contains("Invalid EE"));
 
     m_display.Feed({0x1B, 0x01, 0x03, 0x00, 0x00, 0x50});
@@ -111,7 +109,6 @@ TEST_F(FrameAssemblerTest, ShortPayloadReadsZerosNotTheLastFrame)
     m_display.Feed({0x1B, 0x0A, 0x03, 0xAA, 0xBB, 0xCC});
     m_display.Feed({0x1B, 0x01, 0x02, 0x00, 0x05});  // NN missing: 0 cells
     EXPECT_EQ(m_display.CellCount(), 0);
-    EXPECT_EQ(m_display.MM(), 5);
 }
 
 TEST_F(FrameAssemblerTest, OneAssemblerForTheProcessAndEveryConnectionStartsIdle)

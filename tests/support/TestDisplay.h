@@ -26,17 +26,16 @@ inline DWORD Dots(std::initializer_list<int> keys)
 }
 
 struct Keys {
-    DWORD d = 0, t = 0, c = 0, routing = 0, statusRouting = 0;
+    DWORD d = 0, t = 0, c = 0, routing = 0;
     bool operator==(const Keys& o) const
     {
-        return d == o.d && t == o.t && c == o.c && routing == o.routing && statusRouting == o.statusRouting;
+        return d == o.d && t == o.t && c == o.c && routing == o.routing;
     }
 };
 
 inline std::ostream& operator<<(std::ostream& os, const Keys& k)
 {
-    return os << "{d=" << k.d << " t=" << k.t << " c=" << k.c << " routing=" << k.routing
-              << " status=" << k.statusRouting << "}";
+    return os << "{d=" << k.d << " t=" << k.t << " c=" << k.c << " routing=" << k.routing << "}";
 }
 
 inline Keys Chord(DWORD d, DWORD t = 0, DWORD c = 0, DWORD routing = 0)
@@ -110,7 +109,7 @@ public:
         std::vector<keytest::Keys> records;
         for (auto& record : m_keyCombinationQueue) {
             auto* r = static_cast<CCellivantaKeyCombination*>(record.get());
-            records.push_back({r->m_dKeys, r->m_tKeys, r->m_cKeys, r->m_routingKey, r->m_statusRoutingKey});
+            records.push_back({r->m_dKeys, r->m_tKeys, r->m_cKeys, r->m_routingKey});
         }
         m_keyCombinationQueue.clear();
         return records;
@@ -127,7 +126,6 @@ public:
     }
 
     size_t QueueSize() const { return m_keyCombinationQueue.size(); }
-    int MM() const { return m_nMM; }
     int CellCount() const { return m_nCellCount; }
     CSerialCommHelper& Serial() { return m_serial; }
     static void ResetAssembler() { ResetFrameAssembler(); }
