@@ -1,14 +1,12 @@
 // The braille thread: every exchange with the display runs here, driven by
-// commands that the screen reader's calls post as thread messages.
+// the commands the screen reader's calls post as thread messages and by its
+// tick: the handshake, the lines, sleep and wake, and the received bytes
+// taken from the transport.
 #include "CBrailleDisplayDriver.h"
+#include "BrailleThreadStart.h"
 #include "LibraryHold.h"
-#include "SrwGuard.h"
 #include "Trace.h"
-#include "TraceLog.h"
 
-#include <process.h>
-#include <new>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,457 +15,19 @@ namespace {
 const DWORD kPollPeriodMs = 100;
 const DWORD kSettleMs = 1000;       // the display's time to come up after the port opens
 const DWORD kAnswerWaitMs = 200;
-// A round the window has not taken for this long is posted again, in case
-// the host's loop took it off without handing it on.
-const DWORD kRoundLostMs = 5000;
 const int kAnswerTries = 5;
-const char kKeyMapFile[] = "kvbrl.ini";
 
 bool IsUsbAlias(const char* port)
 {
     return _stricmp(port, "usb") == 0;
 }
 
-// What a braille thread is given at its start. The completion event is its
-// own copy: a thread that outlives its session signals only its own event,
-// never the one of a later session (whose handle may even reuse the value).
-struct ThreadStart {
-    CBrailleDisplayDriver* driver;
-    HANDLE hDone;
-    HANDLE hAbort;
-    HANDLE hReceiveReset;
-};
-
-// The commands whose caller waits until they ran. Only these signal the
-// completion event: a line queued before a Sleep must not end Sleep's wait.
-bool CallerWaitsFor(int code)
-{
-    return code == CBrailleDisplayDriver::BTINIT || code == CBrailleDisplayDriver::BTTERMINATE ||
-           code == CBrailleDisplayDriver::BTSLEEP;
-}
-
-bool DuplicateOwn(HANDLE source, HANDLE& copy)
-{
-    return DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS);
-}
-
-void CloseIfSet(HANDLE& handle)
-{
-    if (handle)
-        CloseHandle(handle);
-    handle = nullptr;
-}
-
 }  // namespace
-
-// ---- The screen reader's side ------------------------------------------------
-
-BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks,
-                                 const char* lpszDisplayName, const char* lpszDriverName)
-{
-    TraceLog::FollowSwitch();
-    Trace("CBrailleDisplayDriver::Open -> %s", lpszPort ? lpszPort : "(null)");
-    if (!EnterCall("Open"))
-        return FALSE;
-    const BOOL opened = OpenSession(lpszPort, pCallbacks, lpszDisplayName, lpszDriverName);
-    if (!opened)
-        TraceLog::EndSession();  // no session: nothing may keep the library loaded
-    LeaveCall();
-    return opened;
-}
-
-// Close ends the session whatever runs: an Open or a wake of another thread
-// is broken off first, so that it ends soon and lets this call in.
-void CBrailleDisplayDriver::Close()
-{
-    Trace("CBrailleDisplayDriver::Close");
-    const bool nested = m_dwCallThread == GetCurrentThreadId();
-    if (!nested) {
-        m_bClosing = true;
-        BreakOff();
-    }
-    if (EnterCall("Close", kCloseWaitMs)) {
-        CloseSession();
-        TraceLog::EndSession();
-        LeaveCall();
-    }
-    if (!nested)
-        m_bClosing = false;
-}
-
-BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
-{
-    Trace("CBrailleDisplayDriver::Sleep -> %d", bSleep);
-    if (!EnterCall("Sleep"))
-        return FALSE;
-    const BOOL done = SleepSession(bSleep);
-    LeaveCall();
-    return done;
-}
-
-BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks,
-                                        const char* lpszDisplayName, const char* lpszDriverName)
-{
-    if (!lpszPort || !*lpszPort) {
-        Trace("CBrailleDisplayDriver::Open : no port name");
-        return FALSE;
-    }
-    if (m_bOpened) {
-        // Two braille threads would share one display: end the first (also
-        // a session whose host unloaded the library without Close).
-        Trace("CBrailleDisplayDriver::Open : already open, closing first");
-    }
-    CloseSession();
-    if (m_hBrailleThread) {
-        Trace("CBrailleDisplayDriver::Open : a braille thread of an earlier session is still running");
-        return FALSE;
-    }
-    if (!SetKeyMapPath(lpszDriverName))
-        return FALSE;
-    // The handshake runs the frame assembler on the braille thread: no
-    // window of an earlier session may still run it on its own.
-    if (!DestroyHiddenWindow()) {
-        Trace("CBrailleDisplayDriver::Open : the last session's hidden window is still there, refused");
-        return FALSE;
-    }
-
-    m_hEventCommandComplete = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    m_hEventAbort = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    m_hEventReceiveReset = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!m_hEventCommandComplete || !m_hEventAbort || !m_hEventReceiveReset) {
-        Trace("!m_hEventCommandComplete");
-        Cleanup();
-        return FALSE;
-    }
-    ResetEvent(m_hEventCommandComplete);
-    if (!BeginBrailleThread()) {
-        Trace("!BeginBrailleThread");
-        Cleanup();
-        return FALSE;
-    }
-    if (WaitForSingleObject(m_hEventCommandComplete, MAX_WAIT_TIMEOUT) != WAIT_OBJECT_0) {
-        Trace("WaitForSingleObject(m_hEventCommandComplete,MAX_WAIT_TIMEOUT ) != WAIT_OBJECT_0");
-        // The thread may still get going: it finds the abort event set and
-        // ends, or (already past that look) ends on this as its first
-        // command. The next Open makes sure it has.
-        SetEvent(m_hEventAbort);
-        PostToBrailleThread(WM_BT_FIRST + BTEndThread, 0, 0);
-        Cleanup();
-        return FALSE;
-    }
-
-    // The cell count is the handshake's answer, never the last session's.
-    m_nTextCells = 0;
-    if (!PostThreadCommand(BTINIT, lpszPort, static_cast<int>(strlen(lpszPort))) || m_nTextCells <= 0) {
-        Trace("CBrailleDisplayDriver::Open : Init Device %s failed: Cleaning up", lpszPort);
-        // A thread that does not end keeps its events: the next Open or
-        // Close ends it and cleans up after it.
-        if (WaitForBrailleThreadEnd())
-            Cleanup();
-        return FALSE;
-    }
-    // Without its window no key would ever arrive.
-    if (!RegisterWindowClass())
-        return FailOpen("the hidden window's class could not be registered");
-    m_hWnd = CreateHiddenWindow();
-    if (!m_hWnd)
-        return FailOpen("the hidden window could not be created");
-    m_pCallbacks = pCallbacks;
-    CopyField(m_szDisplayName, lpszDisplayName);
-    CopyField(m_szDriverName, lpszDriverName);
-    m_bOpened = 1;
-    m_bSleeping = 0;
-    Trace("CBrailleDisplayDriver::Open : Init Device %s done successfully", m_sPortName.c_str());
-    return TRUE;
-}
-
-// The display was found, but the session cannot go on: it ends as Close
-// would end it.
-BOOL CBrailleDisplayDriver::FailOpen(const char* why)
-{
-    Trace("CBrailleDisplayDriver::Open : %s, closing", why);
-    m_bOpened = 1;
-    CloseSession();
-    return FALSE;
-}
-
-// Also ends a braille thread that an Open gave up on. Nothing of the session
-// is released under a braille thread that did not end, but its window: left
-// to a thread that may end and unload the library, the window's procedure
-// would be gone.
-void CBrailleDisplayDriver::CloseSession()
-{
-    const BOOL opened = m_bOpened;
-    m_bOpened = 0;
-    if (!opened && !m_hBrailleThread)
-        return;
-    if (m_hEventAbort)
-        SetEvent(m_hEventAbort);  // a reconnection in progress gives up
-    if (!EndBrailleThread()) {
-        Trace("CBrailleDisplayDriver::Close : the braille thread did not end; it holds the library until it does, "
-              "and the next Open or Close ends its session");
-        DestroyHiddenWindow();
-        return;
-    }
-    Cleanup();  // the window takes its key queue with it, on its own thread
-}
-
-// The thread disconnects the display and ends; false when it has not ended
-// within MAX_WAIT_TIMEOUT.
-bool CBrailleDisplayDriver::EndBrailleThread()
-{
-    if (!m_hBrailleThread)
-        return true;
-    if (m_hEventCommandComplete)
-        PostThreadCommand(BTTERMINATE, nullptr, 0);
-    else
-        PostToBrailleThread(WM_BT_FIRST + BTTERMINATE, 0, 0);
-    return WaitForBrailleThreadEnd();
-}
-
-// The window takes the keys finished before the sleep with it (they are not
-// the user's next command). One that lives on with its thread would still
-// deliver them: the display sleeps, but the sleep is not reported done.
-BOOL CBrailleDisplayDriver::SleepSession(BOOL bSleep)
-{
-    m_bSleeping = bSleep;
-    bool windowGone = true;
-    if (bSleep)
-        windowGone = DestroyHiddenWindow();
-    else
-        ReviveHiddenWindow();
-    if (!m_hBrailleThread)
-        return FALSE;
-    if (m_hEventAbort)
-        SetEvent(m_hEventAbort);  // a reconnection in progress gives up; BTSLEEP clears it
-    const BOOL done = PostThreadCommand(BTSLEEP, nullptr, bSleep ? 1 : 0);
-    if (!windowGone) {
-        Trace("CBrailleDisplayDriver::Sleep : the hidden window lives on with its thread, not reported asleep");
-        return FALSE;
-    }
-    return done;
-}
-
-BOOL CBrailleDisplayDriver::ShowText(const char* cells, int count)
-{
-    if (m_bSleeping || !cells || count <= 0)
-        return FALSE;
-    ReviveHiddenWindowIfFree();
-    return PostThreadCommand(BTShowText, cells, count);
-}
-
-BOOL CBrailleDisplayDriver::ShowStatus(const char* cells, int count)
-{
-    if (m_bSleeping || !cells || count <= 0)
-        return FALSE;
-    return PostThreadCommand(BTShowStatus, cells, count);
-}
-
-BOOL CBrailleDisplayDriver::Clear()
-{
-    Trace("CBrailleDisplayDriver::Clear");
-    if (m_bSleeping || !m_hBrailleThread)
-        return FALSE;
-    ReviveHiddenWindowIfFree();
-    return PostThreadCommand(BTClear, nullptr, 0);
-}
-
-// ---- The hand-off ------------------------------------------------------------
-
-// The block is a zero-filled copy one byte longer than the data, so a port
-// name arrives terminated; the braille thread frees it.
-BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int count)
-{
-    BYTE* block = nullptr;
-    if (data && count > 0) {
-        block = new (std::nothrow) BYTE[static_cast<size_t>(count) + 1]();
-        if (!block)
-            return FALSE;
-        memcpy(block, data, static_cast<size_t>(count));
-    }
-    const bool waits = CallerWaitsFor(code);
-    if (waits)
-        ResetEvent(m_hEventCommandComplete);
-    if (!PostToBrailleThread(WM_BT_FIRST + code, reinterpret_cast<WPARAM>(block), static_cast<LPARAM>(count))) {
-        // Nobody will signal for a command that was never posted.
-        Trace("CBrailleDisplayDriver::PostThreadCommand : posting %d failed", code);
-        delete[] block;
-        return FALSE;
-    }
-    if (waits && !WaitForCommandComplete(code == BTINIT ? kOpenSearchMs : MAX_WAIT_TIMEOUT))
-        return FALSE;
-    return TRUE;
-}
-
-// Under the guard, the id is that of the thread whose handle is held: never
-// a thread of the host that got the id of one that ended.
-bool CBrailleDisplayDriver::PostToBrailleThread(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    SrwGuard guard(m_commandGuard, SrwGuard::Shared);
-    return m_hBrailleThread && PostThreadMessageA(m_dwBrailleThreadId, message, wParam, lParam);
-}
-
-// From any thread; a thread blocked in opening a port is also woken.
-void CBrailleDisplayDriver::BreakOff()
-{
-    SrwGuard guard(m_commandGuard, SrwGuard::Shared);
-    if (m_hEventAbort)
-        SetEvent(m_hEventAbort);
-    if (m_hBrailleThread)
-        CancelSynchronousIo(m_hBrailleThread);
-}
-
-// Once a message is sent to this thread, every message of the thread is
-// dispatched (the screen reader's own, the hidden window's keys). A quit
-// taken off the queue meanwhile is posted again once the wait is over, so
-// that the caller's loop still ends. The wait gives up when the braille
-// thread has ended and can no longer signal; after breakOffMs the command is
-// broken off, and MAX_WAIT_TIMEOUT later the wait gives up. True when the
-// command completed.
-bool CBrailleDisplayDriver::WaitForCommandComplete(DWORD breakOffMs)
-{
-    HANDLE handles[2] = {m_hEventCommandComplete, m_hBrailleThread};
-    const DWORD count = m_hBrailleThread ? 2 : 1;
-    const DWORD start = GetTickCount();
-    bool brokeOff = false;
-    bool completed = false;
-    bool quit = false;
-    WPARAM quitCode = 0;
-    for (;;) {
-        const DWORD waited = GetTickCount() - start;
-        if (!brokeOff && waited >= breakOffMs) {
-            Trace("CBrailleDisplayDriver::WaitForCommandComplete : no answer within %lu ms, breaking off",
-                  static_cast<unsigned long>(breakOffMs));
-            BreakOff();
-            brokeOff = true;
-        }
-        const DWORD bound = brokeOff ? breakOffMs + MAX_WAIT_TIMEOUT : breakOffMs;
-        if (waited >= bound) {
-            Trace("CBrailleDisplayDriver::WaitForCommandComplete : the braille thread did not answer, given up");
-            break;
-        }
-        const DWORD result = MsgWaitForMultipleObjects(count, handles, FALSE, bound - waited, QS_SENDMESSAGE);
-        if (result == WAIT_OBJECT_0 + count) {
-            MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message == WM_QUIT) {
-                    quit = true;
-                    quitCode = msg.wParam;
-                    continue;
-                }
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-            continue;
-        }
-        if (result == WAIT_TIMEOUT)
-            continue;
-        completed = result == WAIT_OBJECT_0;
-        if (!completed)
-            Trace("CBrailleDisplayDriver::WaitForCommandComplete : braille thread gone (%lu)",
-                  static_cast<unsigned long>(result));
-        break;
-    }
-    // A break-off that came as the command ended must not stop the next
-    // reconnection of the session.
-    if (brokeOff && completed && !m_bClosing)
-        ResetEvent(m_hEventAbort);
-    if (quit)
-        PostQuitMessage(static_cast<int>(quitCode));
-    return completed;
-}
-
-// The handle is kept while the thread still runs, so that a later Open
-// knows about it and never starts a second one beside it.
-bool CBrailleDisplayDriver::WaitForBrailleThreadEnd()
-{
-    if (!m_hBrailleThread)
-        return true;
-    if (WaitForSingleObject(m_hBrailleThread, MAX_WAIT_TIMEOUT) == WAIT_TIMEOUT) {
-        Trace("CBrailleDisplayDriver::WaitForBrailleThreadEnd : the braille thread is still running");
-        return false;
-    }
-    SrwGuard guard(m_commandGuard);
-    CloseHandle(m_hBrailleThread);
-    m_hBrailleThread = nullptr;
-    m_dwBrailleThreadId = 0;
-    return true;
-}
-
-void CBrailleDisplayDriver::Cleanup()
-{
-    Trace("CBrailleDisplayDriver::Cleanup");
-    CloseIfSet(m_hEventCommandComplete);
-    {
-        SrwGuard guard(m_commandGuard);
-        CloseIfSet(m_hEventAbort);
-    }
-    CloseIfSet(m_hEventReceiveReset);
-    if (DestroyHiddenWindow())
-        UnregisterWindowClass();
-}
-
-bool CBrailleDisplayDriver::BeginBrailleThread()
-{
-    auto* start = new (std::nothrow) ThreadStart{this, nullptr, nullptr, nullptr};
-    if (!start)
-        return false;
-    const bool copied = DuplicateOwn(m_hEventCommandComplete, start->hDone) &&
-                        DuplicateOwn(m_hEventAbort, start->hAbort) &&
-                        DuplicateOwn(m_hEventReceiveReset, start->hReceiveReset);
-    // The thread holds the library loaded until its last instruction.
-    const bool held = copied && LibraryHold::Take();
-    unsigned threadId = 0;
-    const uintptr_t thread = held ? _beginthreadex(nullptr, 0, BrailleThreadProc, start, 0, &threadId) : 0;
-    if (!thread) {
-        if (held)
-            LibraryHold::Give();
-        CloseIfSet(start->hDone);
-        CloseIfSet(start->hAbort);
-        CloseIfSet(start->hReceiveReset);
-        delete start;
-        return false;
-    }
-    {
-        SrwGuard guard(m_commandGuard);
-        m_hBrailleThread = reinterpret_cast<HANDLE>(thread);
-        m_dwBrailleThreadId = threadId;
-    }
-    SetThreadPriority(m_hBrailleThread, THREAD_PRIORITY_ABOVE_NORMAL);
-    return true;
-}
-
-// The key map lives beside the driver: the folder of the driver name. The
-// whole name is used: cut to a path buffer, it could name a parent folder
-// and another key map.
-bool CBrailleDisplayDriver::SetKeyMapPath(const char* lpszDriverName)
-{
-    const char* path = lpszDriverName ? lpszDriverName : ".\\";
-    const char* lastSlash = strrchr(path, '\\');
-    if (!lastSlash)
-        return true;
-    try {
-        std::string folder(path, static_cast<size_t>(lastSlash - path + 1));
-        m_sTypingIniFile = folder + kKeyMapFile;
-    } catch (const std::exception&) {
-        Trace("CBrailleDisplayDriver::Open : no memory for the key map path");
-        return false;
-    }
-    return true;
-}
-
-void CBrailleDisplayDriver::CopyField(char* field, const char* value)
-{
-    if (value)
-        lstrcpynA(field, value, 256);
-}
-
-// ---- The braille thread ------------------------------------------------------
 
 unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
 {
-    ThreadStart start = *static_cast<ThreadStart*>(pvStart);
-    delete static_cast<ThreadStart*>(pvStart);
+    BrailleThreadStart start = *static_cast<BrailleThreadStart*>(pvStart);
+    delete static_cast<BrailleThreadStart*>(pvStart);
     CBrailleDisplayDriver& driver = *start.driver;
     driver.m_hBrailleAbort = start.hAbort;
     driver.m_hBrailleReceiveReset = start.hReceiveReset;
@@ -501,7 +61,7 @@ void CBrailleDisplayDriver::ServeCommands(HANDLE hDone)
         const DWORD count = (received && received != INVALID_HANDLE_VALUE) ? 1 : 0;
         const DWORD woken = MsgWaitForMultipleObjectsEx(count, &received, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (count && woken == WAIT_OBJECT_0)
-            RunThreadCommand(BTPoll, nullptr, 0);
+            ProcessThreadCommandSafely(BTPoll, nullptr, 0);
         goOn = RunQueuedMessages(hDone);
     }
     if (timer)
@@ -516,18 +76,18 @@ BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
         if (!msg.hwnd && msg.message >= WM_BT_FIRST && msg.message <= WM_BT_LAST) {
             const int code = static_cast<int>(msg.message - WM_BT_FIRST);
             const BOOL goOn =
-                RunThreadCommand(code, reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
+                ProcessThreadCommandSafely(code, reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
             if (CallerWaitsFor(code))
                 SetEvent(hDone);
             if (!goOn)
                 return FALSE;
         } else if (msg.message == WM_TIMER) {
-            RunThreadCommand(BTPoll, nullptr, 0);
+            ProcessThreadCommandSafely(BTPoll, nullptr, 0);
         } else if (!msg.hwnd && msg.message == WM_BT_PORT_ARRIVED) {
             m_bRetryNow = m_bLost;
-            RunThreadCommand(BTPoll, nullptr, 0);
+            ProcessThreadCommandSafely(BTPoll, nullptr, 0);
         } else if (!msg.hwnd && msg.message == WM_BT_ROUND_TAKEN) {
-            RunThreadCommand(BTPoll, nullptr, 0);
+            ProcessThreadCommandSafely(BTPoll, nullptr, 0);
         } else if (msg.message != WM_QUIT) {  // WM_QUIT does not end the thread; only its commands do
             DispatchMessageA(&msg);
         }
@@ -537,7 +97,7 @@ BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
 
 // Nothing may leave the thread: a command that runs out of memory fails
 // with its trace line, and the thread goes on (or ends, for BTINIT).
-BOOL CBrailleDisplayDriver::RunThreadCommand(int code, BYTE* block, DWORD dwParam)
+BOOL CBrailleDisplayDriver::ProcessThreadCommandSafely(int code, BYTE* block, DWORD dwParam)
 {
     try {
         return ProcessThreadCommand(code, block, dwParam);
@@ -714,7 +274,7 @@ void CBrailleDisplayDriver::SleepDevice(bool bSleep)
         }
         m_bLost = false;
         m_handOff.Clear();
-        AskReceiveReset();
+        AskWindowToStartAfresh();
         ShowCurrentLine();
     }
 }
@@ -788,77 +348,4 @@ void CBrailleDisplayDriver::Poll()
         ForwardReceived(hWnd);
     WatchLink();
     RetryStaleLine();
-}
-
-// What the display sent goes into the hand-off at once, window or not: the
-// hand-off keeps its bound while nobody takes the bytes.
-void CBrailleDisplayDriver::TakeReceived(size_t bound)
-{
-    std::string received;
-    if (!m_bLost && m_display.IsConnected() && m_display.ReadReceived(received))
-        m_handOff.Put(received, bound);
-}
-
-// At most one round of our messages waits in the window's queue: the bytes
-// (WM_DEVICE_BYTE, wParam = how many wait in the hand-off) and the key queue
-// run behind them (WM_PROCESS_KEY_QUEUE, wParam = the round's number, lParam
-// = when it was made). The next goes once the window has taken it. A tick
-// with nothing new posts nothing, but for one round once the line turned
-// quiet, by which the window gives up a frame cut short.
-void CBrailleDisplayDriver::ForwardReceived(HWND hWnd)
-{
-    if (RoundInFlight(hWnd))
-        return;
-    const size_t waiting = m_handOff.Waiting();
-    const DWORD now = GetTickCount();
-    if (!waiting && !m_bQueueRunOwed && !LineTurnedQuiet(now))
-        return;
-    if (!PostRound(hWnd, waiting, now))
-        return;
-    m_bQuietForwarded = waiting == 0;
-    if (waiting)
-        m_dwLastBytesForwarded = now;
-}
-
-// A post refused (the window's queue full) leaves the bytes in the hand-off,
-// in order, for the next try.
-bool CBrailleDisplayDriver::PostRound(HWND hWnd, size_t waiting, DWORD now)
-{
-    if (hWnd == m_hWndRound && m_nRoundTaken != m_nRoundPosted)
-        Trace("CBrailleDisplayDriver::ForwardReceived : the hidden window has not taken its round for %lu ms, posting "
-              "again", static_cast<unsigned long>(now - m_dwRoundPostedAt));
-    const char* failed = nullptr;
-    if (waiting && !s_postToWindow(hWnd, WM_DEVICE_BYTE, static_cast<WPARAM>(waiting), 0)) {
-        failed = "bytes";
-    } else {
-        m_bQueueRunOwed = waiting != 0;  // until its run is posted too
-        const LONG round = m_nRoundPosted == LONG_MAX ? 1 : m_nRoundPosted + 1;  // never 0
-        if (s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, static_cast<WPARAM>(round), static_cast<LPARAM>(now))) {
-            m_nRoundPosted = round;
-            m_hWndRound = hWnd;
-            m_dwRoundPostedAt = now;
-            m_bQueueRunOwed = false;
-        } else {
-            failed = "key queue run";
-        }
-    }
-    if (failed && !m_bPostFailing)
-        Trace("CBrailleDisplayDriver::ForwardReceived : posting the %s to the hidden window failed (%lu); %lu bytes "
-              "wait for the next try",
-              failed, GetLastError(), static_cast<unsigned long>(m_handOff.Waiting()));
-    else if (!failed && m_bPostFailing)
-        Trace("CBrailleDisplayDriver::ForwardReceived : the hidden window takes posts again");
-    m_bPostFailing = failed != nullptr;
-    return !failed;
-}
-
-// A round posted to a window that has since gone went with it.
-bool CBrailleDisplayDriver::RoundInFlight(HWND hWnd) const
-{
-    return hWnd == m_hWndRound && m_nRoundTaken != m_nRoundPosted && GetTickCount() - m_dwRoundPostedAt < kRoundLostMs;
-}
-
-bool CBrailleDisplayDriver::LineTurnedQuiet(DWORD now) const
-{
-    return !m_bQuietForwarded && now - m_dwLastBytesForwarded >= CCellivantaDisplay::kQuietMsToResync;
 }

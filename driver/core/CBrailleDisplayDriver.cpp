@@ -1,3 +1,5 @@
+// The driver object: its construction, and the screen reader's calls that
+// only answer from what the driver knows (names, identity, callbacks).
 #include "CBrailleDisplayDriver.h"
 #include "Trace.h"
 
@@ -33,53 +35,6 @@ CBrailleDisplayDriver::~CBrailleDisplayDriver()
     m_sPortName.clear();
     if (s_pDriver == this)
         s_pDriver = nullptr;
-}
-
-// Another thread's call is waited for (a bounded time), serving messages
-// sent to this thread meanwhile, as the wait for a command does: the other
-// call may need this thread to destroy its window. A call from this thread
-// itself can only come from a handler inside that call's wait: it would
-// replace what the outer call waits on.
-bool CBrailleDisplayDriver::EnterCall(const char* caller, DWORD waitMs)
-{
-    const DWORD self = GetCurrentThreadId();
-    if (m_dwCallThread == self) {
-        Trace("CBrailleDisplayDriver::%s : called from inside another call of this thread, refused", caller);
-        return false;
-    }
-    const DWORD start = GetTickCount();
-    for (DWORD waited = 0; waited < waitMs; waited = GetTickCount() - start) {
-        const DWORD result = MsgWaitForMultipleObjects(1, &m_hEventCallFree, FALSE, waitMs - waited, QS_SENDMESSAGE);
-        if (result == WAIT_OBJECT_0) {
-            m_dwCallThread = self;
-            return true;
-        }
-        if (result != WAIT_OBJECT_0 + 1)
-            break;
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // serves what was sent
-    }
-    Trace("CBrailleDisplayDriver::%s : another thread's call did not end, refused", caller);
-    return false;
-}
-
-void CBrailleDisplayDriver::LeaveCall()
-{
-    m_dwCallThread = 0;
-    SetEvent(m_hEventCallFree);
-}
-
-// A window made while another call sleeps the display would outlive it.
-// The lock is taken only for a window that is missing: lines stay cheap.
-void CBrailleDisplayDriver::ReviveHiddenWindowIfFree()
-{
-    if (!HiddenWindowMissing())
-        return;
-    if (m_dwCallThread == GetCurrentThreadId() || WaitForSingleObject(m_hEventCallFree, 0) != WAIT_OBJECT_0)
-        return;
-    m_dwCallThread = GetCurrentThreadId();
-    ReviveHiddenWindow();
-    LeaveCall();
 }
 
 IBrailleDriverCallbacks* CBrailleDisplayDriver::SetCallbacks(IBrailleDriverCallbacks* pCallbacks)

@@ -101,39 +101,42 @@ public:
     void ProcessKeyCombinationQueue() override;
 
 private:
+    // ---- On the screen reader's threads (HostCalls.cpp) ----
     static int CopyName(const char* name, char* lpszName, int cbMaxLength);
     static void CopyField(char* field, const char* value);
-
-    // One screen reader's call of Open, Close or Sleep at a time; a call
-    // made from a handler that runs inside another's wait is refused.
+    // One screen reader's call of Open, Close or Sleep at a time (the call
+    // lock); a call made from a handler that runs inside another's wait is
+    // refused.
     bool EnterCall(const char* caller, DWORD waitMs = MAX_WAIT_TIMEOUT);
+    bool TryEnterCall();
     void LeaveCall();
-    // From ShowText and Clear: never waits for another thread's call.
-    void ReviveHiddenWindowIfFree();
     BOOL OpenSession(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks, const char* lpszDisplayName,
                      const char* lpszDriverName);
+    bool StartSession(const char* lpszPort, bool& threadServes);
+    BOOL AbandonOpen(bool threadServes);
     void CloseSession();
+    void LetGoOfSession(bool threadEnded, const char* caller);
     BOOL SleepSession(BOOL bSleep);
-    BOOL FailOpen(const char* why);
+    bool SetKeyMapPath(const char* lpszDriverName);
 
-    // The command hand-off to the braille thread.
+    // ---- The screen reader's side of the braille thread (BrailleThreadControl.cpp) ----
+    bool BeginBrailleThread();
     BOOL PostThreadCommand(int code, const void* data, int count);
     bool PostToBrailleThread(UINT message, WPARAM wParam, LPARAM lParam);
     bool WaitForCommandComplete(DWORD breakOffMs);
     // Asks the braille thread to give up what it waits for (a handshake, a
-    // busy port, a port that does not open).
+    // busy port, a port that does not open). From any thread.
     void BreakOff();
-    bool WaitForBrailleThreadEnd();
     bool EndBrailleThread();
+    bool WaitForBrailleThreadEnd(DWORD waitMs = MAX_WAIT_TIMEOUT);
+    // The session's events, window and class, once no braille thread runs.
     void Cleanup();
-    bool BeginBrailleThread();
-    bool SetKeyMapPath(const char* lpszDriverName);
 
-    // The braille thread and its commands.
+    // ---- The braille thread (BrailleThread.cpp) ----
     static unsigned __stdcall BrailleThreadProc(void* pvStart);
     void ServeCommands(HANDLE hDone);
     BOOL RunQueuedMessages(HANDLE hDone);
-    BOOL RunThreadCommand(int code, BYTE* block, DWORD dwParam);
+    BOOL ProcessThreadCommandSafely(int code, BYTE* block, DWORD dwParam);
     BOOL ProcessThreadCommand(int code, BYTE* block, DWORD dwParam);
     bool InitDevice(const char* lpszPort);
     std::vector<std::string> PortCandidates(const std::string& lpszPort);
@@ -141,38 +144,44 @@ private:
     bool HandshakeWait(DWORD ms);
     bool BrokenOff() const;
     void SleepDevice(bool bSleep);
+    void BlankCells();
     // The newest line to the display; a line the display did not take is
     // sent again at the tick until it does.
     void ShowLine();
     void RetryStaleLine();
     void ShowCurrentLine();
-    // A lost display: noticed, looked for every kRetryPeriodMs, reconnected.
+    void Poll();
+
+    // ---- Link loss and reconnection, on the braille thread (LinkLossAndReconnect.cpp) ----
     void WatchLink();
     void MarkLost(const char* why);
     bool Reconnect();
-    bool ForgetReceiveState();
-    void AskReceiveReset();
-    void BlankCells();
-    void Poll();
+    bool EndLostConnectionOnWindow();
+    void AskWindowToStartAfresh();
+
+    // ---- The hand-off and the hidden window (HiddenWindowHandOff.cpp) ----
+    // The braille thread's side: rounds of bytes posted to the window.
     void TakeReceived(size_t bound);
     void ForwardReceived(HWND hWnd);
     bool PostRound(HWND hWnd, size_t waiting, DWORD now);
     bool RoundInFlight(HWND hWnd) const;
     bool LineTurnedQuiet(DWORD now) const;
-
-    // The hidden window that brings keys to the screen reader's thread.
+    // Made, destroyed and revived by the screen reader's threads.
     bool RegisterWindowClass();
     HWND CreateHiddenWindow();
-    // A window that died with its thread is made anew on the calling thread.
-    void ReviveHiddenWindow();
     bool HiddenWindowMissing() const;
+    // A window that died with its thread is made anew on the calling thread:
+    // inside a call that holds the call lock, or from a line (ShowText,
+    // Clear) only when no call runs.
+    void ReviveHiddenWindowInCall();
+    void ReviveHiddenWindowFromLine();
     bool DestroyHiddenWindow();
     void UnregisterWindowClass();
+    // The window's own thread: the received bytes, the key queue, a fresh start.
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
-    // The hidden window's thread: the received bytes, the key queue and a reset.
     void AssembleHandedBytes(size_t count);
     void RunKeyQueue(WPARAM round, LPARAM stamp);
-    void ResetReceiveOnWindow(WPARAM request, LPARAM deliverFirst);
+    void StartReceiveAfresh(WPARAM request, LPARAM deliverFirst);
     void DrainKeyQueue();
     void DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb, int nKeyCombLen,
                                int nRoutingIndex, WORD woBrailleDots);
@@ -180,49 +189,56 @@ private:
 
     static CBrailleDisplayDriver* s_pDriver;
 
+    // -- The screen reader's threads, inside a call of Open, Close or Sleep (the call lock):
     BOOL m_bOpened = 0;
-    BOOL m_bSleeping = 0;
+    BOOL m_bSleeping = 0;  // also read by ShowText, ShowStatus and Clear without the lock
     char m_szDisplayName[256] = {};
     char m_szDriverName[256] = {};
     char m_szKeyMapName[256] = "Cellivanta VK";
-    // Set by the screen reader's thread, read by the hidden window's.
-    std::atomic<IBrailleDriverCallbacks*> m_pCallbacks{nullptr};
-    int m_nTextCells = 0;
-    int m_nStatusCells = 0;
-    // The braille thread's handle and id, and the session's abort event, are
-    // replaced only under the guard held exclusively; whoever posts to the
-    // thread or sets the event from another thread holds it shared, so a
-    // thread id is never used after Close let go of its thread (ids are reused).
-    SRWLOCK m_commandGuard = SRWLOCK_INIT;
-    HANDLE m_hBrailleThread = nullptr;
-    HANDLE m_hEventCommandComplete = nullptr;
-    DWORD m_dwBrailleThreadId = 0;
-    // Read by the braille thread at every tick; replaced by the screen reader's threads.
-    std::atomic<HWND> m_hWnd{nullptr};
+    std::string m_sTypingIniFile;  // read by the window's thread; set only while no window lives
     char m_szWndClassName[80] = "BrailleDisplayDrvClass";
-    CCellivantaDisplay m_display;
-    std::string m_sTypingIniFile;
-    std::string m_sPortName;
-    // Set by Close and Sleep so that a handshake in progress gives up at once.
-    HANDLE m_hEventAbort = nullptr;
+    HANDLE m_hEventCommandComplete = nullptr;
     // Set by the hidden window once it has forgotten its receive state; the
     // request it answered is m_nResetAnswered (each request has its number).
     HANDLE m_hEventReceiveReset = nullptr;
-    std::atomic<LONG> m_nResetRequest{0};
-    std::atomic<LONG> m_nResetAnswered{0};
-    // The braille thread's own copies of its session's abort and
-    // receive-reset events (one braille thread at a time).
-    HANDLE m_hBrailleAbort = nullptr;
-    HANDLE m_hBrailleReceiveReset = nullptr;
-    // Set while a Close breaks off the call in progress: a wake must not
-    // clear the break-off it asked for.
-    std::atomic<bool> m_bClosing{false};
-    // Free while no call of Open, Close or Sleep runs; the thread of the one that runs.
+
+    // -- The call lock itself: free while no call of Open, Close or Sleep
+    // runs; the thread of the one that runs; whether a Close breaks it off
+    // (a wake must not clear the break-off it asked for).
     HANDLE m_hEventCallFree = nullptr;
     std::atomic<DWORD> m_dwCallThread{0};
-    // The braille thread's own: the port argument of the last Open, the line
-    // the screen reader gave last (shown again when the display comes back),
-    // and the watch over the display.
+    std::atomic<bool> m_bClosing{false};
+
+    // -- Replaced only under m_commandGuard held exclusively (inside a call);
+    // whoever posts to the thread or sets the event from another thread holds
+    // it shared, so a thread id is never used after Close let go of its
+    // thread (ids are reused).
+    SRWLOCK m_commandGuard = SRWLOCK_INIT;
+    HANDLE m_hBrailleThread = nullptr;
+    DWORD m_dwBrailleThreadId = 0;
+    HANDLE m_hEventAbort = nullptr;  // set by Close and Sleep: a handshake gives up at once
+
+    // -- Any thread: set by the screen reader's threads, read by the window's.
+    std::atomic<IBrailleDriverCallbacks*> m_pCallbacks{nullptr};
+    // -- Replaced by the screen reader's threads inside a call; read by every thread.
+    std::atomic<HWND> m_hWnd{nullptr};
+
+    // -- Written by the braille thread while Open waits for it; read by anyone once it answered.
+    int m_nTextCells = 0;
+    int m_nStatusCells = 0;
+    std::string m_sPortName;
+
+    // -- The display: its connection, the cells and the handshake are the
+    // braille thread's; its receive state and key queue are the window's
+    // thread's (the braille thread's while no window lives).
+    CCellivantaDisplay m_display;
+
+    // -- The braille thread's own: its copies of its session's abort and
+    // receive-reset events, the port argument of the last Open, the line the
+    // screen reader gave last (shown again when the display comes back), the
+    // watch over the display.
+    HANDLE m_hBrailleAbort = nullptr;
+    HANDLE m_hBrailleReceiveReset = nullptr;
     std::string m_sOpenPort;
     std::vector<BYTE> m_currentLine;
     bool m_bWatchLink = false;
@@ -232,13 +248,10 @@ private:
     bool m_bWindowGoneTraced = false;
     bool m_bRetryNow = false;
     DWORD m_dwNextRetry = 0;
-
-    // The received bytes between the braille thread and the window's thread.
-    CReceiveHandOff m_handOff;
-    // The braille thread's own: the window its last round went to, that
+    // Its side of the hand-off: the window its last round went to, that
     // round's number and time, when it last forwarded bytes, whether the
-    // quiet line since was announced, a queue run still owed, a failing
-    // post traced.
+    // quiet line since was announced, a queue run still owed, a failing post
+    // traced.
     HWND m_hWndRound = nullptr;
     LONG m_nRoundPosted = 0;
     DWORD m_dwRoundPostedAt = 0;
@@ -246,8 +259,15 @@ private:
     bool m_bQuietForwarded = true;
     bool m_bQueueRunOwed = false;
     bool m_bPostFailing = false;
-    // Written by the window's thread: the last round it took, and whether a
-    // run of the key queue asked by another thread is on its way.
+    std::atomic<LONG> m_nResetRequest{0};  // read by the window's thread
+
+    // -- Locked by itself: the received bytes from the braille thread to the window's thread.
+    CReceiveHandOff m_handOff;
+
+    // -- Written by the window's thread: the last round and reset request it
+    // took (read by the braille thread), and whether a run of the key queue
+    // asked by another thread is on its way (set by that thread).
     std::atomic<LONG> m_nRoundTaken{0};
+    std::atomic<LONG> m_nResetAnswered{0};
     std::atomic<bool> m_bQueueRunAsked{false};
 };

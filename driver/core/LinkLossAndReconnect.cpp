@@ -45,7 +45,7 @@ void CBrailleDisplayDriver::MarkLost(const char* why)
 bool CBrailleDisplayDriver::Reconnect()
 {
     TraceLog::FollowSwitch();
-    if (!ForgetReceiveState())
+    if (!EndLostConnectionOnWindow())
         return false;
     for (const std::string& port : PortCandidates(m_sOpenPort)) {
         int textCells = 0;
@@ -75,7 +75,7 @@ bool CBrailleDisplayDriver::Reconnect()
 // earlier one is not taken for it. A window that does not answer in time
 // means another try later; one that ended with its thread has nobody left
 // to race with.
-bool CBrailleDisplayDriver::ForgetReceiveState()
+bool CBrailleDisplayDriver::EndLostConnectionOnWindow()
 {
     HWND hWnd = m_hWnd;
     if (!hWnd || !IsWindow(hWnd) || !m_hBrailleReceiveReset || !m_hBrailleAbort) {
@@ -94,14 +94,14 @@ bool CBrailleDisplayDriver::ForgetReceiveState()
         if (m_nResetAnswered == request)
             return true;
     }
-    Trace("CBrailleDisplayDriver::ForgetReceiveState : the hidden window did not answer in time");
+    Trace("CBrailleDisplayDriver::EndLostConnectionOnWindow : the hidden window did not answer in time");
     return false;
 }
 
 // A wake: the new connection's bytes start a frame afresh. The window, when
 // one lives, does so on its own thread, before any byte of the new
 // connection reaches it; nobody waits for it.
-void CBrailleDisplayDriver::AskReceiveReset()
+void CBrailleDisplayDriver::AskWindowToStartAfresh()
 {
     HWND hWnd = m_hWnd;
     if (!hWnd || !IsWindow(hWnd)) {
@@ -110,5 +110,6 @@ void CBrailleDisplayDriver::AskReceiveReset()
     }
     const LONG request = ++m_nResetRequest;
     if (!s_postToWindow(hWnd, WM_RESET_RECEIVE, static_cast<WPARAM>(request), 0))
-        Trace("CBrailleDisplayDriver::AskReceiveReset : the hidden window could not be asked (%lu)", GetLastError());
+        Trace("CBrailleDisplayDriver::AskWindowToStartAfresh : the hidden window could not be asked (%lu)",
+              GetLastError());
 }

@@ -1,8 +1,10 @@
-// The hidden window: it belongs to a thread of the screen reader (the one
-// that opened the driver, last woke it, or called it after the window's
-// thread ended), so the bytes the braille thread posts to it are assembled,
-// and the keys they make are delivered to the screen reader, on the screen
-// reader's own thread.
+// The received bytes on their way from the braille thread to the screen
+// reader, and the hidden window that takes them. The window belongs to a
+// thread of the screen reader (the one that opened the driver, last woke it,
+// or called it after the window's thread ended), so the bytes are assembled,
+// and the keys they make are delivered, on the screen reader's own thread.
+// The braille thread hands the bytes over in rounds; the window's thread
+// owns the frame assembler, the key capture and the key queue.
 #include "CBrailleDisplayDriver.h"
 #include "LibraryHold.h"
 #include "Trace.h"
@@ -18,6 +20,9 @@ const int kKeyCombBufferSize = 1000;
 // Room kept for "+c" and the terminator when a typed character joins a name.
 const int kMaxNameForCharacter = 990;
 const WORD kSpaceDots = 0x100;
+// A round the window has not taken for this long is posted again, in case
+// the host's loop took it off without handing it on.
+const DWORD kRoundLostMs = 5000;
 
 bool IsPortArrival(WPARAM wParam, LPARAM lParam)
 {
@@ -26,6 +31,83 @@ bool IsPortArrival(WPARAM wParam, LPARAM lParam)
 }
 
 }  // namespace
+
+// ---- The braille thread's side ---------------------------------------------
+
+// What the display sent goes into the hand-off at once, window or not: the
+// hand-off keeps its bound while nobody takes the bytes.
+void CBrailleDisplayDriver::TakeReceived(size_t bound)
+{
+    std::string received;
+    if (!m_bLost && m_display.IsConnected() && m_display.ReadReceived(received))
+        m_handOff.Put(received, bound);
+}
+
+// At most one round of our messages waits in the window's queue: the bytes
+// (WM_DEVICE_BYTE, wParam = how many wait in the hand-off) and the key queue
+// run behind them (WM_PROCESS_KEY_QUEUE, wParam = the round's number, lParam
+// = when it was made). The next goes once the window has taken it. A tick
+// with nothing new posts nothing, but for one round once the line turned
+// quiet, by which the window gives up a frame cut short.
+void CBrailleDisplayDriver::ForwardReceived(HWND hWnd)
+{
+    if (RoundInFlight(hWnd))
+        return;
+    const size_t waiting = m_handOff.Waiting();
+    const DWORD now = GetTickCount();
+    if (!waiting && !m_bQueueRunOwed && !LineTurnedQuiet(now))
+        return;
+    if (!PostRound(hWnd, waiting, now))
+        return;
+    m_bQuietForwarded = waiting == 0;
+    if (waiting)
+        m_dwLastBytesForwarded = now;
+}
+
+// A post refused (the window's queue full) leaves the bytes in the hand-off,
+// in order, for the next try.
+bool CBrailleDisplayDriver::PostRound(HWND hWnd, size_t waiting, DWORD now)
+{
+    if (hWnd == m_hWndRound && m_nRoundTaken != m_nRoundPosted)
+        Trace("CBrailleDisplayDriver::ForwardReceived : the hidden window has not taken its round for %lu ms, posting "
+              "again", static_cast<unsigned long>(now - m_dwRoundPostedAt));
+    const char* failed = nullptr;
+    if (waiting && !s_postToWindow(hWnd, WM_DEVICE_BYTE, static_cast<WPARAM>(waiting), 0)) {
+        failed = "bytes";
+    } else {
+        m_bQueueRunOwed = waiting != 0;  // until its run is posted too
+        const LONG round = m_nRoundPosted == LONG_MAX ? 1 : m_nRoundPosted + 1;  // never 0
+        if (s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, static_cast<WPARAM>(round), static_cast<LPARAM>(now))) {
+            m_nRoundPosted = round;
+            m_hWndRound = hWnd;
+            m_dwRoundPostedAt = now;
+            m_bQueueRunOwed = false;
+        } else {
+            failed = "key queue run";
+        }
+    }
+    if (failed && !m_bPostFailing)
+        Trace("CBrailleDisplayDriver::ForwardReceived : posting the %s to the hidden window failed (%lu); %lu bytes "
+              "wait for the next try",
+              failed, GetLastError(), static_cast<unsigned long>(m_handOff.Waiting()));
+    else if (!failed && m_bPostFailing)
+        Trace("CBrailleDisplayDriver::ForwardReceived : the hidden window takes posts again");
+    m_bPostFailing = failed != nullptr;
+    return !failed;
+}
+
+// A round posted to a window that has since gone went with it.
+bool CBrailleDisplayDriver::RoundInFlight(HWND hWnd) const
+{
+    return hWnd == m_hWndRound && m_nRoundTaken != m_nRoundPosted && GetTickCount() - m_dwRoundPostedAt < kRoundLostMs;
+}
+
+bool CBrailleDisplayDriver::LineTurnedQuiet(DWORD now) const
+{
+    return !m_bQuietForwarded && now - m_dwLastBytesForwarded >= CCellivantaDisplay::kQuietMsToResync;
+}
+
+// ---- The window, made and ended by the screen reader's threads -------------
 
 // A class left by an earlier session is used as it is.
 bool CBrailleDisplayDriver::RegisterWindowClass()
@@ -68,13 +150,23 @@ bool CBrailleDisplayDriver::HiddenWindowMissing() const
 
 // The window ends with the thread that made it, and with it every key. The
 // next call of the screen reader, from a thread that lives, makes it anew.
-void CBrailleDisplayDriver::ReviveHiddenWindow()
+void CBrailleDisplayDriver::ReviveHiddenWindowInCall()
 {
     if (!HiddenWindowMissing())
         return;
     if (m_hWnd)
         Trace("CBrailleDisplayDriver::ReviveHiddenWindow : the hidden window ended with its thread, made anew");
     m_hWnd = CreateHiddenWindow();
+}
+
+// A window made while another call sleeps the display would outlive it.
+// The call lock is taken only for a window that is missing: lines stay cheap.
+void CBrailleDisplayDriver::ReviveHiddenWindowFromLine()
+{
+    if (!HiddenWindowMissing() || !TryEnterCall())
+        return;
+    ReviveHiddenWindowInCall();
+    LeaveCall();
 }
 
 // Only the thread that created a window can destroy it, and Sleep(FALSE) may
@@ -112,6 +204,8 @@ void CBrailleDisplayDriver::UnregisterWindowClass()
         UnregisterClassA(m_szWndClassName, instance);
 }
 
+// ---- The window's own thread -----------------------------------------------
+
 LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     if (uMsg == WM_DESTROY_HIDDEN) {
@@ -126,7 +220,7 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
         } else if (uMsg == WM_PROCESS_KEY_QUEUE) {
             driver->RunKeyQueue(wParam, lParam);
         } else if (uMsg == WM_RESET_RECEIVE) {
-            driver->ResetReceiveOnWindow(wParam, lParam);
+            driver->StartReceiveAfresh(wParam, lParam);
             return 0;
         } else if (uMsg == WM_DESTROY) {
             // Keys finished before a sleep or a close are not the user's next command.
@@ -177,7 +271,7 @@ void CBrailleDisplayDriver::RunKeyQueue(WPARAM round, LPARAM stamp)
 // late would reset a handshake under way. A reconnection first has the
 // bytes of the lost connection still waiting assembled, so that its last
 // key still arrives.
-void CBrailleDisplayDriver::ResetReceiveOnWindow(WPARAM request, LPARAM deliverFirst)
+void CBrailleDisplayDriver::StartReceiveAfresh(WPARAM request, LPARAM deliverFirst)
 {
     if (static_cast<LONG>(request) != m_nResetRequest)
         return;

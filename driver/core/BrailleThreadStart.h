@@ -1,0 +1,30 @@
+// What the screen reader's side and the braille thread agree on: what a
+// braille thread is given at its start, and which commands the caller waits for.
+#pragma once
+
+#include "CBrailleDisplayDriver.h"
+
+// The completion event is the thread's own copy: a thread that outlives its
+// session signals only its own event, never the one of a later session
+// (whose handle may even reuse the value). So are the others.
+struct BrailleThreadStart {
+    CBrailleDisplayDriver* driver;
+    HANDLE hDone;
+    HANDLE hAbort;
+    HANDLE hReceiveReset;
+};
+
+// Only these signal the completion event: a line queued before a Sleep must
+// not end Sleep's wait.
+inline bool CallerWaitsFor(int code)
+{
+    return code == CBrailleDisplayDriver::BTINIT || code == CBrailleDisplayDriver::BTTERMINATE ||
+           code == CBrailleDisplayDriver::BTSLEEP;
+}
+
+inline void CloseIfSet(HANDLE& handle)
+{
+    if (handle)
+        CloseHandle(handle);
+    handle = nullptr;
+}
