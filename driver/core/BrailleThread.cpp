@@ -202,26 +202,28 @@ std::vector<std::string> CBrailleDisplayDriver::PortCandidates(const std::string
     return found;
 }
 
-// The handshake; its pauses give up when Close or Sleep is called.
+// The handshake; its pauses give up when Close or Sleep is called. The
+// answer is read apart from the receive state, which the window's thread
+// owns (a window may live through a reconnection); what the display sent
+// meanwhile goes to the window like any other bytes, keys included.
 bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int& statusCells)
 {
     m_display.SetAbortEvent(m_hBrailleAbort);  // also for the wake's own connection
     if (!m_display.ConnectTo(port.c_str()))
         return false;
-    m_display.ResetReceiveState();
     if (!HandshakeWait(kSettleMs))
         return false;
     m_display.ForgetDisplayInfos();
     if (!m_display.SendInitRequest())
         return false;
+    CCellivantaDisplay::HandshakeReader answer(m_display);
     for (int attempt = 0; attempt < kAnswerTries; ++attempt) {
-        if (!HandshakeWait(kAnswerWaitMs))
+        if (!HandshakeWait(kAnswerWaitMs) || !answer.Read())
             return false;
-        m_display.ProcessReceivedData();
         if (m_display.GetDisplayInfos(textCells, statusCells)) {
             m_display.LockDisplayInfos();
             m_display.ForgetLastCells();
-            m_bQueueRunOwed = true;  // keys read with the answer wait in the queue, and no byte may follow them
+            m_handOff.Put(answer.Bytes(), CReceiveHandOff::kMaxWaitingWithoutWindow);
             return true;
         }
     }

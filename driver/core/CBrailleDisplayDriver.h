@@ -229,8 +229,9 @@ private:
     std::string m_sPortName;
 
     // -- The display: its connection, the cells and the handshake are the
-    // braille thread's; its receive state and key queue are the window's
-    // thread's (the braille thread's while no window lives).
+    // braille thread's; its receive state (frame assembler, key capture, key
+    // queue) is the window's thread's, but for the braille thread clearing the
+    // queue at Open, when no window lives.
     CCellivantaDisplay m_display;
 
     // -- The braille thread's own: its copies of its session's abort and

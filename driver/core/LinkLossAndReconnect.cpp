@@ -79,8 +79,7 @@ bool CBrailleDisplayDriver::EndLostConnectionOnWindow()
 {
     HWND hWnd = m_hWnd;
     if (!hWnd || !IsWindow(hWnd) || !m_hBrailleReceiveReset || !m_hBrailleAbort) {
-        m_handOff.Clear();  // nobody to take the lost connection's bytes
-        m_display.ResetReceiveState();
+        m_handOff.Clear();  // nobody to take the lost connection's bytes; a new window starts afresh
         return true;
     }
     const LONG request = ++m_nResetRequest;
@@ -104,10 +103,8 @@ bool CBrailleDisplayDriver::EndLostConnectionOnWindow()
 void CBrailleDisplayDriver::AskWindowToStartAfresh()
 {
     HWND hWnd = m_hWnd;
-    if (!hWnd || !IsWindow(hWnd)) {
-        m_display.ResetReceiveState();
-        return;
-    }
+    if (!hWnd || !IsWindow(hWnd))
+        return;  // the window made next starts afresh
     const LONG request = ++m_nResetRequest;
     if (!s_postToWindow(hWnd, WM_RESET_RECEIVE, static_cast<WPARAM>(request), 0))
         Trace("CBrailleDisplayDriver::AskWindowToStartAfresh : the hidden window could not be asked (%lu)",

@@ -48,6 +48,33 @@ void CCellivantaDisplay::ResetReceiveState()
     m_input.Restart(GetTickCount());  // a waiting typing modifier is kept for the next key
 }
 
+CCellivantaDisplay::HandshakeReader::HandshakeReader(CCellivantaDisplay& display)
+    : m_display(display), m_input(m_assembler, *this)
+{
+}
+
+bool CCellivantaDisplay::HandshakeReader::Read()
+{
+    std::string received;
+    if (!m_display.ReadReceived(received))
+        return false;
+    for (char byte : received) {
+        m_bytes += byte;
+        m_input.ReceiveByte(static_cast<uint8_t>(byte));
+        if (m_input.Assembler().phase == FrameAssembler::PhaseStartSeen)
+            m_frameStart = m_bytes.size() - 1;
+    }
+    return true;
+}
+
+void CCellivantaDisplay::HandshakeReader::OnFrame(int messageId, const uint8_t* payload)
+{
+    if (messageId != MsgInitResponse)
+        return;
+    m_display.ProcessInitRespMsg(payload[0], payload[1], payload[2]);
+    m_bytes.resize(m_frameStart);  // the answer is the handshake's alone
+}
+
 bool CCellivantaDisplay::SendInitRequest()
 {
     static const char kInitRequest[] = {FRAME_START, MsgInitRequest, 0x00};

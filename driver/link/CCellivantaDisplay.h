@@ -58,6 +58,34 @@ public:
 
     static constexpr DWORD kQuietMsToResync = DisplayInput::kQuietMsToResync;
 
+    // The handshake's own reading of the display's answer, apart from the
+    // receive state above (which the thread that takes the keys owns): only
+    // an init response is acted on here. Every other byte read is kept, in
+    // order, for that thread to assemble afterwards, so that a key pressed
+    // during the handshake still arrives.
+    class HandshakeReader : private DisplayInput::Receiver {
+    public:
+        explicit HandshakeReader(CCellivantaDisplay& display);
+        // Reads what the display sent since the last read; false when the
+        // port cannot be read.
+        bool Read();
+        // What was read but the init responses.
+        const std::string& Bytes() const { return m_bytes; }
+
+    private:
+        void OnFrame(int messageId, const uint8_t* payload) override;
+        void OnKeyDown(uint8_t) override {}
+        void OnKeyUp(uint8_t) override {}
+        void OnCombination(const CombinationKeys&) override {}
+        void OnCaptureRestart() override {}
+
+        CCellivantaDisplay& m_display;
+        FrameAssembler m_assembler;
+        DisplayInput m_input;  // traces nothing: the keys' thread reads these bytes again
+        std::string m_bytes;
+        size_t m_frameStart = 0;  // where the frame being assembled starts in m_bytes
+    };
+
 protected:
     // Puts the frame assembler back to idle with an empty payload.
     static void ResetFrameAssembler();
