@@ -83,11 +83,9 @@ TEST_F(DisplayTest, TheHandshakeReadsItsAnswerApartFromTheKeys)
     ASSERT_TRUE(Connect());
     CCellivantaDisplay::HandshakeReader answer(m_display);
     m_sim.SendRaw({0x1B, 0x05, 0x01, 0x11, 0x1B, 0x01, 0x03});
-    Sleep(kSettle);
-    ASSERT_TRUE(answer.Read());
+    ASSERT_TRUE(testenv::WaitFor([&] { return answer.Read() && answer.Bytes().size() >= 7; }, 2000));
     m_sim.SendRaw({0x00, 0x00, 0x28, 0x1B, 0x06, 0x01, 0x11});
-    Sleep(kSettle);
-    ASSERT_TRUE(answer.Read());
+    testenv::WaitFor([&] { return answer.Read() && answer.Bytes().size() >= 8 && m_display.CellCount() > 0; }, 2000);
     EXPECT_EQ(m_display.CellCount(), 40);
     EXPECT_TRUE(m_display.Keys().empty()) << "the handshake assembled keys";
     EXPECT_EQ(answer.Bytes(), std::string("\x1B\x05\x01\x11\x1B\x06\x01\x11", 8));
