@@ -101,7 +101,8 @@ public:
     void ProcessKeyCombinationQueue() override;
 
 private:
-    // ---- On the screen reader's threads (HostCalls.cpp) ----
+    // ---- On the screen reader's threads (HostCalls.cpp; CopyName with the
+    // answers in CBrailleDisplayDriver.cpp) ----
     static int CopyName(const char* name, char* lpszName, int cbMaxLength);
     static void CopyField(char* field, const char* value);
     // One screen reader's call of Open, Close or Sleep at a time (the call
