@@ -4,14 +4,13 @@
 
 #include "CBrailleDisplayDriver.h"
 
-// The completion event is the thread's own copy: a thread that outlives its
+// The events are the thread's own copies: a thread that outlives its
 // session signals only its own event, never the one of a later session
-// (whose handle may even reuse the value). So are the others.
+// (whose handle may even reuse the value).
 struct BrailleThreadStart {
     CBrailleDisplayDriver* driver;
     HANDLE hDone;
     HANDLE hAbort;
-    HANDLE hReceiveReset;
 };
 
 // Only these signal the completion event: a line queued before a Sleep must
@@ -22,6 +21,7 @@ inline bool CallerWaitsFor(int code)
            code == CBrailleDisplayDriver::BTSLEEP;
 }
 
+// The one way a handle of the driver's is let go of.
 inline void CloseIfSet(HANDLE& handle)
 {
     if (handle)
