@@ -3,6 +3,7 @@
 #pragma once
 
 #include "CBrailleDisplayDriver.h"
+#include "CloseIfSet.h"
 
 // The events are the thread's own copies: a thread that outlives its
 // session signals only its own event, never the one of a later session
@@ -19,12 +20,4 @@ inline bool CallerWaitsFor(int code)
 {
     return code == CBrailleDisplayDriver::BTINIT || code == CBrailleDisplayDriver::BTTERMINATE ||
            code == CBrailleDisplayDriver::BTSLEEP;
-}
-
-// The one way a handle of the driver's is let go of.
-inline void CloseIfSet(HANDLE& handle)
-{
-    if (handle)
-        CloseHandle(handle);
-    handle = nullptr;
 }

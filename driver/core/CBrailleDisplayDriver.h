@@ -13,9 +13,9 @@
 // | m_brailleThread           | Open, Close (begin, end); the  | any thread that posts to it     | no post to a reused id or to  |
 // | (CBrailleThread)          | braille thread (last command)  | or wakes it                     | a thread that took its last   |
 // | m_breakOff (CBreakOff)    | Close (from its start), Sleep, | the braille thread's handshake  | bounded Close, Sleep and Open |
-// |                           | a wait that ran out            | and port retries                |                               |
-// | m_hEventCommandComplete   | the braille thread             | the call that posted BTINIT,    | Open, Close and Sleep learn   |
-// |                           |                                | BTSLEEP or BTTERMINATE          | their command ran             |
+// |                           | a wait that ran out            | and port retries (its own copy) |                               |
+// | m_hEventCommandComplete   | the braille thread (its own    | the call that posted BTINIT,    | Open, Close and Sleep learn   |
+// |                           | copy)                          | BTSLEEP or BTTERMINATE          | their command ran             |
 // | m_handOff                 | the braille thread (bytes, new | the window's thread (takes,     | no key lost; a connection     |
 // | (CReceiveHandOff)         | connections); the window (its  | starts afresh); the braille     | that comes back needs nobody  |
 // |                           | rounds)                        | thread (rounds)                 | to answer                     |
@@ -26,7 +26,8 @@
 // |                           | thread                         |                                 |                               |
 // | m_bOpened, m_bSleeping    | Open, Close, Sleep             | ShowText, ShowStatus, Clear     | lines refused while asleep    |
 //
-// Everything else is one thread's own, as grouped below.
+// Everything else is one thread's own, as grouped below. Every wait of the
+// screen reader's threads is PumpingWait (bounded, serving their messages).
 #pragma once
 
 #include "IBrailleDriver.h"

@@ -1,4 +1,5 @@
 #include "CBrailleThread.h"
+#include "CloseIfSet.h"
 #include "PumpingWait.h"
 #include "SrwGuard.h"
 #include "Trace.h"
@@ -7,8 +8,7 @@
 
 CBrailleThread::~CBrailleThread()
 {
-    if (m_hThread)
-        CloseHandle(m_hThread);
+    CloseIfSet(m_hThread);
 }
 
 bool CBrailleThread::Begin(Proc proc, void* arg)
@@ -46,8 +46,7 @@ bool CBrailleThread::End(DWORD waitMs)
         return false;
     }
     SrwGuard guard(m_lock);
-    CloseHandle(m_hThread);
-    m_hThread = nullptr;
+    CloseIfSet(m_hThread);
     m_dwThreadId = 0;
     m_bTakesCommands = false;
     return true;

@@ -1,12 +1,12 @@
 #include "CBreakOff.h"
+#include "CloseIfSet.h"
 #include "SrwGuard.h"
 
 CBreakOff::CBreakOff() : m_hEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 CBreakOff::~CBreakOff()
 {
-    if (m_hEvent)
-        CloseHandle(m_hEvent);
+    CloseIfSet(m_hEvent);
 }
 
 void CBreakOff::Raise()

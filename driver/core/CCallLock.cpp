@@ -1,4 +1,5 @@
 #include "CCallLock.h"
+#include "CloseIfSet.h"
 #include "PumpingWait.h"
 #include "Trace.h"
 
@@ -6,8 +7,7 @@ CCallLock::CCallLock() : m_hEventFree(CreateEventA(nullptr, FALSE, TRUE, nullptr
 
 CCallLock::~CCallLock()
 {
-    if (m_hEventFree)
-        CloseHandle(m_hEventFree);
+    CloseIfSet(m_hEventFree);
 }
 
 // A call from this thread itself would replace what the outer call waits on.

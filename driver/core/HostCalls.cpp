@@ -58,8 +58,8 @@ BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
     if (!EnterCall("Sleep"))
         return FALSE;
     const BOOL done = SleepSession(bSleep);
-    LeaveCall();
-    return done;
+    const bool closed = LeaveCall();
+    return done && !closed;
 }
 
 BOOL CBrailleDisplayDriver::ShowText(const char* cells, int count)
