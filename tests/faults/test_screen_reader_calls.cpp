@@ -7,6 +7,7 @@
 #include "core/CBrailleDisplayDriver.h"
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 namespace faults {
@@ -181,6 +182,53 @@ TEST_F(ScreenReaderCallTest, NothingOfASessionActsInTheNext)
     got = Await(2, 1000);
     ASSERT_EQ(got.size(), 1u) << "a key finished before Close acted after it";
     EXPECT_EQ(got[0].name, "T1");
+}
+
+// The window's thread is inside a key's callback, with the next key queued,
+// when the screen reader closes and opens the driver anew with another key
+// map: the window outlives Close, so the Open is refused, and the key still
+// queued is translated with its own session's key map.
+TEST_F(ScreenReaderCallTest, AnOpenRefusedForALiveWindowLeavesTheKeyMapAlone)
+{
+    std::string driverPath[2];
+    const char* const name[2] = {"Enter", "Backspace"};
+    for (int map = 0; map < 2; ++map) {
+        const std::string folder = testenv::FreshDir("keymap" + std::to_string(map));
+        std::ofstream(folder + "\\kvbrl.ini") << "[Typing]\nD7=" << name[map] << "\n";
+        driverPath[map] = folder + "\\VK.JLB";
+    }
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1), driverPath[0]));
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> awake{false}, inCallback{false}, stop{false};
+    callbacks.onDelivery = [&](const Delivery& d) {
+        if (d.name != "T1")
+            return;
+        inCallback = true;
+        WaitForSingleObject(release, 3 * kPromptMs);
+    };
+    std::thread windowThread([&] {
+        driver->Sleep(FALSE);
+        awake = true;
+        while (!stop)
+            testenv::PumpMessages(20);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return awake.load(); }, kPromptMs));
+    display->SendRaw({0x1B, 0x05, 0x01, T1, 0x1B, 0x06, 0x01, T1, 0x1B, 0x05, 0x01, D7, 0x1B, 0x06, 0x01, D7});
+    const bool blocked = PumpUntil([&] { return inCallback.load(); }, kPromptMs);
+    driver->Close();
+    const BOOL reopened = OpenOn(testenv::DriverPort(1), driverPath[1]);
+    SetEvent(release);
+    testenv::WaitFor([&] { return callbacks.Deliveries().size() >= 2; }, kPromptMs);
+    stop = true;
+    windowThread.join();
+    callbacks.onDelivery = nullptr;
+    CloseHandle(release);
+    ASSERT_TRUE(blocked);
+    EXPECT_FALSE(reopened) << "Open with the window of the last session alive";
+    const auto got = callbacks.Deliveries();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_NE(got[1].name.find(name[0]), std::string::npos) << got[1].name << ": the refused Open's key map";
 }
 
 // The window starts its frames afresh only where the hand-off says a new
