@@ -136,7 +136,7 @@ long MostQueuedDuringNoise(testenv::ScriptedPort& port)
     while (!done) {
         testenv::PumpMessages(1, [&](const MSG& msg) {
             if (msg.hwnd && msg.message >= CBrailleDisplayDriver::WM_DEVICE_BYTE &&
-                msg.message <= CBrailleDisplayDriver::WM_RESET_RECEIVE) {
+                msg.message <= CBrailleDisplayDriver::WM_PROCESS_KEY_QUEUE) {
                 most = std::max(most, g_posted - taken);
                 ++taken;
             }

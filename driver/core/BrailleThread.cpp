@@ -30,22 +30,20 @@ unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
     delete static_cast<BrailleThreadStart*>(pvStart);
     CBrailleDisplayDriver& driver = *start.driver;
     driver.m_hBrailleAbort = start.hAbort;
-    driver.m_hBrailleReceiveReset = start.hReceiveReset;
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anybody posts
-    // An Open that gave up waiting for this start set the abort event before
-    // it left: nobody will post to this thread, which must not outlive it.
+    // An Open that gave up waiting for this start set the break-off before
+    // it left: nobody waits for this thread, which must not outlive it.
     if (WaitForSingleObject(start.hAbort, 0) == WAIT_OBJECT_0) {
         Trace("CBrailleDisplayDriver::BrailleThreadProc : started after its Open gave up, ending");
     } else {
         SetEvent(start.hDone);
         driver.ServeCommands(start.hDone);
     }
+    driver.DropCommandsLeft();
     driver.m_hBrailleAbort = nullptr;
-    driver.m_hBrailleReceiveReset = nullptr;
     CloseIfSet(start.hAbort);
-    CloseIfSet(start.hReceiveReset);
-    CloseHandle(start.hDone);
+    CloseIfSet(start.hDone);
     LibraryHold::EndThread(0);
 }
 
@@ -66,6 +64,18 @@ void CBrailleDisplayDriver::ServeCommands(HANDLE hDone)
     }
     if (timer)
         KillTimer(nullptr, timer);
+}
+
+// Once the last command ran, no post reaches the thread; those that came
+// before it are not run, but their copies are freed.
+void CBrailleDisplayDriver::DropCommandsLeft()
+{
+    m_brailleThread.StopTakingCommands();
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, WM_BT_FIRST, WM_BT_LAST, PM_REMOVE)) {
+        if (!msg.hwnd)
+            delete[] reinterpret_cast<BYTE*>(msg.wParam);
+    }
 }
 
 // Runs what waits in the thread's queue; false once a command ended the thread.
@@ -163,7 +173,7 @@ bool CBrailleDisplayDriver::InitDevice(const char* lpszPort)
     // No window lives during the open (Open made sure): the receive state is
     // this thread's, and a new session starts it clean, with no key of the
     // last one and no typing modifier waiting.
-    m_handOff.Clear();
+    m_handOff.NewConnection(true);
     m_display.ForgetKeyCombinations();
     CSerialBrailleDisplay::ForgetPendingModifier();
     for (const std::string& port : PortCandidates(m_sOpenPort)) {
@@ -246,15 +256,9 @@ bool CBrailleDisplayDriver::BrokenOff() const
 }
 
 // Sleep stops the watch over the display; a wake that cannot reach the
-// display leaves it to the watch. A Close that broke the wake off keeps it
-// broken off.
+// display leaves it to the watch.
 void CBrailleDisplayDriver::SleepDevice(bool bSleep)
 {
-    if (m_hBrailleAbort) {
-        ResetEvent(m_hBrailleAbort);
-        if (m_bClosing)
-            SetEvent(m_hBrailleAbort);
-    }
     if (bSleep) {
         m_bWatchLink = false;
         m_bLost = false;
@@ -275,8 +279,7 @@ void CBrailleDisplayDriver::SleepDevice(bool bSleep)
             return;
         }
         m_bLost = false;
-        m_handOff.Clear();
-        AskWindowToStartAfresh();
+        m_handOff.NewConnection(true);  // the keys before the sleep went with the window
         ShowCurrentLine();
     }
 }

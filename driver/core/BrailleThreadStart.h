@@ -3,15 +3,15 @@
 #pragma once
 
 #include "CBrailleDisplayDriver.h"
+#include "CloseIfSet.h"
 
-// The completion event is the thread's own copy: a thread that outlives its
+// The events are the thread's own copies: a thread that outlives its
 // session signals only its own event, never the one of a later session
-// (whose handle may even reuse the value). So are the others.
+// (whose handle may even reuse the value).
 struct BrailleThreadStart {
     CBrailleDisplayDriver* driver;
     HANDLE hDone;
     HANDLE hAbort;
-    HANDLE hReceiveReset;
 };
 
 // Only these signal the completion event: a line queued before a Sleep must
@@ -20,11 +20,4 @@ inline bool CallerWaitsFor(int code)
 {
     return code == CBrailleDisplayDriver::BTINIT || code == CBrailleDisplayDriver::BTTERMINATE ||
            code == CBrailleDisplayDriver::BTSLEEP;
-}
-
-inline void CloseIfSet(HANDLE& handle)
-{
-    if (handle)
-        CloseHandle(handle);
-    handle = nullptr;
 }

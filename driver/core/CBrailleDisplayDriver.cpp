@@ -22,15 +22,13 @@ CBrailleDisplayDriver::CBrailleDisplayDriver()
 {
     s_pDriver = this;
     TraceInit("VK.LOG");
-    m_hEventCallFree = CreateEventA(nullptr, FALSE, TRUE, nullptr);
 }
 
 CBrailleDisplayDriver::~CBrailleDisplayDriver()
 {
     // The screen reader closes the driver before unloading it; only memory
-    // and the call lock's event are released here.
-    if (m_hEventCallFree)
-        CloseHandle(m_hEventCallFree);
+    // and the events of the call lock and the break-off (by their types)
+    // are released here.
     m_sTypingIniFile.clear();
     m_sPortName.clear();
     if (s_pDriver == this)

@@ -1,9 +1,40 @@
 // The driver object: the one implementation of the screen reader's braille
 // driver interface. A single static instance lives in VK.JLB.
+//
+// Four threads meet here: the screen reader's (its calls), the hidden
+// window's (one of the screen reader's: received bytes and keys), the braille
+// thread (the display) and the transport's worker (link/). What crosses
+// between them, and nothing else:
+//
+// | What                      | Set by                         | Read by                         | Needed for                    |
+// |---------------------------|--------------------------------|---------------------------------|-------------------------------|
+// | m_callLock (CCallLock)    | Open, Close, Sleep; a line     | the same                        | one session change at a time; |
+// |                           | that revives the window        |                                 | a nested Close is owed        |
+// | m_brailleThread           | Open, Close (begin, end); the  | any thread that posts to it     | no post to a reused id or to  |
+// | (CBrailleThread)          | braille thread (last command)  | or wakes it                     | a thread that took its last   |
+// | m_breakOff (CBreakOff)    | Close (from its start), Sleep, | the braille thread's handshake  | bounded Close, Sleep and Open |
+// |                           | a wait that ran out            | and port retries (its own copy) |                               |
+// | m_hEventCommandComplete   | the braille thread (its own    | the call that posted BTINIT,    | Open, Close and Sleep learn   |
+// |                           | copy)                          | BTSLEEP or BTTERMINATE          | their command ran             |
+// | m_handOff                 | the braille thread (bytes, new | the window's thread (takes,     | no key lost; a connection     |
+// | (CReceiveHandOff)         | connections); the window (its  | starts afresh); the braille     | that comes back needs nobody  |
+// |                           | rounds)                        | thread (rounds)                 | to answer                     |
+// | m_hWnd                    | the call that makes or ends    | every thread                    | keys on the window's thread   |
+// |                           | the window                     |                                 |                               |
+// | m_pCallbacks              | Open, SetCallbacks             | the window's thread             | callbacks replaced any time   |
+// | m_bQueueRunAsked          | a slot 38 call of another      | the window's thread (clears)    | one queue run on its way      |
+// |                           | thread                         |                                 |                               |
+// | m_bOpened, m_bSleeping    | Open, Close, Sleep             | ShowText, ShowStatus, Clear     | lines refused while asleep    |
+//
+// Everything else is one thread's own, as grouped below. Every wait of the
+// screen reader's threads is PumpingWait (bounded, serving their messages).
 #pragma once
 
 #include "IBrailleDriver.h"
 #include "CCellivantaDisplay.h"
+#include "CBrailleThread.h"
+#include "CBreakOff.h"
+#include "CCallLock.h"
 #include "CReceiveHandOff.h"
 
 #include <atomic>
@@ -32,9 +63,6 @@ public:
     static const UINT WM_PROCESS_KEY_QUEUE = WM_USER + 13;
     // Asks the hidden window's own thread to destroy it (no other thread can).
     static const UINT WM_DESTROY_HIDDEN = WM_USER + 14;
-    // Asks the hidden window's thread to forget held keys and a half frame
-    // before the braille thread reconnects to a display that came back.
-    static const UINT WM_RESET_RECEIVE = WM_USER + 15;
     // To the braille thread: a port arrived, a lost display is tried at once.
     static const UINT WM_BT_PORT_ARRIVED = WM_USER + 16;
     // To the braille thread: the window took its round and bytes wait.
@@ -105,12 +133,10 @@ private:
     // answers in CBrailleDisplayDriver.cpp) ----
     static int CopyName(const char* name, char* lpszName, int cbMaxLength);
     static void CopyField(char* field, const char* value);
-    // One screen reader's call of Open, Close or Sleep at a time (the call
-    // lock); a call made from a handler that runs inside another's wait is
-    // refused.
+    // The call lock; leaving runs a Close owed by a handler inside the call
+    // (true when it ended the session).
     bool EnterCall(const char* caller, DWORD waitMs = MAX_WAIT_TIMEOUT);
-    bool TryEnterCall();
-    void LeaveCall();
+    bool LeaveCall();
     BOOL OpenSession(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks, const char* lpszDisplayName,
                      const char* lpszDriverName);
     bool StartSession(const char* lpszPort, bool& threadServes);
@@ -123,19 +149,18 @@ private:
     // ---- The screen reader's side of the braille thread (BrailleThreadControl.cpp) ----
     bool BeginBrailleThread();
     BOOL PostThreadCommand(int code, const void* data, int count);
-    bool PostToBrailleThread(UINT message, WPARAM wParam, LPARAM lParam);
     bool WaitForCommandComplete(DWORD breakOffMs);
     // Asks the braille thread to give up what it waits for (a handshake, a
-    // busy port, a port that does not open). From any thread.
+    // busy port, a port that does not open), inside a call.
     void BreakOff();
     bool EndBrailleThread();
-    bool WaitForBrailleThreadEnd(DWORD waitMs = MAX_WAIT_TIMEOUT);
-    // The session's events, window and class, once no braille thread runs.
+    // The session's event, window and class, once no braille thread runs.
     void Cleanup();
 
     // ---- The braille thread (BrailleThread.cpp) ----
     static unsigned __stdcall BrailleThreadProc(void* pvStart);
     void ServeCommands(HANDLE hDone);
+    void DropCommandsLeft();
     BOOL RunQueuedMessages(HANDLE hDone);
     BOOL ProcessThreadCommandSafely(int code, BYTE* block, DWORD dwParam);
     BOOL ProcessThreadCommand(int code, BYTE* block, DWORD dwParam);
@@ -157,8 +182,6 @@ private:
     void WatchLink();
     void MarkLost(const char* why);
     bool Reconnect();
-    bool EndLostConnectionOnWindow();
-    void AskWindowToStartAfresh();
 
     // ---- The hand-off and the hidden window (HiddenWindowHandOff.cpp) ----
     // The braille thread's side: rounds of bytes posted to the window.
@@ -167,6 +190,7 @@ private:
     bool PostRound(HWND hWnd, size_t waiting, DWORD now);
     bool RoundInFlight(HWND hWnd) const;
     bool LineTurnedQuiet(DWORD now) const;
+    bool WindowAlive() const;
     // Made, destroyed and revived by the screen reader's threads.
     bool RegisterWindowClass();
     HWND CreateHiddenWindow();
@@ -178,11 +202,10 @@ private:
     void ReviveHiddenWindowFromLine();
     bool DestroyHiddenWindow();
     void UnregisterWindowClass();
-    // The window's own thread: the received bytes, the key queue, a fresh start.
+    // The window's own thread: the received bytes, the key queue.
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     void AssembleHandedBytes(size_t count);
     void RunKeyQueue(WPARAM round, LPARAM stamp);
-    void StartReceiveAfresh(WPARAM request, LPARAM deliverFirst);
     void DrainKeyQueue();
     void DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb, int nKeyCombLen,
                                int nRoutingIndex, WORD woBrailleDots);
@@ -191,38 +214,28 @@ private:
     static CBrailleDisplayDriver* s_pDriver;
 
     // -- The screen reader's threads, inside a call of Open, Close or Sleep (the call lock):
-    BOOL m_bOpened = 0;
-    BOOL m_bSleeping = 0;  // also read by ShowText, ShowStatus and Clear without the lock
+    std::atomic<BOOL> m_bOpened{0};
+    std::atomic<BOOL> m_bSleeping{0};  // also read by ShowText, ShowStatus and Clear
     char m_szDisplayName[256] = {};
     char m_szDriverName[256] = {};
     char m_szKeyMapName[256] = "Cellivanta VK";
     std::string m_sTypingIniFile;  // read by the window's thread; set only while no window lives
     char m_szWndClassName[80] = "BrailleDisplayDrvClass";
     HANDLE m_hEventCommandComplete = nullptr;
-    // Set by the hidden window once it has forgotten its receive state; the
-    // request it answered is m_nResetAnswered (each request has its number).
-    HANDLE m_hEventReceiveReset = nullptr;
 
-    // -- The call lock itself: free while no call of Open, Close or Sleep
-    // runs; the thread of the one that runs; whether a Close breaks it off
-    // (a wake must not clear the break-off it asked for).
-    HANDLE m_hEventCallFree = nullptr;
-    std::atomic<DWORD> m_dwCallThread{0};
-    std::atomic<bool> m_bClosing{false};
-
-    // -- Replaced only under m_commandGuard held exclusively (inside a call);
-    // whoever posts to the thread or sets the event from another thread holds
-    // it shared, so a thread id is never used after Close let go of its
-    // thread (ids are reused).
-    SRWLOCK m_commandGuard = SRWLOCK_INIT;
-    HANDLE m_hBrailleThread = nullptr;
-    DWORD m_dwBrailleThreadId = 0;
-    HANDLE m_hEventAbort = nullptr;  // set by Close and Sleep: a handshake gives up at once
+    // -- Each locked by itself (the table above).
+    CCallLock m_callLock;
+    CBrailleThread m_brailleThread;
+    CBreakOff m_breakOff;
+    CReceiveHandOff m_handOff;
 
     // -- Any thread: set by the screen reader's threads, read by the window's.
     std::atomic<IBrailleDriverCallbacks*> m_pCallbacks{nullptr};
     // -- Replaced by the screen reader's threads inside a call; read by every thread.
     std::atomic<HWND> m_hWnd{nullptr};
+    // -- Set by a thread that asks the window's thread for a run of the key
+    // queue, cleared by that run.
+    std::atomic<bool> m_bQueueRunAsked{false};
 
     // -- Written by the braille thread while Open waits for it; read by anyone once it answered.
     int m_nTextCells = 0;
@@ -235,12 +248,10 @@ private:
     // queue at Open, when no window lives.
     CCellivantaDisplay m_display;
 
-    // -- The braille thread's own: its copies of its session's abort and
-    // receive-reset events, the port argument of the last Open, the line the
-    // screen reader gave last (shown again when the display comes back), the
-    // watch over the display.
+    // -- The braille thread's own: its copy of the break-off, the port
+    // argument of the last Open, the line the screen reader gave last (shown
+    // again when the display comes back), the watch over the display.
     HANDLE m_hBrailleAbort = nullptr;
-    HANDLE m_hBrailleReceiveReset = nullptr;
     std::string m_sOpenPort;
     std::vector<BYTE> m_currentLine;
     bool m_bWatchLink = false;
@@ -252,8 +263,8 @@ private:
     DWORD m_dwNextRetry = 0;
     // Its side of the hand-off: the window its last round went to, that
     // round's number and time, when it last forwarded bytes, whether the
-    // quiet line since was announced, a queue run still owed, a failing post
-    // traced.
+    // quiet line since was announced, a queue run still owed (bytes posted
+    // whose run was refused), a failing post traced.
     HWND m_hWndRound = nullptr;
     LONG m_nRoundPosted = 0;
     DWORD m_dwRoundPostedAt = 0;
@@ -261,15 +272,4 @@ private:
     bool m_bQuietForwarded = true;
     bool m_bQueueRunOwed = false;
     bool m_bPostFailing = false;
-    std::atomic<LONG> m_nResetRequest{0};  // read by the window's thread
-
-    // -- Locked by itself: the received bytes from the braille thread to the window's thread.
-    CReceiveHandOff m_handOff;
-
-    // -- Written by the window's thread: the last round and reset request it
-    // took (read by the braille thread), and whether a run of the key queue
-    // asked by another thread is on its way (set by that thread).
-    std::atomic<LONG> m_nRoundTaken{0};
-    std::atomic<LONG> m_nResetAnswered{0};
-    std::atomic<bool> m_bQueueRunAsked{false};
 };

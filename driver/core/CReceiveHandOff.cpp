@@ -1,6 +1,8 @@
 #include "CReceiveHandOff.h"
 #include "Trace.h"
 
+#include <algorithm>
+
 namespace {
 
 const char kFrameStart = 0x1B;
@@ -22,32 +24,66 @@ void CReceiveHandOff::DropOldest(size_t bound)
     size_t cut = m_bytes.size() - bound;
     const size_t start = m_bytes.find(kFrameStart, cut);
     cut = start == std::string::npos ? m_bytes.size() : start;
-    m_bytes.erase(0, cut);
-    m_bDropped = true;
+    Consume(cut);
+    m_bFresh = true;
     Trace("CReceiveHandOff::Put : received bytes the hidden window did not take, %lu oldest dropped, %lu newest kept",
           static_cast<unsigned long>(cut), static_cast<unsigned long>(m_bytes.size()));
 }
 
-size_t CReceiveHandOff::Waiting()
+// The first count bytes go, and with them the connection starts they pass.
+void CReceiveHandOff::Consume(size_t count)
+{
+    m_bytes.erase(0, count);
+    auto passed = std::upper_bound(m_connectionStarts.begin(), m_connectionStarts.end(), count);
+    const bool reachedStart = passed != m_connectionStarts.begin();
+    m_connectionStarts.erase(m_connectionStarts.begin(), passed);
+    for (size_t& start : m_connectionStarts)
+        start -= count;
+    if (reachedStart)
+        m_bFresh = true;
+}
+
+void CReceiveHandOff::NewConnection(bool dropWaiting)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (dropWaiting) {
+        m_bytes.clear();
+        m_connectionStarts.clear();
+    }
+    if (m_bytes.empty())
+        m_bFresh = true;
+    else if (m_connectionStarts.empty() || m_connectionStarts.back() != m_bytes.size())
+        m_connectionStarts.push_back(m_bytes.size());
+}
+
+size_t CReceiveHandOff::Waiting() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_bytes.size();
 }
 
+LONG CReceiveHandOff::LastRoundTaken() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_nRoundTaken;
+}
+
 bool CReceiveHandOff::Take(size_t count, std::string& out)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    const size_t taken = count < m_bytes.size() ? count : m_bytes.size();
-    out.assign(m_bytes, 0, taken);
-    m_bytes.erase(0, taken);
-    const bool dropped = m_bDropped;
-    m_bDropped = false;
-    return dropped;
+    size_t taken = std::min(count, m_bytes.size());
+    if (!m_connectionStarts.empty())
+        taken = std::min(taken, m_connectionStarts.front());
+    out.assign(m_bytes, 0, taken);  // first: a copy that fails changes nothing
+    const bool fresh = m_bFresh;
+    m_bFresh = false;
+    Consume(taken);
+    return fresh;
 }
 
-void CReceiveHandOff::Clear()
+bool CReceiveHandOff::RoundTaken(LONG round)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_bytes.clear();
-    m_bDropped = false;
+    m_nRoundTaken = round;
+    return !m_bytes.empty();
 }

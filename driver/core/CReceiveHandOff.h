@@ -1,11 +1,17 @@
 // The received bytes on their way from the braille thread to the hidden
-// window's thread. The braille thread puts in what the display sent; the
-// window's thread takes out, in order, as many as it was told of. Bytes
-// stay here until the window takes them: a post that failed loses none.
+// window's thread. The braille thread puts in what the display sent and says
+// when a connection begins; the window's thread takes out, in order, as many
+// as it was told of, and learns before which bytes it starts its frames and
+// held keys afresh. Bytes stay here until the window takes them: a post that
+// failed loses none. It also keeps the number of the last round the window
+// took, which the braille thread reads before it posts the next.
 #pragma once
+
+#include <windows.h>
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CReceiveHandOff {
 public:
@@ -22,18 +28,28 @@ public:
 
     // The braille thread's side: appends, keeping the bound given.
     void Put(const std::string& bytes, size_t bound);
-    size_t Waiting();
+    // The bytes put from now on are of a new connection: the window starts
+    // afresh before the first of them. Those of the old one still waiting
+    // are taken first, or dropped.
+    void NewConnection(bool dropWaiting);
+    size_t Waiting() const;
+    LONG LastRoundTaken() const;
     // The window's side: moves out the first count bytes (fewer when fewer
-    // wait); true when bytes were dropped since the last take, so that
-    // whatever the frames and held keys were, they are no longer known.
+    // wait), never more than one connection's; true when the window starts
+    // afresh before them (a new connection, or bytes dropped since the last
+    // take: whatever the frames and held keys were, they are no longer known).
     bool Take(size_t count, std::string& out);
-    // Bytes of a connection that ended.
-    void Clear();
+    // The window took its round; true when bytes wait for the next.
+    bool RoundTaken(LONG round);
 
 private:
     void DropOldest(size_t bound);
+    void Consume(size_t count);
 
-    std::mutex m_lock;
+    mutable std::mutex m_lock;
     std::string m_bytes;
-    bool m_bDropped = false;
+    // Where in m_bytes a new connection's bytes begin (ascending, never 0).
+    std::vector<size_t> m_connectionStarts;
+    bool m_bFresh = false;  // the window starts afresh before the next byte
+    LONG m_nRoundTaken = 0;
 };

@@ -4,7 +4,8 @@
 // or called it after the window's thread ended), so the bytes are assembled,
 // and the keys they make are delivered, on the screen reader's own thread.
 // The braille thread hands the bytes over in rounds; the window's thread
-// owns the frame assembler, the key capture and the key queue.
+// owns the frame assembler, the key capture and the key queue, and starts
+// them afresh where the hand-off says a new connection's bytes begin.
 #include "CBrailleDisplayDriver.h"
 #include "LibraryHold.h"
 #include "Trace.h"
@@ -68,14 +69,15 @@ void CBrailleDisplayDriver::ForwardReceived(HWND hWnd)
 // in order, for the next try.
 bool CBrailleDisplayDriver::PostRound(HWND hWnd, size_t waiting, DWORD now)
 {
-    if (hWnd == m_hWndRound && m_nRoundTaken != m_nRoundPosted)
+    if (hWnd == m_hWndRound && m_handOff.LastRoundTaken() != m_nRoundPosted)
         Trace("CBrailleDisplayDriver::ForwardReceived : the hidden window has not taken its round for %lu ms, posting "
               "again", static_cast<unsigned long>(now - m_dwRoundPostedAt));
     const char* failed = nullptr;
     if (waiting && !s_postToWindow(hWnd, WM_DEVICE_BYTE, static_cast<WPARAM>(waiting), 0)) {
         failed = "bytes";
     } else {
-        m_bQueueRunOwed = waiting != 0;  // until its run is posted too
+        if (waiting)
+            m_bQueueRunOwed = true;  // until a run is posted behind them
         const LONG round = m_nRoundPosted == LONG_MAX ? 1 : m_nRoundPosted + 1;  // never 0
         if (s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, static_cast<WPARAM>(round), static_cast<LPARAM>(now))) {
             m_nRoundPosted = round;
@@ -99,7 +101,14 @@ bool CBrailleDisplayDriver::PostRound(HWND hWnd, size_t waiting, DWORD now)
 // A round posted to a window that has since gone went with it.
 bool CBrailleDisplayDriver::RoundInFlight(HWND hWnd) const
 {
-    return hWnd == m_hWndRound && m_nRoundTaken != m_nRoundPosted && GetTickCount() - m_dwRoundPostedAt < kRoundLostMs;
+    return hWnd == m_hWndRound && m_handOff.LastRoundTaken() != m_nRoundPosted &&
+           GetTickCount() - m_dwRoundPostedAt < kRoundLostMs;
+}
+
+bool CBrailleDisplayDriver::WindowAlive() const
+{
+    HWND hWnd = m_hWnd;
+    return hWnd && IsWindow(hWnd);
 }
 
 bool CBrailleDisplayDriver::LineTurnedQuiet(DWORD now) const
@@ -144,8 +153,7 @@ HWND CBrailleDisplayDriver::CreateHiddenWindow()
 // Open and awake, with no window alive to take the display's bytes.
 bool CBrailleDisplayDriver::HiddenWindowMissing() const
 {
-    HWND hWnd = m_hWnd;
-    return m_bOpened && !m_bSleeping && !(hWnd && IsWindow(hWnd));
+    return m_bOpened && !m_bSleeping && !WindowAlive();
 }
 
 // The window ends with the thread that made it, and with it every key. The
@@ -163,7 +171,7 @@ void CBrailleDisplayDriver::ReviveHiddenWindowInCall()
 // The call lock is taken only for a window that is missing: lines stay cheap.
 void CBrailleDisplayDriver::ReviveHiddenWindowFromLine()
 {
-    if (!HiddenWindowMissing() || !TryEnterCall())
+    if (!HiddenWindowMissing() || !m_callLock.TryEnter())
         return;
     ReviveHiddenWindowInCall();
     LeaveCall();
@@ -219,36 +227,39 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
             driver->AssembleHandedBytes(static_cast<size_t>(wParam));
         } else if (uMsg == WM_PROCESS_KEY_QUEUE) {
             driver->RunKeyQueue(wParam, lParam);
-        } else if (uMsg == WM_RESET_RECEIVE) {
-            driver->StartReceiveAfresh(wParam, lParam);
-            return 0;
         } else if (uMsg == WM_DESTROY) {
             // Keys finished before a sleep or a close are not the user's next command.
             driver->m_display.ForgetKeyCombinations();
         } else if (uMsg == WM_DEVICECHANGE && IsPortArrival(wParam, lParam)) {
             // A replugged display: the braille thread need not wait for its next try.
-            driver->PostToBrailleThread(WM_BT_PORT_ARRIVED, 0, 0);
+            driver->m_brailleThread.Post(WM_BT_PORT_ARRIVED, 0, 0);
         }
     }
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
 
-// The bytes the braille thread told of, in the order they came. After bytes
-// were dropped, the frames and held keys they belonged to are unknown.
+// The bytes the braille thread told of, in the order they came, a
+// connection at a time. Before a new connection's bytes, or after bytes were
+// dropped, the frames and held keys of before are no longer known.
 void CBrailleDisplayDriver::AssembleHandedBytes(size_t count)
 {
     std::string bytes;
-    try {
-        if (m_handOff.Take(count, bytes)) {
-            Trace("CBrailleDisplayDriver::AssembleHandedBytes : received bytes were dropped, key capture starts afresh");
-            m_display.ResetReceiveState();
+    do {
+        try {
+            if (m_handOff.Take(count, bytes)) {
+                Trace("CBrailleDisplayDriver::AssembleHandedBytes : a new connection, or received bytes dropped: key "
+                      "capture starts afresh");
+                m_display.ResetReceiveState();
+            }
+        } catch (const std::bad_alloc&) {
+            Trace("CBrailleDisplayDriver::AssembleHandedBytes : no memory, %lu bytes wait",
+                  static_cast<unsigned long>(count));
+            return;
         }
-    } catch (const std::bad_alloc&) {
-        Trace("CBrailleDisplayDriver::AssembleHandedBytes : no memory, %lu bytes wait", static_cast<unsigned long>(count));
-        return;
-    }
-    for (char byte : bytes)
-        m_display.ProcessReceivedByte(static_cast<BYTE>(byte));
+        for (char byte : bytes)
+            m_display.ProcessReceivedByte(static_cast<BYTE>(byte));
+        count -= bytes.size();
+    } while (count && !bytes.empty());
 }
 
 // A round of the braille thread (numbered, stamped) or a run asked by a
@@ -262,27 +273,8 @@ void CBrailleDisplayDriver::RunKeyQueue(WPARAM round, LPARAM stamp)
     if (!round)
         return;
     m_display.ProcessPollEnd(stamp ? static_cast<DWORD>(stamp) : GetTickCount());
-    m_nRoundTaken = static_cast<LONG>(round);
-    if (m_handOff.Waiting())
-        PostThreadMessageA(m_dwBrailleThreadId, WM_BT_ROUND_TAKEN, 0, 0);
-}
-
-// Only the request the braille thread made last: an earlier one answered
-// late would reset a handshake under way. A reconnection first has the
-// bytes of the lost connection still waiting assembled, so that its last
-// key still arrives.
-void CBrailleDisplayDriver::StartReceiveAfresh(WPARAM request, LPARAM deliverFirst)
-{
-    if (static_cast<LONG>(request) != m_nResetRequest)
-        return;
-    if (deliverFirst) {
-        AssembleHandedBytes(CReceiveHandOff::kMaxWaiting);
-        DrainKeyQueue();
-    }
-    m_display.ResetReceiveState();
-    m_nResetAnswered = static_cast<LONG>(request);
-    if (m_hEventReceiveReset)
-        SetEvent(m_hEventReceiveReset);
+    if (m_handOff.RoundTaken(static_cast<LONG>(round)))
+        m_brailleThread.Post(WM_BT_ROUND_TAKEN, 0, 0);
 }
 
 // The key queue belongs to the hidden window's thread. A call from another

@@ -2,7 +2,6 @@
 // lines it gives. They run on whichever of its threads calls; one call of
 // Open, Close or Sleep runs at a time (the call lock).
 #include "CBrailleDisplayDriver.h"
-#include "SrwGuard.h"
 #include "Trace.h"
 #include "TraceLog.h"
 
@@ -25,27 +24,32 @@ BOOL CBrailleDisplayDriver::Open(const char* lpszPort, IBrailleDriverCallbacks* 
     const BOOL opened = OpenSession(lpszPort, pCallbacks, lpszDisplayName, lpszDriverName);
     if (!opened)
         TraceLog::EndSession();  // no session: nothing may keep the library loaded
-    LeaveCall();
-    return opened;
+    const bool closed = LeaveCall();
+    return opened && !closed;
 }
 
 // Close ends the session whatever runs: an Open or a wake of another thread
-// is broken off first, so that it ends soon and lets this call in.
+// is broken off first, so that it ends soon and lets this call in. Made from
+// a handler inside a call of this thread, it breaks that call off and ends
+// the session as that call leaves.
 void CBrailleDisplayDriver::Close()
 {
     Trace("CBrailleDisplayDriver::Close");
-    const bool nested = m_dwCallThread == GetCurrentThreadId();
-    if (!nested) {
-        m_bClosing = true;
+    if (m_callLock.HeldHere()) {
+        Trace("CBrailleDisplayDriver::Close : called from inside another call of this thread; the session ends when "
+              "that call returns");
+        m_callLock.OweClose();
         BreakOff();
+        return;
     }
+    m_breakOff.RaiseForClose();
+    m_brailleThread.CancelIo();
     if (EnterCall("Close", kCloseWaitMs)) {
         CloseSession();
         TraceLog::EndSession();
         LeaveCall();
     }
-    if (!nested)
-        m_bClosing = false;
+    m_breakOff.CloseDone();
 }
 
 BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
@@ -54,8 +58,8 @@ BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
     if (!EnterCall("Sleep"))
         return FALSE;
     const BOOL done = SleepSession(bSleep);
-    LeaveCall();
-    return done;
+    const bool closed = LeaveCall();
+    return done && !closed;
 }
 
 BOOL CBrailleDisplayDriver::ShowText(const char* cells, int count)
@@ -77,7 +81,7 @@ BOOL CBrailleDisplayDriver::ShowStatus(const char* cells, int count)
 BOOL CBrailleDisplayDriver::Clear()
 {
     Trace("CBrailleDisplayDriver::Clear");
-    if (m_bSleeping || !m_hBrailleThread)
+    if (m_bSleeping || !m_brailleThread.Running())
         return FALSE;
     ReviveHiddenWindowFromLine();
     return PostThreadCommand(BTClear, nullptr, 0);
@@ -85,47 +89,24 @@ BOOL CBrailleDisplayDriver::Clear()
 
 // ---- The call lock -------------------------------------------------------------
 
-// Another thread's call is waited for (a bounded time), serving messages
-// sent to this thread meanwhile, as the wait for a command does: the other
-// call may need this thread to destroy its window. A call from this thread
-// itself can only come from a handler inside that call's wait: it would
-// replace what the outer call waits on.
 bool CBrailleDisplayDriver::EnterCall(const char* caller, DWORD waitMs)
 {
-    const DWORD self = GetCurrentThreadId();
-    if (m_dwCallThread == self) {
-        Trace("CBrailleDisplayDriver::%s : called from inside another call of this thread, refused", caller);
-        return false;
-    }
-    const DWORD start = GetTickCount();
-    for (DWORD waited = 0; waited < waitMs; waited = GetTickCount() - start) {
-        const DWORD result = MsgWaitForMultipleObjects(1, &m_hEventCallFree, FALSE, waitMs - waited, QS_SENDMESSAGE);
-        if (result == WAIT_OBJECT_0) {
-            m_dwCallThread = self;
-            return true;
-        }
-        if (result != WAIT_OBJECT_0 + 1)
-            break;
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // serves what was sent
-    }
-    Trace("CBrailleDisplayDriver::%s : another thread's call did not end, refused", caller);
-    return false;
+    return m_callLock.Enter(caller, waitMs);
 }
 
-// Without waiting: false while a call runs, on this thread or another.
-bool CBrailleDisplayDriver::TryEnterCall()
+// A call's own break-off ends with it while the session goes on; a session
+// that ended keeps it for a braille thread that did not end.
+bool CBrailleDisplayDriver::LeaveCall()
 {
-    if (m_dwCallThread == GetCurrentThreadId() || WaitForSingleObject(m_hEventCallFree, 0) != WAIT_OBJECT_0)
-        return false;
-    m_dwCallThread = GetCurrentThreadId();
-    return true;
-}
-
-void CBrailleDisplayDriver::LeaveCall()
-{
-    m_dwCallThread = 0;
-    SetEvent(m_hEventCallFree);
+    const bool owed = m_callLock.TakeOwedClose();
+    if (owed) {
+        Trace("CBrailleDisplayDriver::Close : the Close made inside this call ends the session now");
+        CloseSession();
+        TraceLog::EndSession();
+    }
+    m_breakOff.CallDone(m_bOpened != 0);
+    m_callLock.Leave();
+    return owed;
 }
 
 // ---- Sessions ------------------------------------------------------------------
@@ -145,18 +126,19 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
         Trace("CBrailleDisplayDriver::Open : already open, closing first");
     }
     CloseSession();
-    if (m_hBrailleThread) {
+    if (m_brailleThread.Running()) {
         Trace("CBrailleDisplayDriver::Open : a braille thread of an earlier session is still running");
         return FALSE;
     }
-    if (!SetKeyMapPath(lpszDriverName))
-        return FALSE;
-    // The handshake runs the frame assembler on the braille thread: no
-    // window of an earlier session may still run it on its own.
+    // The window's thread reads the key map path and owns the receive
+    // state: no window of an earlier session may still live.
     if (!DestroyHiddenWindow()) {
         Trace("CBrailleDisplayDriver::Open : the last session's hidden window is still there, refused");
         return FALSE;
     }
+    if (!SetKeyMapPath(lpszDriverName))
+        return FALSE;
+    m_breakOff.NewSession();
     bool threadServes = false;
     if (!StartSession(lpszPort, threadServes))
         return AbandonOpen(threadServes);
@@ -169,18 +151,13 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
     return TRUE;
 }
 
-// The session's events, its braille thread with the display's handshake,
+// The session's event, its braille thread with the display's handshake,
 // and its hidden window; false with a trace line at the first that fails.
 // threadServes: a braille thread got going and takes commands.
 bool CBrailleDisplayDriver::StartSession(const char* lpszPort, bool& threadServes)
 {
     m_hEventCommandComplete = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    m_hEventReceiveReset = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    {
-        SrwGuard guard(m_commandGuard);
-        m_hEventAbort = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    }
-    if (!m_hEventCommandComplete || !m_hEventAbort || !m_hEventReceiveReset) {
+    if (!m_hEventCommandComplete) {
         Trace("!m_hEventCommandComplete");
         return false;
     }
@@ -188,9 +165,9 @@ bool CBrailleDisplayDriver::StartSession(const char* lpszPort, bool& threadServe
         Trace("!BeginBrailleThread");
         return false;
     }
-    // A thread that starts after this gives up finds the abort event set
+    // A thread that starts after this gives up finds the break-off set
     // and ends.
-    if (WaitForSingleObject(m_hEventCommandComplete, MAX_WAIT_TIMEOUT) != WAIT_OBJECT_0) {
+    if (m_brailleThread.WaitFor(m_hEventCommandComplete, MAX_WAIT_TIMEOUT) != WAIT_OBJECT_0) {
         Trace("WaitForSingleObject(m_hEventCommandComplete,MAX_WAIT_TIMEOUT ) != WAIT_OBJECT_0");
         return false;
     }
@@ -217,14 +194,13 @@ bool CBrailleDisplayDriver::StartSession(const char* lpszPort, bool& threadServe
 // The one way out of an Open that failed once it made something: the
 // braille thread is told to let go of the display and end, and only its end
 // is waited for. One that never got going is not waited for: it finds the
-// abort event set when it does, and ends.
+// break-off set when it does, and ends.
 BOOL CBrailleDisplayDriver::AbandonOpen(bool threadServes)
 {
     m_bOpened = 0;
-    if (m_hEventAbort)
-        SetEvent(m_hEventAbort);
-    PostToBrailleThread(WM_BT_FIRST + BTTERMINATE, 0, 0);
-    LetGoOfSession(WaitForBrailleThreadEnd(threadServes ? MAX_WAIT_TIMEOUT : 0), "Open");
+    m_breakOff.Raise();
+    m_brailleThread.Post(WM_BT_FIRST + BTTERMINATE, 0, 0);
+    LetGoOfSession(m_brailleThread.End(threadServes ? MAX_WAIT_TIMEOUT : 0), "Open");
     return FALSE;
 }
 
@@ -233,10 +209,9 @@ void CBrailleDisplayDriver::CloseSession()
 {
     const BOOL opened = m_bOpened;
     m_bOpened = 0;
-    if (!opened && !m_hBrailleThread)
+    if (!opened && !m_brailleThread.Running())
         return;
-    if (m_hEventAbort)
-        SetEvent(m_hEventAbort);  // a reconnection in progress gives up
+    m_breakOff.Raise();  // a reconnection in progress gives up
     LetGoOfSession(EndBrailleThread(), "Close");
 }
 
@@ -266,10 +241,9 @@ BOOL CBrailleDisplayDriver::SleepSession(BOOL bSleep)
         windowGone = DestroyHiddenWindow();
     else
         ReviveHiddenWindowInCall();
-    if (!m_hBrailleThread)
+    if (!m_brailleThread.Running())
         return FALSE;
-    if (m_hEventAbort)
-        SetEvent(m_hEventAbort);  // a reconnection in progress gives up; BTSLEEP clears it
+    m_breakOff.Raise();  // a reconnection in progress gives up; cleared as this call leaves
     const BOOL done = PostThreadCommand(BTSLEEP, nullptr, bSleep ? 1 : 0);
     if (!windowGone) {
         Trace("CBrailleDisplayDriver::Sleep : the hidden window lives on with its thread, not reported asleep");
@@ -280,7 +254,7 @@ BOOL CBrailleDisplayDriver::SleepSession(BOOL bSleep)
 
 // The key map lives beside the driver: the folder of the driver name. The
 // whole name is used: cut to a path buffer, it could name a parent folder
-// and another key map.
+// and another key map. Only while no window lives: its thread reads the path.
 bool CBrailleDisplayDriver::SetKeyMapPath(const char* lpszDriverName)
 {
     const char* path = lpszDriverName ? lpszDriverName : ".\\";

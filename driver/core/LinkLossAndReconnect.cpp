@@ -6,12 +6,6 @@
 #include "Trace.h"
 #include "TraceLog.h"
 
-namespace {
-
-const DWORD kReceiveResetWaitMs = 1000;
-
-}  // namespace
-
 // While the driver is open and awake: a port that failed means the display
 // is gone; it is then looked for every kRetryPeriodMs (at once when a port
 // arrives) until it answers a handshake again.
@@ -38,6 +32,10 @@ void CBrailleDisplayDriver::MarkLost(const char* why)
     m_display.Disconnect();
     m_bLost = true;
     m_dwNextRetry = GetTickCount() + kRetryPeriodMs;
+    // Held keys and a half frame belong to this connection: the window
+    // starts afresh before the next one's bytes, once it has taken what this
+    // one sent (its last key still arrives). With no window, nobody takes them.
+    m_handOff.NewConnection(!WindowAlive());
 }
 
 // The candidates of the last Open, with the normal handshake. The screen
@@ -45,8 +43,6 @@ void CBrailleDisplayDriver::MarkLost(const char* why)
 bool CBrailleDisplayDriver::Reconnect()
 {
     TraceLog::FollowSwitch();
-    if (!EndLostConnectionOnWindow())
-        return false;
     for (const std::string& port : PortCandidates(m_sOpenPort)) {
         int textCells = 0;
         int statusCells = 0;
@@ -66,47 +62,4 @@ bool CBrailleDisplayDriver::Reconnect()
     }
     m_display.Disconnect();
     return false;
-}
-
-// Held keys and a half frame belong to the connection that was lost. The
-// hidden window's thread owns them: it is asked to forget them and, since it
-// handles its messages in order, has then also handled every byte of the old
-// connection. Each request has its own number, so a late answer to an
-// earlier one is not taken for it. A window that does not answer in time
-// means another try later; one that ended with its thread has nobody left
-// to race with.
-bool CBrailleDisplayDriver::EndLostConnectionOnWindow()
-{
-    HWND hWnd = m_hWnd;
-    if (!hWnd || !IsWindow(hWnd) || !m_hBrailleReceiveReset || !m_hBrailleAbort) {
-        m_handOff.Clear();  // nobody to take the lost connection's bytes; a new window starts afresh
-        return true;
-    }
-    const LONG request = ++m_nResetRequest;
-    if (!s_postToWindow(hWnd, WM_RESET_RECEIVE, static_cast<WPARAM>(request), 1))
-        return false;
-    HANDLE handles[2] = {m_hBrailleAbort, m_hBrailleReceiveReset};
-    const DWORD start = GetTickCount();
-    for (DWORD waited = 0; waited < kReceiveResetWaitMs; waited = GetTickCount() - start) {
-        if (WaitForMultipleObjects(2, handles, FALSE, kReceiveResetWaitMs - waited) != WAIT_OBJECT_0 + 1)
-            return false;
-        if (m_nResetAnswered == request)
-            return true;
-    }
-    Trace("CBrailleDisplayDriver::EndLostConnectionOnWindow : the hidden window did not answer in time");
-    return false;
-}
-
-// A wake: the new connection's bytes start a frame afresh. The window, when
-// one lives, does so on its own thread, before any byte of the new
-// connection reaches it; nobody waits for it.
-void CBrailleDisplayDriver::AskWindowToStartAfresh()
-{
-    HWND hWnd = m_hWnd;
-    if (!hWnd || !IsWindow(hWnd))
-        return;  // the window made next starts afresh
-    const LONG request = ++m_nResetRequest;
-    if (!s_postToWindow(hWnd, WM_RESET_RECEIVE, static_cast<WPARAM>(request), 0))
-        Trace("CBrailleDisplayDriver::AskWindowToStartAfresh : the hidden window could not be asked (%lu)",
-              GetLastError());
 }

@@ -1,5 +1,6 @@
 #include "TraceLog.h"
 
+#include "CloseIfSet.h"
 #include "LibraryHold.h"
 #include "LogSettings.h"
 #include "SrwGuard.h"
@@ -22,12 +23,6 @@ SRWLOCK g_switching = SRWLOCK_INIT;
 alignas(TraceLog) unsigned char g_logStorage[sizeof(TraceLog)];
 TraceLog* const g_log = new (g_logStorage) TraceLog;
 
-void CloseIfSet(HANDLE& handle)
-{
-    if (handle)
-        CloseHandle(handle);
-    handle = nullptr;
-}
 }  // namespace
 
 TraceLog& TraceLog::Instance()

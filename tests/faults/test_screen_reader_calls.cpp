@@ -7,6 +7,7 @@
 #include "core/CBrailleDisplayDriver.h"
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 namespace faults {
@@ -16,11 +17,16 @@ const char kWindowClass[] = "BrailleDisplayDrvClass";
 const UINT kCallInside = WM_APP + 1;
 
 class ScreenReaderCallTest : public FaultSession {
-protected:
+public:
+    BOOL OpenForCall() { return Open(); }
+    // Runs the call of kCallInside.
     static LRESULT CALLBACK CallingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     {
         if (uMsg == kCallInside) {
-            s_innerResult = s_driver->Sleep(TRUE);
+            if (wParam)
+                s_driver->Close();
+            else
+                s_innerResult = s_driver->Sleep(TRUE);
             return 1;
         }
         return DefWindowProcA(hWnd, uMsg, wParam, lParam);
@@ -37,32 +43,39 @@ bool WindowOfClassExists()
     return FindWindowA(kWindowClass, nullptr) != nullptr;
 }
 
+// Open, while another thread sends this one a message whose handler calls
+// Sleep(TRUE) (wParam 0) or Close (1) once the display was asked for its size.
+BOOL OpenWithACallInside(ScreenReaderCallTest& test, IBrailleDriver* driver, DisplaySimulator& display, WPARAM close)
+{
+    ScreenReaderCallTest::s_driver = driver;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = ScreenReaderCallTest::CallingProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "CallingWindow";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    display.SetInitResponse(0, 0, 40, 500);  // Open waits while the handler runs
+    std::thread sender([&] {
+        testenv::WaitFor([&] { return display.InitRequestCount() > 0; }, kPromptMs);
+        DWORD_PTR result = 0;
+        SendMessageTimeoutA(window, kCallInside, close, 0, SMTO_NORMAL, kPromptMs, &result);
+    });
+    const BOOL opened = test.OpenForCall();
+    sender.join();
+    DestroyWindow(window);
+    UnregisterClassA(wc.lpszClassName, wc.hInstance);
+    return opened;
+}
+
 // A screen reader that posted its quit just before a call still gets it
 // after the call; a call made by a handler that runs inside Open's wait is
 // refused, and Open's own session works.
 TEST_F(ScreenReaderCallTest, ACallFromInsideAWaitIsRefusedAndAQuitIsKept)
 {
-    s_driver = driver;
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = CallingProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "CallingWindow";
-    RegisterClassA(&wc);
-    HWND window = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    ASSERT_NE(window, nullptr);
-    display->SetInitResponse(0, 0, 40, 500);  // Open waits while the handler runs
-    std::thread sender([&] {
-        testenv::WaitFor([&] { return display->InitRequestCount() > 0; }, kPromptMs);
-        DWORD_PTR result = 0;
-        SendMessageTimeoutA(window, kCallInside, 0, 0, SMTO_NORMAL, kPromptMs, &result);
-    });
     PostQuitMessage(7);
-    const BOOL opened = Open();
-    sender.join();
+    const BOOL opened = OpenWithACallInside(*this, driver, *display, 0);
     MSG quit{};
     const bool quitKept = PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
-    DestroyWindow(window);
-    UnregisterClassA(wc.lpszClassName, wc.hInstance);
 
     ASSERT_TRUE(opened);
     EXPECT_TRUE(quitKept) << "the quit posted before Open was lost";
@@ -70,6 +83,18 @@ TEST_F(ScreenReaderCallTest, ACallFromInsideAWaitIsRefusedAndAQuitIsKept)
     EXPECT_EQ(s_innerResult, FALSE) << "Sleep inside Open's wait was taken";
     display->Press({T1});
     EXPECT_EQ(Await(1).size(), 1u) << "Open's session does not work";
+}
+
+// Close made by a handler inside Open's wait: Open returns FALSE and the
+// session is over (no window, no line taken, the port free for the next Open).
+TEST_F(ScreenReaderCallTest, ACloseFromInsideAWaitEndsTheSessionWhenTheWaitEnds)
+{
+    EXPECT_FALSE(OpenWithACallInside(*this, driver, *display, 1)) << "Open's session outlived the Close";
+    EXPECT_FALSE(WindowOfClassExists()) << "a window outlives the Close";
+    EXPECT_FALSE(driver->ShowText("\x01", 1)) << "the driver stays open after Close";
+    ASSERT_TRUE(Open()) << "the next Open";
+    display->Press({T1});
+    EXPECT_EQ(Await(1).size(), 1u);
 }
 
 // Sleep from another thread while Open waits for the display's answer: it
@@ -159,10 +184,57 @@ TEST_F(ScreenReaderCallTest, NothingOfASessionActsInTheNext)
     EXPECT_EQ(got[0].name, "T1");
 }
 
-// The braille thread asks the hidden window to forget a half frame before
-// each try at a lost display; a request answered only after a later try
-// began must not reset that try's frames.
-TEST_F(ScreenReaderCallTest, AnEarlierTrysResetRequestAnsweredLateChangesNothing)
+// The window's thread is inside a key's callback, with the next key queued,
+// when the screen reader closes and opens the driver anew with another key
+// map: the window outlives Close, so the Open is refused, and the key still
+// queued is translated with its own session's key map.
+TEST_F(ScreenReaderCallTest, AnOpenRefusedForALiveWindowLeavesTheKeyMapAlone)
+{
+    std::string driverPath[2];
+    const char* const name[2] = {"Enter", "Backspace"};
+    for (int map = 0; map < 2; ++map) {
+        const std::string folder = testenv::FreshDir("keymap" + std::to_string(map));
+        std::ofstream(folder + "\\kvbrl.ini") << "[Typing]\nD7=" << name[map] << "\n";
+        driverPath[map] = folder + "\\VK.JLB";
+    }
+    ASSERT_TRUE(OpenOn(testenv::DriverPort(1), driverPath[0]));
+    ASSERT_TRUE(driver->Sleep(TRUE));
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> awake{false}, inCallback{false}, stop{false};
+    callbacks.onDelivery = [&](const Delivery& d) {
+        if (d.name != "T1")
+            return;
+        inCallback = true;
+        WaitForSingleObject(release, 3 * kPromptMs);
+    };
+    std::thread windowThread([&] {
+        driver->Sleep(FALSE);
+        awake = true;
+        while (!stop)
+            testenv::PumpMessages(20);
+    });
+    ASSERT_TRUE(PumpUntil([&] { return awake.load(); }, kPromptMs));
+    display->SendRaw({0x1B, 0x05, 0x01, T1, 0x1B, 0x06, 0x01, T1, 0x1B, 0x05, 0x01, D7, 0x1B, 0x06, 0x01, D7});
+    const bool blocked = PumpUntil([&] { return inCallback.load(); }, kPromptMs);
+    driver->Close();
+    const BOOL reopened = OpenOn(testenv::DriverPort(1), driverPath[1]);
+    SetEvent(release);
+    testenv::WaitFor([&] { return callbacks.Deliveries().size() >= 2; }, kPromptMs);
+    stop = true;
+    windowThread.join();
+    callbacks.onDelivery = nullptr;
+    CloseHandle(release);
+    ASSERT_TRUE(blocked);
+    EXPECT_FALSE(reopened) << "Open with the window of the last session alive";
+    const auto got = callbacks.Deliveries();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_NE(got[1].name.find(name[0]), std::string::npos) << got[1].name << ": the refused Open's key map";
+}
+
+// The window starts its frames afresh only where the hand-off says a new
+// connection begins: a stray message of ours (what was once a request to
+// start afresh) does not cut the frame under way.
+TEST_F(ScreenReaderCallTest, AStrayMessageDoesNotCutAFrameUnderWay)
 {
     const UINT kResetReceive = WM_USER + 15;
     ASSERT_TRUE(Open());

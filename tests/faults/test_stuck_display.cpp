@@ -31,6 +31,19 @@ BOOL WINAPI RefusingPost(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     return PostMessageA(hWnd, uMsg, wParam, lParam);
 }
 
+// Runs of the key queue the braille thread posts: refused while runsRefused
+// is above 0, one less each time, as a queue that is full just then.
+std::atomic<int> g_runsRefused{0};
+BOOL WINAPI RefusingRuns(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == CBrailleDisplayDriver::WM_PROCESS_KEY_QUEUE && wParam && g_runsRefused > 0) {
+        --g_runsRefused;
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
+    return PostMessageA(hWnd, uMsg, wParam, lParam);
+}
+
 std::string Bytes(const std::vector<BYTE>& bytes)
 {
     return std::string(bytes.begin(), bytes.end());
@@ -69,17 +82,32 @@ protected:
     {
         port.writesStall = false;
         g_postsLeft = -1;
+        g_runsRefused = 0;
         CBrailleDisplayDriver::s_postToWindow = PostMessageA;
         driver.Close();
     }
 
+    size_t InitRequests()
+    {
+        const std::string sent = port.Sent();
+        size_t count = 0;
+        for (size_t at = sent.find(kInitRequest); at != std::string::npos; at = sent.find(kInitRequest, at + 3))
+            ++count;
+        return count;
+    }
+    // The display answers the next init request (within waitMs); the
+    // calling thread handles no message meanwhile.
+    bool AnswerInitRequest(size_t before, DWORD waitMs)
+    {
+        if (!testenv::WaitFor([&] { return InitRequests() > before; }, waitMs))
+            return false;
+        port.Receive(kInitResponse);
+        return true;
+    }
+
     bool Open()
     {
-        std::thread display([this] {
-            if (testenv::WaitFor([this] { return port.Sent().find("\x1B\x00\x00", 0, 3) != std::string::npos; },
-                                 kPromptMs))
-                port.Receive(kInitResponse);
-        });
+        std::thread display([this] { AnswerInitRequest(0, kPromptMs); });
         const BOOL opened = driver.Open("COM9", &callbacks, "Cellivanta VK", "C:\\VK\\VK.JLB");
         display.join();
         return opened == TRUE;
@@ -137,6 +165,7 @@ protected:
     }
 
     static constexpr const char* kNotTaken = "the display did not take the line";
+    const std::string kInitRequest = std::string("\x1B\x00\x00", 3);
     testenv::TraceCapture trace;
     testenv::ScriptedPort port;
     CBrailleDisplayDriver driver;
@@ -214,6 +243,44 @@ TEST_F(StuckDisplayTest, BytesWaitForAWindowThatRefusesPosts)
         EXPECT_EQ(keys.at(t).name, "T" + std::to_string(t + 1));
     EXPECT_EQ(keys.at(4).kind, Delivery::Typed);
     EXPECT_EQ(keys.at(4).name, "a");
+}
+
+// A key after 600 ms of quiet whose queue run is refused twice (the
+// window's queue full just then) still arrives at the next tick, not with
+// the next key.
+TEST_F(StuckDisplayTest, AKeyWhoseRunWasRefusedTwiceArrivesAlone)
+{
+    ASSERT_TRUE(Open());
+    testenv::PumpMessages(600);
+    CBrailleDisplayDriver::s_postToWindow = RefusingRuns;
+    g_runsRefused = 2;
+    port.Receive(Press({T2}));
+    EXPECT_TRUE(testenv::PumpUntil([&] { return !callbacks.Deliveries().empty(); }, 1500))
+        << "the key waits for the next one";
+    EXPECT_EQ(g_runsRefused.load(), 0) << "the runs were not refused";
+}
+
+// The port fails and the display comes back while the window's thread
+// handles no message for seconds: the handshake and the newest line reach
+// the display all the same, one retry period and a handshake later; the
+// key held before the failure is forgotten once the thread pumps again.
+TEST_F(StuckDisplayTest, TheDisplayComesBackWhileTheWindowsThreadHandlesNoMessage)
+{
+    ASSERT_TRUE(Open());
+    GiveLines(1, 1);
+    ASSERT_TRUE(AwaitLastShown(Line(1)));
+    port.Receive(Bytes(KeyFrame(kKeyDownFrame, D1)));
+    testenv::PumpMessages(300);
+    const size_t requests = InitRequests();
+    port.FailPendingRead(ERROR_GEN_FAILURE);
+    GiveLines(2, 1);
+    ASSERT_TRUE(AnswerInitRequest(requests, CBrailleDisplayDriver::kRetryPeriodMs + kPromptMs))
+        << "no handshake while the window's thread is busy";
+    EXPECT_TRUE(testenv::WaitFor([&] { return !Shown().empty() && Shown().back() == Line(2); }, kPromptMs))
+        << "the newest line did not come back";
+    port.Receive(Press({T3}));
+    ASSERT_TRUE(testenv::PumpUntil([&] { return !callbacks.Deliveries().empty(); }, kPromptMs));
+    EXPECT_EQ(callbacks.Deliveries().at(0).name, "T3") << "D1 was still held";
 }
 
 // A second thread runs the key queue (slot 38) again and again while ten
