@@ -27,10 +27,13 @@ set(VK_TEST_ENVIRONMENT
 # cannot run: scripts/machine.sh) exits with this code; CTest counts it skipped.
 set(VK_TEST_NOT_RUN 77)
 
-# vk_add_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s])
-# One GoogleTest executable, registered as one test run through Wine.
+# vk_add_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s] [NEEDS pairs admin])
+# One GoogleTest executable, registered as one test run through Wine. NEEDS
+# says what the test bundle's run on Windows must give it (its labels): the
+# COM port pairs of a null-modem driver, an administrator's rights (it
+# writes the machine's registry).
 function(vk_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;NEEDS" ${ARGN})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
@@ -42,4 +45,7 @@ function(vk_add_test name)
         TIMEOUT ${T_TIMEOUT}
         SKIP_RETURN_CODE ${VK_TEST_NOT_RUN}
         ENVIRONMENT "${VK_TEST_ENVIRONMENT}")
+    if(T_NEEDS)
+        set_tests_properties(${name} PROPERTIES LABELS "${T_NEEDS}")
+    endif()
 endfunction()
