@@ -44,6 +44,31 @@ bool IsAdministrator()
     return member != FALSE;
 }
 
+bool IsWine()
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// Wine takes WINEDLLOVERRIDES ("newdev,comctl32=n,b;mscoree=") from the Unix
+// environment alone, which no Windows program can hand on: the same settings
+// in Wine's registry, for the programs started while they are there. Windows
+// itself needs none (it looks for DLLs in a program's folder first).
+void SetWineOverrides(const std::string& overrides)
+{
+    HKEY hKey = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", 0, nullptr, 0, KEY_WRITE, nullptr, &hKey,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    for (const std::string& entry : Split(overrides, ';')) {
+        std::string mode = entry.substr(entry.find('=') + 1);
+        mode = mode == "n,b" ? "native,builtin" : mode == "b,n" ? "builtin,native" : mode == "n" ? "native" : mode == "b" ? "builtin" : "";
+        for (const std::string& dll : Split(entry.substr(0, entry.find('=')), ','))
+            RegSetValueExA(hKey, dll.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(mode.c_str()),
+                           static_cast<DWORD>(mode.size() + 1));
+    }
+    RegCloseKey(hKey);
+}
+
 bool IsWindows64()
 {
     BOOL wow64 = FALSE;
@@ -182,10 +207,15 @@ BundleRunner::Outcome BundleRunner::RunProgram(const Program& program)
         for (const std::string& line : m_restoredKeys) {
             const std::vector<std::string> f = Split(line, '\t');
             if (f.size() >= 2)
-                snapshots.emplace_back(f[1], f[0] == "32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY, f.size() > 2 ? f[2] : "");
+                snapshots.emplace_back(HKEY_LOCAL_MACHINE, f[1], f[0] == "32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY,
+                                       f.size() > 2 ? f[2] : "");
         }
+    const std::string kOverrides = "WINEDLLOVERRIDES=";
     for (const std::string& entry : program.environment)
-        SetEnvironmentVariableA(entry.substr(0, entry.find('=')).c_str(), entry.substr(entry.find('=') + 1).c_str());
+        if (entry.rfind(kOverrides, 0) == 0 && IsWine()) {
+            snapshots.emplace_back(HKEY_CURRENT_USER, "Software\\Wine\\DllOverrides", 0);
+            SetWineOverrides(entry.substr(kOverrides.size()));
+        }
     const std::string path = m_folder + "\\" + program.path;
     SetCurrentDirectoryA(path.substr(0, path.find_last_of('\\')).c_str());
     std::string line = "\"" + path + "\"";
@@ -195,8 +225,6 @@ BundleRunner::Outcome BundleRunner::RunProgram(const Program& program)
     const int exitCode = testenv::RunProgram(line, outcome.output, program.timeoutSeconds * 1000);
     outcome.seconds = clock.Ms() / 1000.0;
     SetCurrentDirectoryA(m_folder.c_str());
-    for (const std::string& entry : program.environment)
-        SetEnvironmentVariableA(entry.substr(0, entry.find('=')).c_str(), nullptr);
     const std::vector<std::string> unrestored = RestoreRegistry(snapshots);
 
     ReadCases(outcome.output, outcome.passed, outcome.failed, outcome.skipped, outcome.skippedCases);

@@ -24,7 +24,7 @@ private:
         std::string path;  // relative to the bundle, "x86_64\\keys_test.exe"
         unsigned long timeoutSeconds = 300;
         std::vector<std::string> needs;
-        std::vector<std::string> environment;  // NAME=VALUE set for it alone
+        std::vector<std::string> environment;  // NAME=VALUE: Wine's settings of its registration
         std::string linuxOnly;  // why a test of the build is none of the bundle's
     };
     enum class Result { Passed, Failed, Skipped };

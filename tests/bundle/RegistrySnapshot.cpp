@@ -1,10 +1,10 @@
 #include "RegistrySnapshot.h"
 
-RegistrySnapshot::RegistrySnapshot(std::string path, REGSAM view, std::string valueName)
-    : m_path(std::move(path)), m_view(view), m_valueName(std::move(valueName))
+RegistrySnapshot::RegistrySnapshot(HKEY hRoot, std::string path, REGSAM view, std::string valueName)
+    : m_hRoot(hRoot), m_path(std::move(path)), m_view(view), m_valueName(std::move(valueName))
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, KEY_READ | m_view, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(m_hRoot, m_path.c_str(), 0, KEY_READ | m_view, &hKey) != ERROR_SUCCESS)
         return;
     m_existed = m_valueName.empty() || ReadValue(hKey, m_valueName, m_value);
     if (m_valueName.empty())
@@ -72,7 +72,7 @@ bool RegistrySnapshot::Restore() const
 bool RegistrySnapshot::RestoreValue() const
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, KEY_ALL_ACCESS | m_view, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(m_hRoot, m_path.c_str(), 0, KEY_ALL_ACCESS | m_view, &hKey) != ERROR_SUCCESS)
         return !m_existed;
     const LONG result = m_existed ? RegSetValueExA(hKey, m_valueName.c_str(), 0, m_value.type, m_value.data.data(),
                                                    static_cast<DWORD>(m_value.data.size()))
@@ -84,14 +84,14 @@ bool RegistrySnapshot::RestoreValue() const
 bool RegistrySnapshot::RestoreKey() const
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, KEY_ALL_ACCESS | m_view, &hKey) == ERROR_SUCCESS) {
+    if (RegOpenKeyExA(m_hRoot, m_path.c_str(), 0, KEY_ALL_ACCESS | m_view, &hKey) == ERROR_SUCCESS) {
         RegDeleteTreeA(hKey, nullptr);
         RegCloseKey(hKey);
-        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, m_path.c_str(), m_view, 0);
+        RegDeleteKeyExA(m_hRoot, m_path.c_str(), m_view, 0);
     }
     if (!m_existed)
         return true;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | m_view, nullptr, &hKey,
+    if (RegCreateKeyExA(m_hRoot, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | m_view, nullptr, &hKey,
                         nullptr) != ERROR_SUCCESS)
         return false;
     const bool ok = WriteKey(hKey, m_key);

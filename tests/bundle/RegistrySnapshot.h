@@ -1,5 +1,4 @@
-// A registry key of HKEY_LOCAL_MACHINE with everything under it (or one of
-// its values alone), as it was when taken, put back as it was: what a test
+// A registry key with everything under it (or one of its values alone), as it was when taken, put back as it was: what a test
 // program run from the test bundle changed in the machine's registry, even
 // when the program was stopped before it could clean up.
 #pragma once
@@ -14,7 +13,7 @@ class RegistrySnapshot {
 public:
     // view: KEY_WOW64_64KEY or KEY_WOW64_32KEY; a value name limits the
     // snapshot to that value.
-    RegistrySnapshot(std::string path, REGSAM view, std::string valueName = "");
+    RegistrySnapshot(HKEY hRoot, std::string path, REGSAM view, std::string valueName = "");
     // Puts the key (or value) back: removed when it did not exist.
     bool Restore() const;
     const std::string& Path() const { return m_path; }
@@ -36,6 +35,7 @@ private:
     bool RestoreValue() const;
     bool RestoreKey() const;
 
+    HKEY m_hRoot;
     std::string m_path;
     REGSAM m_view;
     std::string m_valueName;
