@@ -1,4 +1,5 @@
 #include "BundleRunner.h"
+#include "GtestOutput.h"
 #include "TestEnv.h"
 
 #include <windows.h>
@@ -92,31 +93,6 @@ std::string SystemName()
     if (wineVersion)
         name += std::string(" (Wine ") + wineVersion() + ")";
     return name;
-}
-
-// The counts and skipped cases of a GoogleTest program's output.
-void ReadCases(const std::string& output, int& passed, int& failed, int& skipped, std::vector<std::string>& cases)
-{
-    std::istringstream in(output);
-    std::string running, reason;
-    bool reasonNext = false;
-    for (std::string line; std::getline(in, line);) {
-        int n = 0;
-        if (sscanf(line.c_str(), "[  PASSED  ] %d test", &n) == 1)
-            passed = n;
-        else if (sscanf(line.c_str(), "[  FAILED  ] %d test", &n) == 1)
-            failed = n;
-        else if (sscanf(line.c_str(), "[  SKIPPED ] %d test", &n) == 1)
-            skipped = n;
-        else if (line.rfind("[ RUN      ] ", 0) == 0)
-            running = line.substr(13), reason.clear(), reasonNext = false;
-        else if (line.size() >= 9 && line.compare(line.size() - 9, 9, ": Skipped") == 0)
-            reasonNext = true;
-        else if (reasonNext && !line.empty())
-            reason = line, reasonNext = false;
-        else if (line.rfind("[  SKIPPED ] " + running + " (", 0) == 0 && !running.empty())
-            cases.push_back(running + ": " + (reason.empty() ? "(no reason given)" : reason));
-    }
 }
 
 }  // namespace
@@ -227,7 +203,9 @@ BundleRunner::Outcome BundleRunner::RunProgram(const Program& program)
     SetCurrentDirectoryA(m_folder.c_str());
     const std::vector<std::string> unrestored = RestoreRegistry(snapshots);
 
-    ReadCases(outcome.output, outcome.passed, outcome.failed, outcome.skipped, outcome.skippedCases);
+    const GtestOutput cases = GtestOutput::Read(outcome.output);
+    outcome.passed = cases.passed, outcome.failed = cases.failed, outcome.skipped = cases.skipped;
+    outcome.skippedCases = cases.skippedCases;
     if (exitCode == -2)
         outcome.result = Result::Failed, outcome.why = "did not end within " + std::to_string(program.timeoutSeconds) + " s";
     else if (exitCode == -1)
