@@ -4,9 +4,10 @@
 # the bundle unpacked to C:\vktests and started with
 # `wine cmd /c C:\vktests\run-tests.cmd`, no VKTEST_* variable set. The only
 # thing given from Linux is what a null-modem driver would give: four
-# pseudo-terminal pairs declared as the prefix's COM ports (COM1n-COM2n).
+# pseudo-terminal pairs declared as the prefix's COM ports (COM1n-COM2n, or
+# COM<a>n-COM<b>n with --ports a,b: the tests take the names given).
 #
-#   windows-tests-wine.sh [--no-pairs] [run-tests.cmd options...]
+#   windows-tests-wine.sh [--no-pairs | --ports A,B] [run-tests.cmd options...]
 #
 # With --no-pairs no pairs are made or named. The report is copied to
 # build/windows-tests/test-report.txt; the exit code is run-tests.cmd's.
@@ -14,8 +15,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/machine.sh
 vk_use_wine
-pairs=yes
-[ "${1:-}" = --no-pairs ] && { pairs=no; shift; }
+pairs=yes drv=1 sim=2
+case "${1:-}" in
+    --no-pairs) pairs=no; shift ;;
+    --ports) drv=${2%,*} sim=${2#*,}; shift 2 ;;
+esac
 zip=$(ls dist/CellivantaVK-tests-*.zip 2>/dev/null | tail -n 1)
 [ -n "$zip" ] || { echo "windows-tests-wine: no dist/CellivantaVK-tests-*.zip (make windows-tests)" >&2; exit 1; }
 work=$(mkdir -p build/windows-tests && cd build/windows-tests && pwd)
@@ -41,9 +45,9 @@ if [ $pairs = yes ]; then
     for i in 1 2 3 4; do
         socat "pty,raw,echo=0,link=$ports/drv$i" "pty,raw,echo=0,link=$ports/sim$i" </dev/null &
         socats+=($!)
-        wine reg add 'HKLM\Software\Wine\Ports' /v "COM1$i" /d "$ports/drv$i" /f >>"$work/prefix.log" 2>&1
-        wine reg add 'HKLM\Software\Wine\Ports' /v "COM2$i" /d "$ports/sim$i" /f >>"$work/prefix.log" 2>&1
-        list+=${list:+,}COM1$i:COM2$i
+        wine reg add 'HKLM\Software\Wine\Ports' /v "COM$drv$i" /d "$ports/drv$i" /f >>"$work/prefix.log" 2>&1
+        wine reg add 'HKLM\Software\Wine\Ports' /v "COM$sim$i" /d "$ports/sim$i" /f >>"$work/prefix.log" 2>&1
+        list+=${list:+,}COM$drv$i:COM$sim$i
     done
     option=(--pairs "$list")
 fi

@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
-#include <vector>
 
 namespace portpairs {
 
@@ -36,23 +34,6 @@ std::string PairsArgument()
     return line.substr(at, line.find_first_of(" \t\"", at) - at);
 }
 
-// DRIVER:DISPLAY entries joined by commas; an entry without its colon is
-// no pair.
-std::vector<std::pair<std::string, std::string>> ParsePairs(const std::string& list)
-{
-    std::vector<std::pair<std::string, std::string>> pairs;
-    size_t start = 0;
-    while (start < list.size()) {
-        const size_t end = std::min(list.find(',', start), list.size());
-        const std::string entry = list.substr(start, end - start);
-        const size_t colon = entry.find(':');
-        if (colon != std::string::npos && colon > 0 && colon + 1 < entry.size())
-            pairs.emplace_back(entry.substr(0, colon), entry.substr(colon + 1));
-        start = end + 1;
-    }
-    return pairs;
-}
-
 const std::vector<std::pair<std::string, std::string>>& NamedPairs()
 {
     static const std::vector<std::pair<std::string, std::string>> pairs = ParsePairs(PairsArgument());
@@ -80,6 +61,21 @@ bool PortRequest(const std::string& request)
 }
 
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> ParsePairs(const std::string& list)
+{
+    std::vector<std::pair<std::string, std::string>> pairs;
+    size_t start = 0;
+    while (start < list.size()) {
+        const size_t end = std::min(list.find(',', start), list.size());
+        const std::string entry = list.substr(start, end - start);
+        const size_t colon = entry.find(':');
+        if (colon != std::string::npos && colon > 0 && colon + 1 < entry.size())
+            pairs.emplace_back(entry.substr(0, colon), entry.substr(colon + 1));
+        start = end + 1;
+    }
+    return pairs;
+}
 
 std::string DriverPort(int n)
 {

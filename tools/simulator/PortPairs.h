@@ -6,6 +6,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace portpairs {
 
@@ -20,6 +22,10 @@ std::string DisplayPort(int n);
 // them on to another program ("" when none are named).
 int NamedPairCount();
 std::string PairsOption();
+
+// The pairs of an option's value: DRIVER:DISPLAY entries joined by commas
+// (an entry without both names is none).
+std::vector<std::pair<std::string, std::string>> ParsePairs(const std::string& list);
 
 // Whether a port manager pulls and replugs the pairs.
 bool CanPull();
