@@ -29,9 +29,10 @@ set(VK_TEST_NOT_RUN 77)
 
 # vk_add_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s] [NEEDS pairs admin])
 # One GoogleTest executable, registered as one test run through Wine. NEEDS
-# says what the test bundle's run on Windows must give it (its labels): the
-# COM port pairs of a null-modem driver, an administrator's rights (it
-# writes the machine's registry).
+# says what the test bundle's run on Windows must give it: the COM port
+# pairs of a null-modem driver, an administrator's rights (it writes the
+# machine's registry). It is kept in the registration's environment, where
+# the bundle's list of programs reads it and the test itself ignores it.
 function(vk_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;NEEDS" ${ARGN})
     if(NOT T_TIMEOUT)
@@ -46,6 +47,7 @@ function(vk_add_test name)
         SKIP_RETURN_CODE ${VK_TEST_NOT_RUN}
         ENVIRONMENT "${VK_TEST_ENVIRONMENT}")
     if(T_NEEDS)
-        set_tests_properties(${name} PROPERTIES LABELS "${T_NEEDS}")
+        string(REPLACE ";" "," needs "${T_NEEDS}")
+        set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "VK_BUNDLE_NEEDS=${needs}")
     endif()
 endfunction()

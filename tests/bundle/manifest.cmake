@@ -2,7 +2,8 @@
 # The test bundle's list of programs (tests.txt) from the tests each build
 # tree registers (ctest --show-only=json-v1 saved as JSON_DIR/TREE.json): a
 # Windows program of the tree's bin folder with its time limit, what it
-# needs (its labels) and the Wine settings of its registration; each test
+# needs (VK_BUNDLE_NEEDS, from vk_add_test) and the Wine settings of its
+# registration; each test
 # named in LINUX_ONLY as skipped with its reason. Any other test stops it.
 file(STRINGS ${LINUX_ONLY} declared REGEX "^[^#]")
 # Wine's settings hold semicolons: the list is a text, line by line.
@@ -53,6 +54,8 @@ foreach(tree IN LISTS TREES)
                     # Only Wine's own settings: the paths of the build mean nothing in the bundle.
                     if(pname STREQUAL "ENVIRONMENT" AND value MATCHES "^WINEDLLOVERRIDES=")
                         string(APPEND environment "\t${value}")
+                    elseif(pname STREQUAL "ENVIRONMENT" AND value MATCHES "^VK_BUNDLE_NEEDS=(.*)$")
+                        set(needs "${CMAKE_MATCH_1}")
                     elseif(NOT pname STREQUAL "ENVIRONMENT")
                         list(APPEND values "${value}")
                     endif()
@@ -62,8 +65,6 @@ foreach(tree IN LISTS TREES)
             endif()
             if(pname STREQUAL "TIMEOUT")
                 set(timeout ${values})
-            elseif(pname STREQUAL "LABELS")
-                string(REPLACE ";" "," needs "${values}")
             endif()
         endforeach()
         string(REGEX REPLACE "\\.[0-9]*$" "" timeout "${timeout}")
