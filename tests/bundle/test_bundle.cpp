@@ -1,7 +1,10 @@
-// The test bundle's runner: what it reads of a program's output, and the
-// registry it puts back after a program that changed it.
+// The test bundle's runner: what it reads of a program's output, the
+// registry it puts back after a program that changed it, and whole runs of
+// a bundle of stand-in programs (fake_program.cpp).
+#include "BundleRunner.h"
 #include "GtestOutput.h"
 #include "RegistrySnapshot.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -144,6 +147,78 @@ TEST_F(Snapshot, AValueAloneComesBackAndItsNeighboursStay)
     EXPECT_EQ(tree.at("|Pending"), std::string("old list", 9));
     EXPECT_EQ(tree.count("|Absent"), 0u);
     EXPECT_EQ(tree.at("|Other"), std::string("changed by someone else", 24));
+}
+
+// A bundle of its own: each line of tests.txt names a copy of the stand-in.
+class BundleRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = testenv::FreshDir("bundle-run");
+        CreateDirectoryA((folder + "\\i686").c_str(), nullptr);
+    }
+    void TearDown() override { testenv::RemoveTree(folder); }
+
+    // PROGRAM, TIMEOUT, NEEDS: a stand-in named PROGRAM (or a line of the Linux run).
+    void List(const std::vector<std::string>& lines)
+    {
+        std::string text;
+        for (const std::string& line : lines) {
+            text += line + "\r\n";
+            const std::string program = line.substr(0, line.find('\t'));
+            if (program.rfind("i686\\", 0) == 0) {
+                ASSERT_TRUE(CopyFileA((testenv::BinDir() + "\\bundle_fake_program.exe").c_str(),
+                                      (folder + "\\" + program).c_str(), FALSE));
+            }
+        }
+        testenv::WriteBytes(folder + "\\tests.txt", text);
+    }
+    int Run(const std::string& pairs = "", const std::vector<std::string>& only = {})
+    {
+        const int exitCode = BundleRunner(folder, pairs, only).Run();
+        report = testenv::ReadBytes(folder + "\\test-report.txt");
+        return exitCode;
+    }
+    bool Says(const std::string& text) const { return report.find(text) != std::string::npos; }
+
+    std::string folder, report;
+};
+
+TEST_F(BundleRun, EveryProgramIsCountedAndAFailureOrHangFailsTheRun)
+{
+    List({"i686\\pass.exe\t30\t-", "i686\\fail.exe\t30\t-", "i686\\hang.exe\t1\t-", "i686\\crash.exe\t30\t-",
+          "i686\\skip.exe\t30\t-", "i686\\pass2.exe\t30\tpairs", "other_test\t0\tlinux\tneeds Linux"});
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(Says("PASS i686\\pass.exe (2 passed, 0 failed, 0 skipped")) << report;
+    EXPECT_TRUE(Says("FAIL i686\\fail.exe (1 passed, 1 failed, 0 skipped")) << report;
+    EXPECT_TRUE(Says("FAIL i686\\hang.exe (0 passed, 1 failed, 0 skipped")) << report;
+    EXPECT_TRUE(Says("did not end within 1 s")) << report;
+    EXPECT_TRUE(Says("FAIL i686\\crash.exe (0 passed, 1 failed")) << report;
+    EXPECT_TRUE(Says("SKIP i686\\skip.exe (0 passed, 0 failed, 1 skipped")) << report;
+    EXPECT_TRUE(Says("skipped S.Case: no pairs here")) << report;
+    EXPECT_TRUE(Says("SKIP i686\\pass2.exe (needs 4 COM port pairs of a null-modem driver")) << report;
+    EXPECT_TRUE(Says("SKIP other_test (a test of the Linux run alone: it needs Linux)")) << report;
+    EXPECT_TRUE(Says("test cases: 3 passed, 3 failed, 1 skipped\r\ntest programs: 1 passed, 3 failed, 3 skipped")) << report;
+}
+
+TEST_F(BundleRun, PairsGoToTheProgramsThatNeedThem)
+{
+    List({"i686\\args.exe\t30\tpairs", "i686\\args2.exe\t30\t-"});
+    EXPECT_EQ(Run("COM5:COM6,COM7:COM8,COM9:COM10,COM11:COM12"), 0);
+    EXPECT_TRUE(Says("args.exe\" --pairs COM5:COM6,COM7:COM8,COM9:COM10,COM11:COM12")) << report;
+    EXPECT_TRUE(Says("args2.exe\"\r\n")) << report;
+    EXPECT_TRUE(Says("test programs: 2 passed, 0 failed, 0 skipped")) << report;
+
+    EXPECT_EQ(Run("COM5:COM6"), 0);
+    EXPECT_TRUE(Says("SKIP i686\\args.exe (needs 4 COM port pairs, 1 named)")) << report;
+}
+
+TEST_F(BundleRun, OnlyTheProgramsNamedRun)
+{
+    List({"i686\\fail.exe\t30\t-", "i686\\pass.exe\t30\t-"});
+    EXPECT_EQ(Run("", {"pass"}), 0);
+    EXPECT_FALSE(Says("fail.exe")) << report;
+    EXPECT_TRUE(Says("test programs: 1 passed, 0 failed, 0 skipped")) << report;
 }
 
 }  // namespace
