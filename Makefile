@@ -2,6 +2,7 @@
 # brings docs/keys.md up to date, `make test` builds and runs every test under
 # Wine and replays the fuzz corpus natively, `make fuzz` fuzzes the parsers of
 # outside input, `make demo` runs the driver end to end against the emulated display,
+# `make windows-tests` writes the test bundle for Windows into dist/,
 # `make release` writes the versioned archive and its checksums to
 # dist/release/, `make release-check` builds the release again to prove its
 # bytes reproducible, unsigned and signed (four release builds: too slow for
@@ -14,7 +15,7 @@ TREES := x86_64 i686
 # VK_NO_32BIT=1 takes the 64-bit-only path on any machine.
 export VK_32BIT_PROBED := $(shell bash -c '. scripts/machine.sh; VK_NO_32BIT= vk_can_run_32bit && echo yes || echo no')
 
-.PHONY: all build docs deps test demo emulator bench soak clean release release-check fuzz fuzz-build
+.PHONY: all build docs deps test demo emulator bench soak clean release release-check fuzz fuzz-build windows-tests
 
 all: build docs
 
@@ -36,9 +37,18 @@ docs: build
 	@cmp -s build/x86_64/docs/keys.md docs/keys.md || \
 	    { cp build/x86_64/docs/keys.md docs/keys.md && echo "docs/keys.md regenerated: commit it"; }
 
-# The native tree replays the fuzz targets' corpus (seconds) after the Wine trees.
+# The test bundle for Windows must build and hold every test program (checked
+# first: its listing of the tests would take the place of CTest's log of the
+# run). The native tree replays the fuzz targets' corpus (seconds) after the
+# Wine trees.
 test: build fuzz-build
-	@scripts/run-tests.sh $(TREES) fuzz
+	@status=0; scripts/windows-tests.sh --check || status=1; \
+	    scripts/run-tests.sh $(TREES) fuzz || status=1; exit $$status
+
+# The test programs of both trees with their runner, for a Windows machine:
+# dist/CellivantaVK-tests-<version>.zip (README.md, "Testing on Windows").
+windows-tests: build
+	@scripts/windows-tests.sh
 
 fuzz-build: deps
 	@cmake --preset fuzz >/dev/null && cmake --build --preset fuzz

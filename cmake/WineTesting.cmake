@@ -27,10 +27,14 @@ set(VK_TEST_ENVIRONMENT
 # cannot run: scripts/machine.sh) exits with this code; CTest counts it skipped.
 set(VK_TEST_NOT_RUN 77)
 
-# vk_add_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s])
-# One GoogleTest executable, registered as one test run through Wine.
+# vk_add_test(NAME SOURCES ... [LIBS ...] [TIMEOUT s] [NEEDS pairs admin])
+# One GoogleTest executable, registered as one test run through Wine. NEEDS
+# says what the test bundle's run on Windows must give it: the COM port
+# pairs of a null-modem driver, an administrator's rights (it writes the
+# machine's registry). It is kept in the registration's environment, where
+# the bundle's list of programs reads it and the test itself ignores it.
 function(vk_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;NEEDS" ${ARGN})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
     endif()
@@ -42,4 +46,8 @@ function(vk_add_test name)
         TIMEOUT ${T_TIMEOUT}
         SKIP_RETURN_CODE ${VK_TEST_NOT_RUN}
         ENVIRONMENT "${VK_TEST_ENVIRONMENT}")
+    if(T_NEEDS)
+        string(REPLACE ";" "," needs "${T_NEEDS}")
+        set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "VK_BUNDLE_NEEDS=${needs}")
+    endif()
 endfunction()

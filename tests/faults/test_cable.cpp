@@ -12,6 +12,7 @@ class CableTest : public FaultSession {
 protected:
     void SetUp() override
     {
+        VK_SKIP_IF(testenv::WhyNoPulls());
         FaultSession::SetUp();
         ASSERT_TRUE(Open());
         ASSERT_TRUE(driver->ShowText(line.data(), 40));

@@ -33,6 +33,12 @@ DWORD CountHandles()
 
 class ReconnectTest : public FaultSession {
 protected:
+    void SetUp() override
+    {
+        VK_SKIP_IF(testenv::WhyNoPulls());
+        FaultSession::SetUp();
+    }
+
     std::vector<BYTE> Line(char fill) const { return std::vector<BYTE>(40, static_cast<BYTE>(fill)); }
 
     void Show(char fill)

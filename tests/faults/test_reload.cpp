@@ -17,7 +17,8 @@ TEST_P(ReloadTest, CyclesEndCleanWithNothingLeftBehind)
 {
     std::string output;
     const std::string command =
-        "\"" + testenv::BinDir() + "\\reload_driver.exe\" " + GetParam() + " " + std::to_string(kCycles);
+        "\"" + testenv::BinDir() + "\\reload_driver.exe\" " + GetParam() + " " + std::to_string(kCycles) + " " +
+                                testenv::PairsOption();
     const int exitCode = testenv::RunProgram(command, output, kChildTimeoutMs);
     printf("%s", output.c_str());
     EXPECT_EQ(exitCode, 0) << (exitCode == -2 ? "the host hung" : "the host failed or crashed") << " (exit code 0x"

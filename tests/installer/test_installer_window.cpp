@@ -1,6 +1,6 @@
 // The driver package installer's window in the user's language (the test
-// process is started with the settings named by VKTEST_LANGUAGE, as for the
-// tool's dialog): the progress page while the installation runs, then the
+// process is started with the settings named by VKTEST_LANGUAGE, or the test
+// bundle's run takes the machine's, as for the tool's dialog): the progress page while the installation runs, then the
 // outcome page with a Finish button that the keyboard reaches, and every text
 // of both pages whole in its control.
 #include "CInstallerWindow.h"
@@ -68,9 +68,7 @@ class InstallerWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const char* language = getenv("VKTEST_LANGUAGE");
-        ASSERT_NE(language, nullptr) << "the test registration names the user's language";
-        texts = std::string(language) == "fr" ? &kFrench : &kEnglish;
+        texts = testenv::FrenchUser() ? &kFrench : &kEnglish;
     }
 
     const char* Expected(const WindowCase& c) const

@@ -19,9 +19,7 @@ protected:
     void SetUp() override
     {
         KeyMapTest::SetUp();
-        const char* source = getenv("VKTEST_SOURCE_DIR");
-        ASSERT_NE(source, nullptr);
-        map = testenv::WinPath(std::string(source) + "/driver/keys/kvbrl.ini");
+        map = testenv::SourceDir() + "\\driver\\keys\\kvbrl.ini";
         ASSERT_NE(GetFileAttributesA(map.c_str()), INVALID_FILE_ATTRIBUTES) << map;
     }
     std::string map;

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -36,8 +37,9 @@ Output Vkkeys(const std::string& arguments)
 
 std::string SourcePath(const std::string& relative)
 {
-    const char* source = getenv("VKTEST_SOURCE_DIR");
-    return testenv::WinPath(std::string(source ? source : ".") + "/" + relative);
+    std::string path = testenv::SourceDir() + "\\" + relative;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
 }
 
 std::string WriteFile(const std::string& name, const std::string& bytes)

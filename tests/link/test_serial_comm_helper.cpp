@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -254,7 +255,16 @@ TEST(Transport, WriteStillPendingAfterItsBoundIsCancelled)
     EXPECT_LT(GetTickCount() - start, 3000u);
     EXPECT_TRUE(trace.Contains("Writing to serial COM port timed out."));
     EXPECT_EQ(serial.UnInit(), S_OK);
-    EXPECT_TRUE(testenv::ReplugPair(4));  // throw away what the pair still holds
+    // Throw away what the pair still holds: the port manager starts it
+    // afresh; a pair that stays plugged is read until it is empty.
+    if (testenv::WhyNoPulls().empty()) {
+        EXPECT_TRUE(testenv::ReplugPair(4));
+        return;
+    }
+    DisplaySimulator reader(4);
+    size_t seen = SIZE_MAX;
+    testenv::WaitFor([&] { return std::exchange(seen, reader.ReceivedBytes().size()) == seen; }, 20000,
+                     [](DWORD) { Sleep(300); });
 }
 
 TEST_F(TransportTest, LineSettingsFollowTheArguments)
@@ -323,6 +333,7 @@ TEST_F(TransportTest, InitOverAnOpenPortEndsTheEarlierWorker)
 // The pending read fails as the cable goes: the link is lost before any write.
 TEST(Transport, PulledCableIsNoticedFailsWritesAndStillUnInits)
 {
+    VK_SKIP_IF(testenv::WhyNoPulls());
     DisplaySimulator display(3);
     CSerialCommHelper serial;
     ASSERT_EQ(InitPair(serial, 3), S_OK);

@@ -1,8 +1,10 @@
 // EnumComPorts and EnumComPortsEx on the test prefix, whose platform device
 // list holds COM11..COM14 and COM21..COM24 (and possibly ports of the host),
-// with device instances of the display written by the tests.
+// or on a machine with the pairs named to the test bundle, with device
+// instances of the display written by the tests.
 #include "GuardedBuffer.h"
 #include "PellacoreLibrary.h"
+#include "PortPairs.h"
 #include "ScopedRegistryKey.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +16,17 @@ namespace {
 
 const char kUsbC004[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_1c71&Pid_c004";
 const char kUsbC005[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_1c71&Pid_c005";
-const std::vector<std::string> kPrefixPorts = {"COM11", "COM12", "COM13", "COM14",
-                                               "COM21", "COM22", "COM23", "COM24"};
+
+// Both ends of every pair.
+std::vector<std::string> PairPorts()
+{
+    std::vector<std::string> ports;
+    for (int n = 1; n <= portpairs::kPairCount; ++n) {
+        ports.push_back(portpairs::DriverPort(n));
+        ports.push_back(portpairs::DisplayPort(n));
+    }
+    return ports;
+}
 
 // The entries of a "COM1;COM3;" list; fails the test unless every one is
 // complete (followed by its ";").
@@ -45,7 +56,7 @@ protected:
     void ExpectPrefixPortsBut(const char* szUsbPort)
     {
         std::vector<std::string> entries = Entries(list.Text());
-        for (const std::string& port : kPrefixPorts)
+        for (const std::string& port : PairPorts())
             EXPECT_EQ(Contains(entries, port), port != szUsbPort) << port << " in " << list.Text();
         for (const std::string& entry : entries)
             EXPECT_TRUE(entry.size() >= 4 && entry.compare(0, 3, "COM") == 0 && std::isdigit(static_cast<unsigned char>(entry[3]))) << entry;

@@ -18,6 +18,11 @@ void CollectTrace(const char* line)
 
 }  // namespace
 
+std::string WhyNoPulls()
+{
+    return portpairs::CanPull() ? "" : "pulls a pair's cable, which only the Linux run's port manager (scripts/test-env.sh) can do";
+}
+
 IBrailleDriver* LoadDriver()
 {
     HMODULE module = LoadLibraryA("VK.JLB");

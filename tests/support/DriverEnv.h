@@ -11,7 +11,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <string>
 #include <vector>
 
 namespace testenv {
@@ -21,6 +20,11 @@ using portpairs::DriverPort;
 using portpairs::kPairCount;
 using portpairs::ReplugPair;
 using portpairs::UnplugPair;
+using portpairs::PairsOption;
+
+// Why no cable can be pulled in this run (no port manager: a null-modem
+// driver's pairs stay plugged); empty when one can.
+std::string WhyNoPulls();
 
 // The driver as the screen reader gets it: VK.JLB loaded by name.
 IBrailleDriver* LoadDriver();

@@ -39,20 +39,64 @@ std::string WinPath(const std::string& unixPath)
     return path;
 }
 
-std::string SourceDir() { return WinPath(Env("VKTEST_SOURCE_DIR")); }
-std::string Bin64Dir() { return WinPath(Env("VKTEST_BIN64_DIR")); }
+namespace {
+
+std::string ProgramDir()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path);
+    return dir.substr(0, dir.find_last_of('\\'));
+}
+
+// The folder named by the variable, else the bundle's subfolder.
+std::string NamedOrBundled(const char* variable, const char* subfolder)
+{
+    const std::string named = Env(variable);
+    if (!named.empty() || BundleDir().empty())
+        return WinPath(named);
+    return BundleDir() + "\\" + subfolder;
+}
+
+}  // namespace
+
+std::string BundleDir()
+{
+    const std::string dir = ProgramDir();
+    const std::string parent = dir.substr(0, dir.find_last_of('\\'));
+    return FileExists(parent + "\\run-tests.cmd") ? parent : "";
+}
+
+std::string SourceDir() { return NamedOrBundled("VKTEST_SOURCE_DIR", "source"); }
+std::string Bin64Dir() { return NamedOrBundled("VKTEST_BIN64_DIR", "x86_64"); }
 
 // The tests' own folder unless the run names another (the signed-release
 // test points the installer tests at a release's files).
 std::string BinDir()
 {
     const std::string named = Env("VKTEST_BIN_DIR");
-    if (!named.empty())
-        return WinPath(named);
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir(path);
-    return dir.substr(0, dir.find_last_of('\\'));
+    return named.empty() ? ProgramDir() : WinPath(named);
+}
+
+bool NamedLanguage(std::string& language)
+{
+    language = Env("VKTEST_LANGUAGE");
+    return !language.empty();
+}
+
+bool FrenchUser()
+{
+    std::string language;
+    if (NamedLanguage(language))
+        return language == "fr";
+    return PRIMARYLANGID(GetUserDefaultLangID()) == LANG_FRENCH;
+}
+
+std::string WhyNoLinks()
+{
+    if (GetFileAttributesA("C:\\vktest-link") != INVALID_FILE_ATTRIBUTES)
+        return "";
+    return "needs the links in C:\\ that the build's Wine run makes from Linux (C:\\vktest-link and others)";
 }
 
 void RemoveTree(const std::string& folder)

@@ -16,10 +16,33 @@ namespace testenv {
 // A host path as Wine sees it (Z:\...).
 std::string WinPath(const std::string& unixPath);
 // The source tree, the folder of the running test (the bin folder of its
-// tree) and the 64-bit tree's bin folder.
+// tree) and the 64-bit tree's bin folder: in the build as the test
+// registration names them; in the test bundle (each tree's programs in a
+// folder of their own beside run-tests.cmd), its source and x86_64 folders.
 std::string SourceDir();
 std::string BinDir();
 std::string Bin64Dir();
+// The test bundle's folder; empty for a program run from the build.
+std::string BundleDir();
+
+// Whether the user's settings are French: as the test registration names
+// them (VKTEST_LANGUAGE, then also checked against the process's settings by
+// the caller), or, where none is named, as the machine has them.
+bool NamedLanguage(std::string& language);
+bool FrenchUser();
+
+// Why this run lacks the links that the build's run makes in the prefix's C:
+// drive (C:\vktest-link and the others, tests/installer/CMakeLists.txt);
+// empty when they are there.
+std::string WhyNoLinks();
+
+// Skips the test, saying why, when why is not empty.
+#define VK_SKIP_IF(why)                     \
+    do {                                    \
+        const std::string vkWhy_ = (why);   \
+        if (!vkWhy_.empty())                \
+            GTEST_SKIP() << vkWhy_;         \
+    } while (0)
 
 // A fresh empty folder for one test's files (any old one of the same name is
 // removed first).
