@@ -173,6 +173,7 @@ TEST_F(StuckDisplayTest, CallsStayPromptAndTheNewestLineArrivesWhenTheDisplayRea
     GiveLines(2000, 1000);
     DWORD took[3] = {};
     took[0] = Timed([&] { driver.Sleep(TRUE); });
+    EXPECT_TRUE(trace.Contains("the blank frame could not be queued")) << "a display left with text, silently";
     took[1] = Timed([&] { driver.Sleep(FALSE); });
     EXPECT_TRUE(AwaitLastShown(Line(2999))) << "after the wake";
 
