@@ -324,14 +324,12 @@ void CBrailleDisplayDriver::ShowCurrentLine()
 }
 
 // A sleeping display shows nothing, also when it did not take the last
-// line: the user's text must not stay up while the screen reader believes
-// the display is asleep.
+// line or stopped reading: the user's text must not stay up while the
+// screen reader believes the display is asleep.
 void CBrailleDisplayDriver::BlankCells()
 {
-    if (m_nTextCells <= 0)
-        return;
-    std::vector<BYTE> blank(static_cast<size_t>(m_nTextCells), 0);
-    m_display.DisplayBraille(blank.data(), m_nTextCells);
+    if (m_nTextCells > 0)
+        m_display.LeaveBlank();
 }
 
 // The bytes first, so that the last key before a failure still goes to the

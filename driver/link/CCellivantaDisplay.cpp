@@ -98,19 +98,45 @@ bool CCellivantaDisplay::Refresh()
 }
 
 // A write that failed or timed out may have put part of its frame on the
-// wire, the display then waiting for the rest. Zeros first complete that
-// frame (as blank cells, or as an empty one), and the display drops zeros
-// between frames, so the next frame is read as a frame, not as that tail.
+// wire, the display then waiting for the rest, and a purge of the output
+// may cut any frame still on its way. Zeros first complete such a frame (as
+// blank cells, or as an empty one), and the display drops zeros between
+// frames, so the next frame is read as a frame, not as that tail.
 bool CCellivantaDisplay::WriteFrame(const std::string& frame)
 {
+    m_nLongestPayload = std::max(m_nLongestPayload, frame.size() - std::min(frame.size(), kFrameHeaderSize));
+    if (m_serial.TakeOutputPurged() && m_bFrameWritten)
+        OweCutFrameTail();
+    m_bFrameWritten = true;
     const std::string bytes = std::string(m_nCutFrameTail, '\0') + frame;
     if (SUCCEEDED(m_serial.Write(bytes.data(), static_cast<DWORD>(bytes.size())))) {
         m_nCutFrameTail = 0;
         return true;
     }
-    // After the start byte alone, two zeros make an empty init request.
-    const size_t payload = frame.size() > kFrameHeaderSize ? frame.size() - kFrameHeaderSize : 0;
-    m_nCutFrameTail = std::max({m_nCutFrameTail, payload, kMinCutFrameTail});
+    OweCutFrameTail();
+    return false;
+}
+
+// Enough for the longest frame written (after the start byte alone, two
+// zeros make an empty init request).
+void CCellivantaDisplay::OweCutFrameTail()
+{
+    m_nCutFrameTail = std::max({m_nCutFrameTail, m_nLongestPayload, kMinCutFrameTail});
+}
+
+// What the display has not taken is dropped (it may be a long queue of
+// lines behind a display that stopped reading), the frame the drop may
+// have cut is completed with zeros, then the blank frame is queued: whenever
+// the display reads again, the last whole frame it gets is blank.
+bool CCellivantaDisplay::LeaveBlank()
+{
+    if (!IsConnected() || m_nCellCount == 0)
+        return false;
+    m_serial.PurgeOutput();
+    ForgetLastCells();
+    if (DisplayBraille(nullptr, 0))
+        return true;
+    Trace("CCellivantaDisplay::LeaveBlank -> the blank frame could not be queued; the display may keep its text");
     return false;
 }
 

@@ -35,6 +35,10 @@ public:
     bool SendInitRequest() override;
     void ProcessReceivedByte(BYTE byte) override;
     bool Refresh() override;
+    // Before the port is let go of for a sleep: the display is left with a
+    // whole blank frame last, whatever it had not read yet. False (with a
+    // trace line) when the blank could not be queued.
+    bool LeaveBlank();
 
     virtual bool GetUSBVirtualCOMPort(std::vector<std::string>& portNames);
     // The walk over the instance keys of an open device key.
@@ -100,6 +104,7 @@ private:
     static constexpr size_t kMinCutFrameTail = 2;
 
     bool WriteFrame(const std::string& frame);
+    void OweCutFrameTail();
     static bool AppendPortName(const char* instanceName, std::vector<std::string>& portNames);
 
     // Hands what the input reads to the display's own (virtual) handlers.
@@ -122,4 +127,6 @@ private:
     // Zeros owed to the display before the next frame, after a write that
     // may have left part of a frame on the wire.
     size_t m_nCutFrameTail = 0;
+    size_t m_nLongestPayload = 0;
+    bool m_bFrameWritten = false;  // a purge of the output may cut one of ours
 };

@@ -87,9 +87,11 @@ HRESULT CSerialCommHelper::OpenWithRetries(const std::string& devicePath)
             Trace("CSerialCommHelper::OpenWithRetries : the worker of the earlier connection has not ended");
             return E_FAIL;
         }
-        // A driver that would not end an operation gets no second one to keep.
-        if (ReapAbandoned() > 0) {
-            Trace("CSerialCommHelper::OpenWithRetries : an operation of the earlier connection has not ended");
+        // A record the system still holds is memory of its own, freed when its
+        // operation ends: it keeps no new handle from opening, unless a driver
+        // that keeps them could be left more than the bound.
+        if (ReapAbandoned() > kMaxHeldRecords - kOperationsPerOpening) {
+            Trace("CSerialCommHelper::OpenWithRetries : operations of earlier connections have not ended");
             return E_FAIL;
         }
         m_hDataReadEvent = NewEvent(false);
@@ -130,10 +132,10 @@ HRESULT CSerialCommHelper::ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE b
 {
     if (FAILED(PurgePort()))
         return E_FAIL;
-    if (!Port().FlushFileBuffers(m_hPort)) {
-        Trace("CSerialCommHelper :  Error in flushing the COM Port buffers");
-        return E_FAIL;
-    }
+    // The purge has just dropped the same bytes; a port whose driver does not
+    // support the flush (some USB serial drivers) is still usable.
+    if (!Port().FlushFileBuffers(m_hPort))
+        Trace("CSerialCommHelper :  Error in flushing the COM Port buffers (%lu), going on", GetLastError());
     if (FAILED(ApplyLineSettings(dwBaudRate, byParity, byStopBits, byByteSize)))
         return E_FAIL;
     // A read waits for as many bytes as it asks for, with no time-out: the
@@ -150,6 +152,7 @@ HRESULT CSerialCommHelper::ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE b
 HRESULT CSerialCommHelper::PurgePort()
 {
     static const DWORD kPurgeOrder[] = {PURGE_RXCLEAR, PURGE_TXCLEAR, PURGE_RXABORT, PURGE_TXABORT};
+    m_bOutputPurged = true;
     for (DWORD flags : kPurgeOrder) {
         if (!Port().PurgeComm(m_hPort, flags)) {
             Trace("CSerialCommHelper :  Error in purging the COM Port");
@@ -157,6 +160,17 @@ HRESULT CSerialCommHelper::PurgePort()
         }
     }
     return S_OK;
+}
+
+HRESULT CSerialCommHelper::PurgeOutput()
+{
+    if (m_hPort == INVALID_HANDLE_VALUE || !CanProcess())
+        return E_FAIL;
+    m_bOutputPurged = true;
+    if (Port().PurgeComm(m_hPort, PURGE_TXABORT | PURGE_TXCLEAR))
+        return S_OK;
+    Trace("CSerialCommHelper::PurgeOutput -> the output could not be purged (%lu)", GetLastError());
+    return E_FAIL;
 }
 
 HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize)
@@ -175,11 +189,31 @@ HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BY
     dcb.fOutxDsrFlow = 0;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    SetTransparentLine(dcb);
     if (!Port().SetCommState(m_hPort, &dcb)) {
         Trace("CSerialCommHelper : Failed to Set Comm State Reason: %lu", GetLastError());
         return E_FAIL;
     }
     return S_OK;
+}
+
+// A port keeps its settings from one program to the next, so none that
+// changes the bytes may be left as the last user set it: XON/XOFF would
+// swallow the keys 0x11 and 0x13 and stop output after a 0x13, fNull would
+// drop the zeros of blank cells and of the init answer, DSR sensitivity would
+// ignore every key while DSR is low, and abort on error would fail all I/O
+// after one line error.
+void CSerialCommHelper::SetTransparentLine(DCB& dcb)
+{
+    dcb.fBinary = 1;
+    dcb.fParity = 0;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fNull = 0;
+    dcb.fErrorChar = 0;
+    dcb.fDsrSensitivity = 0;
+    dcb.fAbortOnError = 0;
+    dcb.fTXContinueOnXoff = 1;
 }
 
 HRESULT CSerialCommHelper::StartWorker()
@@ -222,16 +256,15 @@ HRESULT CSerialCommHelper::Stop()
     return S_OK;
 }
 
-// Fails when the worker, or an operation left to the system, has not ended:
-// the port is then not free yet.
+// Fails when the worker has not ended: the port is then not free yet. An
+// operation left to the system keeps only its own record.
 HRESULT CSerialCommHelper::UnInit()
 {
     const bool released = ReleaseConnection();
-    const bool operationsEnded = ReapAbandoned() == 0;
     m_state = CS_UnInit;
-    if (!operationsEnded)
+    if (ReapAbandoned() > 0)
         Trace("CSerialCommHelper::UnInit -> an operation on the port has not ended; its record stays with the system");
-    if (!released || !operationsEnded) {
+    if (!released) {
         Trace("CSerialCommHelper::UnInit FAILED");
         return E_FAIL;
     }
@@ -252,8 +285,10 @@ bool CSerialCommHelper::ReleaseConnection()
     m_rxBuffer.Flush();
     m_bPortFailed = false;
     m_bLinkLost = false;
+    // What was written last (the blank frame of a sleep) is not thrown away:
+    // it still reaches the display once the display reads again.
     if (m_hPort != INVALID_HANDLE_VALUE) {
-        Port().PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT);
+        Port().PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_RXABORT);
         CloseAndCleanHandle(m_hPort);
     }
     return true;

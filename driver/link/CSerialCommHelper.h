@@ -32,6 +32,11 @@ public:
     HRESULT UnInit();
     HRESULT Write(const char* data, DWORD count);
     HRESULT ReadAvailable(std::string& data);
+    // Drops what was written and not yet sent (while started). A frame
+    // under way may be cut by it, as by any purge of the output.
+    HRESULT PurgeOutput();
+    // True once after each purge of the output (PurgeOutput, and Init's).
+    bool TakeOutputPurged() { return m_bOutputPurged.exchange(false); }
 
     bool IsConnected() const { return m_bConnected; }
     // Set (auto-reset) after a read pass stored bytes, so that the owner
@@ -72,6 +77,12 @@ public:
     // while) it is stuck inside a call on the port.
     static constexpr DWORD kWorkerEndWaitMs = kCancelWaitMs + 700;
     static constexpr DWORD kWorkerStartWaitMs = 5000;
+    static constexpr DWORD kStatusRetryDelayMs = 10;
+    // Records of cancelled operations the system may hold at once: each
+    // opening can leave two (a write's and the worker's), and a port is not
+    // opened again when that could pass the bound.
+    static constexpr int kOperationsPerOpening = 2;
+    static constexpr int kMaxHeldRecords = 2 * kOperationsPerOpening;
 
 private:
     static unsigned __stdcall ThreadFn(void* pvParam);
@@ -85,6 +96,7 @@ private:
     HRESULT ConfigurePort(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize);
     HRESULT PurgePort();
     HRESULT ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BYTE byStopBits, BYTE byByteSize);
+    static void SetTransparentLine(DCB& dcb);
     HRESULT StartWorker();
     // Ends the worker, closes its events and the port: what UnInit releases.
     // False when the worker did not end: it then keeps them.
@@ -98,7 +110,9 @@ private:
     void WorkerLoop();
     bool ReadPass(PortOperation*& read);
     bool ReadWaiting(PortOperation*& read, std::string& pass);
+    bool ReadStatus(COMSTAT& status);
     bool ReadPort(PortOperation*& read, DWORD size, DWORD& got);
+    bool ReadOnce(PortOperation*& read, DWORD size, DWORD& got, DWORD& error);
     DWORD StorePass(const std::string& pass);
     static void TraceReadError(DWORD error);
 
@@ -130,10 +144,11 @@ private:
     // Set when an operation on the port would not end, until the next Init.
     std::atomic<bool> m_bPortFailed{false};
     std::atomic<bool> m_bLinkLost{false};
-    // Records of cancelled operations the system had not ended in time: a
-    // write's and the worker's, of one port opening at most.
+    // Records of cancelled operations the system had not ended in time, each
+    // freed once its operation ends; a new handle may open meanwhile.
     std::mutex m_abandonedLock;
-    PortOperation* m_abandoned[2] = {};
+    PortOperation* m_abandoned[kMaxHeldRecords] = {};
     // Set when the owner ends the worker; any other end is a lost link.
     std::atomic<bool> m_bStopAsked{false};
+    std::atomic<bool> m_bOutputPurged{false};
 };

@@ -28,9 +28,13 @@ void CSerialCommHelper::PortOperation::Free(PortOperation*& operation)
     operation = nullptr;
 }
 
+// The purge ends the write where a driver is slow to honour the cancel; it
+// cuts the frame under way, as the time-out may have already.
 void CSerialCommHelper::CancelPending(PortOperation*& write)
 {
     Port().CancelIoEx(m_hPort, &write->overlapped);
+    Port().PurgeComm(m_hPort, PURGE_TXABORT);
+    m_bOutputPurged = true;
     AwaitCancelled(write, "Write");
 }
 
@@ -59,7 +63,7 @@ void CSerialCommHelper::Abandon(PortOperation*& operation)
             return;
         }
     }
-    // Cannot happen while a port with a record left is never reopened; the
+    // Cannot happen while no port is opened with the slots nearly full; the
     // record is then lost rather than freed under the system.
     Trace("CSerialCommHelper::Abandon -> no room to keep the record");
     operation = nullptr;

@@ -70,11 +70,8 @@ bool CSerialCommHelper::ReadPass(PortOperation*& read)
 bool CSerialCommHelper::ReadWaiting(PortOperation*& read, std::string& pass)
 {
     COMSTAT status{};
-    DWORD errors = 0;
-    if (!Port().ClearCommError(m_hPort, &errors, &status)) {
-        TraceReadError(GetLastError());
+    if (!ReadStatus(status))
         return false;
-    }
     if (status.cbInQue == 0)
         return true;
     DWORD got = 0;
@@ -84,29 +81,69 @@ bool CSerialCommHelper::ReadWaiting(PortOperation*& read, std::string& pass)
     return true;
 }
 
+// Some ports answer ERROR_NOT_READY now and then: one more try before the
+// port counts as failed.
+bool CSerialCommHelper::ReadStatus(COMSTAT& status)
+{
+    DWORD errors = 0;
+    if (Port().ClearCommError(m_hPort, &errors, &status))
+        return true;
+    Trace("CSerialCommHelper::ThreadFn -> the port's status could not be read (%lu), trying again", GetLastError());
+    ::Sleep(kStatusRetryDelayMs);
+    if (Port().ClearCommError(m_hPort, &errors, &status))
+        return true;
+    TraceReadError(GetLastError());
+    return false;
+}
+
 // One read, waited for together with the stop event. A read that fails, for
 // whatever reason, means the port is gone: only the stop request cancels it.
-// False when stopped or failed (read is null when its record was left to the
-// system).
+// One exception: a read aborted without a stop asked for (a line error on a
+// port set to abort on errors, a purge by someone else) is made again once,
+// after the port's error was cleared. False when stopped or failed (read is
+// null when its record was left to the system).
 bool CSerialCommHelper::ReadPort(PortOperation*& read, DWORD size, DWORD& got)
 {
+    DWORD error = ERROR_SUCCESS;
+    if (ReadOnce(read, size, got, error))
+        return true;
+    if (error == ERROR_OPERATION_ABORTED && !m_bStopAsked) {
+        Trace("CSerialCommHelper::ThreadFn -> a read was aborted unasked; the port's error is cleared and the read made "
+              "again");
+        COMSTAT status{};
+        DWORD errors = 0;
+        Port().ClearCommError(m_hPort, &errors, &status);
+        if (ReadOnce(read, size, got, error))
+            return true;
+    }
+    if (error != ERROR_SUCCESS)
+        TraceReadError(error);
+    return false;
+}
+
+// False when stopped (error is then ERROR_SUCCESS) or failed (error says why).
+bool CSerialCommHelper::ReadOnce(PortOperation*& read, DWORD size, DWORD& got, DWORD& error)
+{
     got = 0;
+    error = ERROR_SUCCESS;
     OVERLAPPED& overlapped = read->overlapped;
     ResetEvent(overlapped.hEvent);
     if (!Port().ReadFile(m_hPort, read->pBytes, size, nullptr, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
-        TraceReadError(GetLastError());
+        error = GetLastError();
         return false;
     }
     // The stop event comes first, so it wins when both are set.
     HANDLE handles[2] = {m_hStopEvent, overlapped.hEvent};
     if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+        // The purge ends the read where a driver is slow to honour the cancel.
         Port().CancelIoEx(m_hPort, &overlapped);
+        Port().PurgeComm(m_hPort, PURGE_RXABORT);
         AwaitCancelled(read, "ThreadFn");
         return false;
     }
     if (Port().GetOverlappedResult(m_hPort, &overlapped, &got, FALSE))
         return true;
-    TraceReadError(GetLastError());
+    error = GetLastError();
     return false;
 }
 

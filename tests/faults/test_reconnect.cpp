@@ -4,14 +4,11 @@
 #include "FaultSession.h"
 #include "core/CBrailleDisplayDriver.h"
 
-#include <dbt.h>
-
 #include <cstdio>
 
 namespace faults {
 namespace {
 
-const char kWindowClass[] = "BrailleDisplayDrvClass";
 // The retry period and the handshake, with room for a loaded machine.
 const DWORD kComeBackMs = 12000;
 const DWORD kPromptMs = 2000;
@@ -54,17 +51,6 @@ protected:
         display->Vanish();
         Show(fill);
         Pump(300);
-    }
-
-    // A port arrived: what Windows broadcasts to top-level windows.
-    void AnnouncePort()
-    {
-        DEV_BROADCAST_PORT_A port{};
-        port.dbcp_size = sizeof port;
-        port.dbcp_devicetype = DBT_DEVTYP_PORT;
-        HWND window = FindWindowA(kWindowClass, nullptr);
-        ASSERT_NE(window, nullptr);
-        SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&port));
     }
 
     // Lets the display come back silent and waits for the driver's next try
@@ -130,7 +116,7 @@ TEST_F(ReconnectTest, TheDisplayComesBackWithTheNewestLine)
     display->SetInitResponse(0, 0, 80);
     display->Return();
     display->ClearFrames();
-    AnnouncePort();
+    AnnouncePortArrival();
     auto padded = Line('\x05');
     padded.resize(80, 0);
     ASSERT_NE(ExpectBackWith(*display, padded), 0u);
@@ -153,7 +139,7 @@ TEST_F(ReconnectTest, ASmallerDisplayComesBackWithTheLineCut)
     display->SetInitResponse(0, 0, 40);
     display->Return();
     display->ClearFrames();
-    AnnouncePort();
+    AnnouncePortArrival();
     ASSERT_NE(ExpectBackWith(*display, std::vector<BYTE>(wide.begin(), wide.begin() + 40)), 0u);
     EXPECT_EQ(driver->GetTextCellCount(), 80);
 }
@@ -172,7 +158,7 @@ TEST_F(ReconnectTest, AnAnnouncedPortIsTriedAtOnce)
     display->SetSilent(false);
     display->ClearFrames();
     const DWORD announced = GetTickCount();
-    AnnouncePort();
+    AnnouncePortArrival();
     const DWORD back = ExpectBackWith(*display, '\x04');
     ASSERT_NE(back, 0u);
     const DWORD asked = display->Frames().front().tick;
@@ -279,7 +265,7 @@ TEST_F(ReconnectTest, PullsAndPlugsLeaveNothingBehind)
         PullWhileShowing(static_cast<char>(0x30 + i % 64));
         display->Return();
         display->ClearFrames();
-        AnnouncePort();
+        AnnouncePortArrival();
         ASSERT_TRUE(PumpUntil([&] { return !CellFrames().empty(); }, kComeBackMs)) << "cycle " << i;
     };
     for (int i = 0; i < 5; ++i)

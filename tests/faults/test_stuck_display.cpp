@@ -107,10 +107,20 @@ protected:
 
     bool Open()
     {
-        std::thread display([this] { AnswerInitRequest(0, kPromptMs); });
+        std::thread display = AnswerTheNextInitRequest();
         const BOOL opened = driver.Open("COM9", &callbacks, "Cellivanta VK", "C:\\VK\\VK.JLB");
         display.join();
         return opened == TRUE;
+    }
+    // The display's side of a handshake to come.
+    std::thread AnswerTheNextInitRequest()
+    {
+        const size_t sent = port.Sent().size();
+        return std::thread([this, sent] {
+            if (testenv::WaitFor([&] { return port.Sent().find("\x1B\x00\x00", sent, 3) != std::string::npos; },
+                                 kPromptMs))
+                port.Receive(kInitResponse);
+        });
     }
 
     // The cells of every line frame the display took, in order.
@@ -196,6 +206,7 @@ TEST_F(StuckDisplayTest, CallsStayPromptAndTheNewestLineArrivesWhenTheDisplayRea
     GiveLines(2000, 1000);
     DWORD took[3] = {};
     took[0] = Timed([&] { driver.Sleep(TRUE); });
+    EXPECT_TRUE(trace.Contains("the blank frame could not be queued")) << "a display left with text, silently";
     took[1] = Timed([&] { driver.Sleep(FALSE); });
     EXPECT_TRUE(AwaitLastShown(Line(2999))) << "after the wake";
 
@@ -354,6 +365,53 @@ TEST_F(StuckDisplayTest, TheSleepingDisplayIsBlankAfterALineItDidNotTake)
     port.writesStall = false;
     driver.Sleep(TRUE);  // before the tick sends the line again
     EXPECT_TRUE(AwaitLastShown(std::string(kCells, '\0'))) << "the display still shows a line while asleep";
+}
+
+// A serial driver that ends a cancelled operation only 2 s later keeps its
+// record, not the display: the display is found again at once after a sleep
+// and a wake, and after a replug (the port announced), while the record is
+// still held.
+TEST_F(StuckDisplayTest, ACancelEndingTwoSecondsLateKeepsNoDisplayWaiting)
+{
+    std::atomic<bool> done{false};
+    std::thread lateDriver([&] {
+        while (!done) {
+            if (port.HangingEvents().empty()) {
+                ::Sleep(10);
+                continue;
+            }
+            ::Sleep(2000);
+            port.FinishHanging();
+        }
+    });
+    ASSERT_TRUE(Open());
+    GiveLines(1, 1);
+    ASSERT_TRUE(AwaitLastShown(Line(1)));
+    const auto awaitShownAgain = [&](const std::string& line, size_t before) {
+        return testenv::PumpUntil([&] { return Shown().size() > before && Shown().back() == line; }, kPromptMs);
+    };
+
+    port.hangs = testenv::kRead;  // the worker's read, cancelled by the sleep
+    ASSERT_TRUE(driver.Sleep(TRUE));
+    port.hangs = testenv::kNone;
+    ASSERT_FALSE(port.HangingEvents().empty()) << "the cancel did not hang";
+    size_t before = Shown().size();
+    ASSERT_TRUE(driver.Sleep(FALSE));
+    EXPECT_TRUE(awaitShownAgain(Line(1), before)) << "not found again after the wake";
+    EXPECT_FALSE(trace.Contains("earlier connection")) << "the held record kept the port from opening on wake";
+
+    port.hangs = testenv::kWrite;  // a write that cannot go: the display was pulled
+    GiveLines(2, 1);
+    ASSERT_TRUE(testenv::PumpUntil([&] { return trace.Contains("display lost"); }, kPromptMs));
+    port.hangs = testenv::kNone;
+    before = Shown().size();
+    std::thread display = AnswerTheNextInitRequest();
+    AnnouncePortArrival();
+    EXPECT_TRUE(awaitShownAgain(Line(2), before)) << "not found again after the replug";
+    display.join();
+    EXPECT_FALSE(trace.Contains("earlier connection")) << "the held record kept the port from opening on replug";
+    done = true;
+    lateDriver.join();
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include "core/CBrailleDisplayDriver.h"
 
+#include <dbt.h>
+
 #include <cstdio>
 
 namespace faults {
@@ -17,6 +19,17 @@ void ExpectPromptCalls(const DWORD (&took)[3], const char* when)
 
 namespace {
 const char kWindowClass[] = "BrailleDisplayDrvClass";
+}
+
+// What Windows broadcasts to top-level windows; Wine never does for a COM port.
+void AnnouncePortArrival()
+{
+    DEV_BROADCAST_PORT_A port{};
+    port.dbcp_size = sizeof port;
+    port.dbcp_devicetype = DBT_DEVTYP_PORT;
+    HWND window = FindWindowA(kWindowClass, nullptr);
+    ASSERT_NE(window, nullptr);
+    SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&port));
 }
 
 void FaultSession::SetUp()

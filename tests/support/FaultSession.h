@@ -31,6 +31,9 @@ const DWORD kPromptMs = 4000;
 // returned promptly; the figures are printed for the reader.
 void ExpectPromptCalls(const DWORD (&took)[3], const char* when);
 
+// A port arrived: the driver's hidden window is told so, as Windows tells it.
+void AnnouncePortArrival();
+
 class FaultSession : public ::testing::Test {
 protected:
     void SetUp() override;

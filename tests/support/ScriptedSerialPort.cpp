@@ -33,13 +33,14 @@ BOOL WINAPI ScriptedResult(HANDLE, LPOVERLAPPED ov, LPDWORD transferred, BOOL wa
 {
     return g_port->GetOverlappedResult(ov, transferred, wait);
 }
-BOOL WINAPI Succeed(HANDLE) { return TRUE; }
-BOOL WINAPI SucceedWithDcb(HANDLE, LPDCB) { return TRUE; }
+BOOL WINAPI ScriptedFlush(HANDLE) { return g_port->FlushFileBuffers(); }
+BOOL WINAPI ScriptedGetState(HANDLE, LPDCB dcb) { return g_port->GetCommState(dcb); }
+BOOL WINAPI ScriptedSetState(HANDLE, LPDCB dcb) { return g_port->SetCommState(*dcb); }
 BOOL WINAPI ScriptedTimeouts(HANDLE, LPCOMMTIMEOUTS timeouts) { return g_port->SetCommTimeouts(*timeouts); }
 
 const SerialPortCalls kScriptedCalls = {
-    ScriptedPurge, Succeed,      SucceedWithDcb, SucceedWithDcb, ScriptedTimeouts,
-    ScriptedClear, ScriptedRead, ScriptedWrite,  ScriptedCancel, ScriptedResult,
+    ScriptedPurge, ScriptedFlush, ScriptedGetState, ScriptedSetState, ScriptedTimeouts,
+    ScriptedClear, ScriptedRead,  ScriptedWrite,    ScriptedCancel,   ScriptedResult,
 };
 
 }  // namespace
@@ -48,6 +49,12 @@ const SerialPortCalls kScriptedCalls = {
 
 ScriptedPort::ScriptedPort()
 {
+    dcb.DCBlength = sizeof dcb;
+    dcb.BaudRate = CBR_9600;
+    dcb.fBinary = 1;
+    dcb.ByteSize = 8;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
     g_port = this;
     m_previousCalls = CSerialCommHelper::SetPortCalls(&kScriptedCalls);
     m_previousOpen = CSerialCommHelper::SetOpenPortFn(OpenScripted);
@@ -72,8 +79,52 @@ HANDLE ScriptedPort::Open()
 void ScriptedPort::Receive(const std::string& bytes)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
-    m_input += bytes;
+    m_input += AsTheLineLetsThrough(bytes);
     DeliverLocked();
+}
+
+std::string ScriptedPort::AsTheLineLetsThrough(const std::string& bytes) const
+{
+    if (dcb.fDsrSensitivity)
+        return "";
+    std::string through;
+    for (char byte : bytes) {
+        const bool flowControl = dcb.fOutX && (byte == dcb.XonChar || byte == dcb.XoffChar);
+        if (!flowControl && !(dcb.fNull && byte == '\0'))
+            through += byte;
+    }
+    return through;
+}
+
+void ScriptedPort::LineError()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (!dcb.fAbortOnError)
+        return;
+    m_abortedUntilCleared = true;
+    CompleteLocked(kRead, ERROR_OPERATION_ABORTED);
+}
+
+BOOL ScriptedPort::GetCommState(DCB* settings)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    *settings = dcb;
+    return TRUE;
+}
+
+BOOL ScriptedPort::SetCommState(const DCB& settings)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    dcb = settings;
+    return TRUE;
+}
+
+BOOL ScriptedPort::FlushFileBuffers()
+{
+    if (!flushFails)
+        return TRUE;
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
 }
 
 void ScriptedPort::FailPendingRead(DWORD error)
@@ -135,6 +186,12 @@ BOOL ScriptedPort::ClearCommError(COMSTAT* status)
         SetLastError(ERROR_BAD_COMMAND);
         return FALSE;
     }
+    if (statusFailures > 0) {
+        --statusFailures;
+        SetLastError(ERROR_NOT_READY);
+        return FALSE;
+    }
+    m_abortedUntilCleared = false;
     *status = COMSTAT{};
     status->cbInQue = static_cast<DWORD>(m_input.size());
     return TRUE;
@@ -145,6 +202,10 @@ BOOL ScriptedPort::ClearCommError(COMSTAT* status)
 BOOL ScriptedPort::ReadFile(void* buffer, DWORD size, OVERLAPPED* ov)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (m_abortedUntilCleared) {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return FALSE;
+    }
     if (hangs != kRead && ReadsFailLocked()) {
         SetLastError(readError);
         return FALSE;
@@ -224,9 +285,9 @@ BOOL ScriptedPort::PurgeComm(DWORD flags)
     if (flags & PURGE_RXCLEAR)
         m_input.clear();
     if (flags & PURGE_RXABORT)
-        CompleteLocked(kRead, ERROR_OPERATION_ABORTED);
+        AbortLocked(kRead);
     if (flags & PURGE_TXABORT)
-        CompleteLocked(kWrite, ERROR_OPERATION_ABORTED);
+        AbortLocked(kWrite);
     return TRUE;
 }
 
@@ -246,13 +307,22 @@ BOOL ScriptedPort::CancelIoEx(OVERLAPPED* ov)
         SetLastError(ERROR_NOT_FOUND);
         return FALSE;
     }
-    if (it->kind == hangs) {
+    AbortLocked(it->kind);
+    return TRUE;
+}
+
+// A cancel or a purge: the operation ends aborted, unless its kind hangs.
+void ScriptedPort::AbortLocked(OpKind kind)
+{
+    auto it = std::find_if(m_pending.begin(), m_pending.end(), [kind](const Op& op) { return op.kind == kind; });
+    if (it == m_pending.end())
+        return;
+    if (kind == hangs) {
         m_hanging.push_back(*it);
         m_pending.erase(it);
-        return TRUE;
+        return;
     }
-    CompleteLocked(it->kind, ERROR_OPERATION_ABORTED);
-    return TRUE;
+    CompleteLocked(kind, ERROR_OPERATION_ABORTED);
 }
 
 // As the system's: waits on the record's event; a driver that never ends a

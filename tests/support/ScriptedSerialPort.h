@@ -47,14 +47,26 @@ public:
     // Writes go pending and end only when cancelled, taking nothing: a
     // display that stopped reading.
     bool writesStall = false;
-    // The port's status cannot be read; or reading it takes this long (a
+    // The port's status cannot be read; or only the next statusFailures
+    // reads of it fail (ERROR_NOT_READY); or reading it takes this long (a
     // stalling hub).
     bool statusFails = false;
+    std::atomic<int> statusFailures{0};
     DWORD statusDelayMs = 0;
     std::atomic<int> statusReads{0};  // calls begun
     // Once this many bytes were sent in all, a write puts no more on the
     // wire and stays pending until it is cancelled (0: never).
     size_t wireStallsAt = 0;
+    // The flush is not supported (ERROR_INVALID_FUNCTION).
+    bool flushFails = false;
+    // The settings GetCommState reports, as the port's last user left them
+    // (Windows keeps them; the default is what Wine always reports), and
+    // what they do to arriving bytes: XON/XOFF takes 0x11 and 0x13, fNull
+    // drops zeros, DSR sensitivity drops everything (DSR is low here), and
+    // with abort on error a line error fails every read until the error is
+    // cleared.
+    DCB dcb{};
+    void LineError();
 
     // The line: bytes that arrive and what was written to it.
     void Receive(const std::string& bytes);
@@ -72,6 +84,9 @@ public:
     // The seams.
     HANDLE Open();
     BOOL ClearCommError(COMSTAT* status);
+    BOOL GetCommState(DCB* settings);
+    BOOL SetCommState(const DCB& settings);
+    BOOL FlushFileBuffers();
     BOOL ReadFile(void* buffer, DWORD size, OVERLAPPED* ov);
     BOOL WriteFile(const void* data, DWORD size, OVERLAPPED* ov);
     BOOL PurgeComm(DWORD flags);
@@ -90,7 +105,9 @@ private:
     BOOL Pend(const Op& op);
     void Complete(const Op& op, DWORD error, ULONG_PTR bytes);
     void CompleteLocked(OpKind kind, DWORD error);
+    void AbortLocked(OpKind kind);
     bool ReadsFailLocked() const;
+    std::string AsTheLineLetsThrough(const std::string& bytes) const;
     void DeliverLocked();
     static DWORD CALLBACK FinishWrite(void* op);
 
@@ -98,6 +115,7 @@ private:
     std::string m_input, m_sent;
     size_t m_delivered = 0;
     bool m_readsReturnAtOnce = false;  // with whatever is waiting, maybe nothing
+    bool m_abortedUntilCleared = false;
     std::vector<Op> m_pending;  // at most one of each kind
     std::vector<Op> m_hanging;  // cancelled, never to end by themselves
     LONG m_writesInFlight = 0;

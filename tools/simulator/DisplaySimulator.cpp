@@ -23,6 +23,7 @@ LONGLONG Counter()
 DisplaySimulator::DisplaySimulator(int pair) : m_pair(pair)
 {
     m_hStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    m_hReading = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     Open();
 }
 
@@ -32,6 +33,7 @@ DisplaySimulator::~DisplaySimulator()
     if (m_vanished)
         portpairs::ReplugPair(m_pair);  // later tests expect every pair plugged
     CloseHandle(m_hStop);
+    CloseHandle(m_hReading);
 }
 
 bool DisplaySimulator::IsOpen() const
@@ -103,6 +105,14 @@ void DisplaySimulator::SetInitResponse(BYTE ee, BYTE mm, BYTE nn, DWORD delayMs)
     m_mm = mm;
     m_nn = nn;
     m_delayMs = delayMs;
+}
+
+void DisplaySimulator::SetReading(bool reading)
+{
+    if (reading)
+        SetEvent(m_hReading);
+    else
+        ResetEvent(m_hReading);
 }
 
 void DisplaySimulator::SetSilent(bool silent)
@@ -221,11 +231,14 @@ void DisplaySimulator::ReaderLoop()
     OVERLAPPED* outstanding = nullptr;
     for (;;) {
         DWORD idleMs = 0;
-        if (!outstanding)
+        const bool reading = WaitForSingleObject(m_hReading, 0) == WAIT_OBJECT_0;
+        if (!outstanding && reading)
             outstanding = StartIo(read, commWait, block, sizeof block, eventMask, idleMs);
-        HANDLE handles[2] = {m_hStop, outstanding ? outstanding->hEvent : nullptr};
-        const DWORD result = WaitForMultipleObjects(outstanding ? 2 : 1, handles, FALSE,
-                                                    outstanding ? MillisecondsToNextResponse() : idleMs);
+        // Not reading, it waits for the order to read again.
+        HANDLE handles[2] = {m_hStop, outstanding ? outstanding->hEvent : m_hReading};
+        const bool waits = outstanding || !reading;
+        const DWORD result = WaitForMultipleObjects(waits ? 2 : 1, handles, FALSE,
+                                                    waits ? MillisecondsToNextResponse() : idleMs);
         if (result == WAIT_OBJECT_0)
             break;
         if (outstanding && result == WAIT_OBJECT_0 + 1) {

@@ -28,6 +28,10 @@ public:
     void SetInitResponse(BYTE ee, BYTE mm, BYTE nn, DWORD delayMs = 0);
     // A silent display records init requests but answers none.
     void SetSilent(bool silent);
+    // A display that stops reading its input (stuck, or a stalled hub): what
+    // the driver writes backs up in the pair until it reads again. A read
+    // already waiting takes one more block.
+    void SetReading(bool reading);
 
     struct Frame {
         DWORD tick;        // GetTickCount when its last byte arrived
@@ -80,6 +84,7 @@ private:
     const int m_pair;
     HANDLE m_hPort = INVALID_HANDLE_VALUE;
     HANDLE m_hStop = nullptr;
+    HANDLE m_hReading = nullptr;  // manual-reset, set while the display reads
     bool m_vanished = false;
     std::thread m_reader;
     std::mutex m_writeMutex;
