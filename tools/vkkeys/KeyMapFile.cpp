@@ -71,7 +71,7 @@ void KeyMapFile::ParseLine(const std::string& raw, int number, Section& current)
         m_headers.push_back({number, name, current, firstLine});
         return;
     }
-    Entry entry{number, current, line, "", false};
+    Entry entry{number, current, line, "", false, static_cast<int>(m_headers.size()) - 1};
     const size_t equals = line.find('=');
     if (equals != std::string::npos) {
         entry.hasEquals = true;
@@ -100,4 +100,16 @@ const char* KeyMapFile::NameOf(Section section)
     case FunctionKeys: return CombinationKeys::kSectionFunctionKeys;
     default: return "";
     }
+}
+
+std::string KeyMapFile::ValueOf(const std::string& section, const std::string& key, size_t bufferSize) const
+{
+    int first = -1;
+    for (size_t h = 0; h < m_headers.size() && first < 0; ++h)
+        if (text::EqualNoCase(m_headers[h].name, text::Trim(section)))
+            first = static_cast<int>(h);
+    for (const Entry& entry : m_entries)
+        if (first >= 0 && entry.header == first && text::EqualNoCase(entry.key, text::Trim(key)))
+            return entry.value.substr(0, bufferSize - 1);
+    return "";
 }

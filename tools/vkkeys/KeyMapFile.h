@@ -25,6 +25,7 @@ public:
         std::string key;    // left of "=", trimmed
         std::string value;  // right of "=", trimmed, one pair of enclosing quotes removed
         bool hasEquals;
+        int header;  // index into Headers(); -1 before any section
     };
 
     // False with a message such as "cannot be read (no such file)" or "is
@@ -35,6 +36,10 @@ public:
 
     const std::vector<Header>& Headers() const { return m_headers; }
     const std::vector<Entry>& Entries() const { return m_entries; }
+
+    // What the platform hands the driver for one key, into a buffer of
+    // bufferSize characters: "" when the file has no such key.
+    std::string ValueOf(const std::string& section, const std::string& key, size_t bufferSize) const;
 
     // The section a header names, matched as the platform matches names.
     static Section SectionNamed(const std::string& name);
