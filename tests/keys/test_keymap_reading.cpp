@@ -49,7 +49,9 @@ const std::vector<std::string> kHandCases = {
     std::string("[Typing]\nD1=a\0b\nD2\0=c\n[Typ\0ing]\nD3=d\n", 38),
     "[Typing]\nD1=\x01\x02 control\x1a\nD2=\x0b\x0cvertical\x0b\n\x1a\n",
     "[TYPING]\nd1+d9=upper\n[typing modifiers]\nC1=lower\n",
-    "[Typing]\nD1=caf\xE9\n\xA0D2\xA0=\xA0nbsp\xA0\n",
+    "[Typing]\nD1=caf\xE9\n\xA0" "D2\xA0=\xA0" "nbsp\xA0\n",
+    "\xEF\xBB\xBF[Typing]\n\xC2\x85" "D1\xE3\x80\x80=\xE2\x80\x83" "wide\xE2\x80\xA8\nD2=\xC0\xAF\xED\xA0\x80\n",
+    "[Typing]x]\nD1=last bracket\n[Typing Modifiers]]\nC1=Control\n",
     "[Typing\nD1=unclosed\n[Typing]x\nD2=after\n[]\nD3=empty section\n=no key\n",
 };
 
@@ -135,6 +137,21 @@ TEST(KeyMapReading, CheckerReadsEveryCorpusInputAndHandCaseAsTheDriverDoes)
         const std::string difference = FirstDifference(path);
         EXPECT_EQ(difference, "") << name;
     }
+}
+
+// Where Wine is known to answer otherwise than Windows (its own conformance
+// test of the profile functions, run on Windows, records Windows' answer),
+// the checker follows Windows: lines before any section belong to no
+// section, and "[]" names the section "". The driver never asks for "".
+TEST(KeyMapReading, LinesBeforeAnySectionAreReadAsWindowsReadsThem)
+{
+    const std::string path = testenv::FreshDir("keymap-windows") + "\\kvbrl.ini";
+    testenv::WriteBytes(path, "D1=before any section\r\n[]\r\nD1=in the empty section\r\n");
+    KeyMapFile file;
+    std::string problem;
+    ASSERT_TRUE(file.Load(path, problem)) << problem;
+    EXPECT_EQ(file.ValueOf("", "D1", kDriverBuffer), "in the empty section");
+    EXPECT_EQ(DriverReads(path, "", "D1"), "before any section") << "Wine reads these lines as section \"\"";
 }
 
 }  // namespace
