@@ -171,13 +171,18 @@ BOOL WINAPI RecordDelete(LPCWSTR path)
     return g_saved.deleteFile(path);
 }
 
-BOOL WINAPI RecordRemoveDirectory(LPCWSTR path)
+// Deleting through a handle: recorded by where the handle leads.
+BOOL WINAPI RecordSetFileInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS what, LPVOID info, DWORD size)
 {
-    {
+    wchar_t path[MAX_PATH * 2] = {};
+    BY_HANDLE_FILE_INFORMATION about = {};
+    if (what == FileDispositionInfo && GetFinalPathNameByHandleW(handle, path, MAX_PATH * 2, VOLUME_NAME_DOS) &&
+        GetFileInformationByHandle(handle, &about)) {
+        const std::wstring shown = wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
         std::lock_guard<std::mutex> lock(g_mutex);
-        g_cleanUp.push_back("rmdir " + Text(path));
+        g_cleanUp.push_back(((about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "rmdir " : "delete ") + Text(shown.c_str()));
     }
-    return g_saved.removeDirectory(path);
+    return g_saved.setFileInformation(handle, what, info, size);
 }
 
 }  // namespace
@@ -202,7 +207,7 @@ FakePlatform::FakePlatform()
     Platform().genRandom = FakeRandom;
     Platform().getProcAddress = FakeGetProcAddress;
     Platform().deleteFile = RecordDelete;
-    Platform().removeDirectory = RecordRemoveDirectory;
+    Platform().setFileInformation = RecordSetFileInformation;
     Platform().messageBox = RecordMessage;
     g_savedFileCalls = HeldFilePlatform();
     HeldFilePlatform().createFile = InterferingReopen;

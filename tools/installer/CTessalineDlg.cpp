@@ -186,16 +186,6 @@ void CTessalineDlg::Report(UINT textId, DWORD error)
 
 void CTessalineDlg::DeleteExtractedFiles()
 {
-    // Let go first; a file whose installer still runs cannot go, and stays
-    // with its folder.
-    m_workFolder.Release();
-    if (!m_setupPath.empty())
-        Platform().deleteFile(m_setupPath.c_str());
-    if (!m_infPath.empty())
-        Platform().deleteFile(m_infPath.c_str());
-    if (!m_installerPath.empty())
-        Platform().deleteFile(m_installerPath.c_str());
-    m_workFolder.DeleteUnheld();
-    if (m_workFolder.IsCreated())
-        Platform().removeDirectory(m_workFolder.Path().c_str());
+    // A file whose installer still runs cannot go, and stays with its folder.
+    m_workFolder.DeleteWritten();
 }

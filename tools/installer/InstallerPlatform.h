@@ -1,6 +1,6 @@
 // The platform calls of the tool that tests replace: starting a program, the
 // temporary folder, the random folder name, the bitness and safe DLL search
-// lookups, the clean-up and the messages to the user. The program itself never changes them.
+// lookups, the clean-up (deleting by path, and through a handle) and the messages to the user. The program itself never changes them.
 #pragma once
 
 #include <windows.h>
@@ -12,7 +12,7 @@ struct InstallerPlatform {
     BOOLEAN(WINAPI* genRandom)(PVOID, ULONG);
     decltype(&::GetProcAddress) getProcAddress = ::GetProcAddress;
     decltype(&::DeleteFileW) deleteFile = ::DeleteFileW;
-    decltype(&::RemoveDirectoryW) removeDirectory = ::RemoveDirectoryW;
+    decltype(&::SetFileInformationByHandle) setFileInformation = ::SetFileInformationByHandle;
     decltype(&::MessageBoxW) messageBox = ::MessageBoxW;
 
     InstallerPlatform();
