@@ -73,6 +73,8 @@ SetDateSave off
 !define EXIT_NO_LOG 9
 ; The platform's "success, restart required": a file in use is replaced at
 ; the next restart.
+; Started as SYSTEM (a deployment tool's service): it refuses.
+!define EXIT_RUNS_AS_SYSTEM 10
 !define EXIT_RESTART_NEEDED 3010
 !define LOG_NAME "Cellivanta VK setup.log"
 !define KEYMAP "kvbrl.ini"
@@ -192,6 +194,8 @@ LangString NotEnoughSpace ${LANG_ENGLISH} "The disk of $INSTDIR has too little f
 LangString NotEnoughSpace ${LANG_FRENCH} "Le disque de $INSTDIR n'a pas assez d'espace libre : l'installation a besoin de $0 Ko et $1 Ko sont libres. Libérez de l'espace et relancez l'installation. Rien n'a été modifié."
 LangString CouldNotRegister ${LANG_ENGLISH} "The driver files are in $INSTDIR, but the setup could not write its uninstaller or its uninstall entry (the disk may be full). Free some space and run the setup again."
 LangString CouldNotRegister ${LANG_FRENCH} "Les fichiers du pilote sont dans $INSTDIR, mais l'installation n'a pas pu écrire son programme de désinstallation ou son entrée de désinstallation (le disque est peut-être plein). Libérez de l'espace et relancez l'installation."
+LangString RunsAsSystem ${LANG_ENGLISH} "The setup was started as the SYSTEM account, which it does not run as. To install on many computers, run it from an administrator account (start /wait Setup.exe /S). Nothing was installed."
+LangString RunsAsSystem ${LANG_FRENCH} "L'installation a été lancée sous le compte SYSTEM, sous lequel elle ne s'exécute pas. Pour installer sur de nombreux ordinateurs, lancez-la depuis un compte administrateur (start /wait Setup.exe /S). Rien n'a été installé."
 LangString NoSafeDllSearch ${LANG_ENGLISH} "This Windows lacks the update KB2533623 (safe loading of DLLs), without which the setup could load another program's code with administrator rights.$\r$\n$\r$\nInstall KB2533623 from Windows Update, then run this setup again. Nothing was installed."
 LangString NoSafeDllSearch ${LANG_FRENCH} "Il manque à ce Windows la mise à jour KB2533623 (chargement sûr des DLL), sans laquelle l'installation pourrait charger le code d'un autre programme avec les droits d'administrateur.$\r$\n$\r$\nInstallez KB2533623 par Windows Update, puis relancez cette installation. Rien n'a été installé."
 LangString CouldNotReadFolder ${LANG_ENGLISH} "The setup could not look up the folder where JAWS keeps braille drivers of other makers: its helper library Pellacore.dll could not be loaded (a security policy or an antivirus may block it).$\r$\n$\r$\nNothing was installed."
@@ -587,6 +591,30 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+; Run as SYSTEM, the setup engine unpacks into a temporary folder that
+; others may prepare (a known weakness of the engine's version we build
+; with): it refuses, and a deployment runs it from an administrator account.
+!macro RefuseAsSystem
+    System::Call 'kernel32::GetCurrentProcess() p .r0'
+    ; TOKEN_QUERY; TokenUser
+    System::Call 'advapi32::OpenProcessToken(p r0, i 8, *p .r1) i .r2'
+    ${If} $2 != 0
+        System::Alloc 256
+        Pop $3
+        System::Call 'advapi32::GetTokenInformation(p r1, i 1, p r3, i 256, *i .r4) i .r2'
+        System::Call '*$3(p .r4)'
+        ; WinLocalSystemSid
+        ${If} $2 != 0
+            System::Call 'advapi32::IsWellKnownSid(p r4, i 22) i .r2'
+        ${EndIf}
+        System::Free $3
+        System::Call 'kernel32::CloseHandle(p r1)'
+        ${If} $2 != 0
+            !insertmacro StopSetup "$(RunsAsSystem)" ${EXIT_RUNS_AS_SYSTEM}
+        ${EndIf}
+    ${EndIf}
+!macroend
+
 ; A setup asked for a log that it cannot have stops: it never succeeds
 ; silently with no record of what it did.
 !macro RequireLog
@@ -602,6 +630,7 @@ FunctionEnd
 
 Function .onInit
     !insertmacro RefuseWithoutSafeDllSearch
+    !insertmacro RefuseAsSystem
     !insertmacro RequireLog
     InitPluginsDir
     File "/oname=$PLUGINSDIR\Pellacore.dll" "${PELLACORE_DLL}"
@@ -857,6 +886,16 @@ Section "Driver"
         StrCpy $FolderCreated 1
     ${EndIf}
     SetOutPath "$INSTDIR"
+    ; A .part file already there may be another user's, planted to be
+    ; written into (keeping its owner and access list) and swapped later:
+    ; each goes first, and one that cannot go stops the setup.
+    Call RemoveNewFiles
+    ${If} ${FileExists} "$INSTDIR\VK.JLB.part"
+    ${OrIf} ${FileExists} "$INSTDIR\vkkeys.exe.part"
+    ${OrIf} ${FileExists} "$INSTDIR\vkdiag.exe.part"
+    ${OrIf} ${FileExists} "$INSTDIR\${KEYMAP}.part"
+        !insertmacro FailInstall "$(CouldNotWrite)"
+    ${EndIf}
     ; Every new file is written beside the old one first: a failure here
     ; leaves the installed files as they were.
     SetOverwrite try
@@ -917,6 +956,9 @@ Section "Driver"
 SectionEnd
 
 Function un.onInit
+    ; It loads a DLL by name too (the crypto provider behind the key map's hash).
+    !insertmacro RefuseWithoutSafeDllSearch
+    !insertmacro RefuseAsSystem
     !insertmacro RequireLog
 FunctionEnd
 
@@ -981,10 +1023,19 @@ Function un.CancelPendingReplacements
         IntOp $R3 $R3 + 1
         IntOp $R3 $R3 * 2
         IntOp $R2 $R2 + $R3
+        ; Only the names this setup registers: other makers' renames stay.
         StrCpy $R4 $R1 $R0
-        StrCpy $R5 $R1 "" -5
+        StrCpy $R5 $R1 "" $R0
+        StrCpy $R6 0
         ${If} $R4 == "\??\$INSTDIR\"
-        ${AndIf} $R5 == ".part"
+            ${If} $R5 == "VK.JLB.part"
+            ${OrIf} $R5 == "vkkeys.exe.part"
+            ${OrIf} $R5 == "vkdiag.exe.part"
+            ${OrIf} $R5 == "${KEYMAP}.part"
+                StrCpy $R6 1
+            ${EndIf}
+        ${EndIf}
+        ${If} $R6 == 1
             IntOp $8 $8 + 1
         ${Else}
             System::Call 'kernel32::RtlMoveMemory(p r7, p r6, i R2)'
