@@ -124,6 +124,18 @@ TEST_F(SetupPackage, WithoutTheJawsFolderItInstallsNothingAndLogsWhy)
     RemoveLogFolders(temp);
 }
 
+// A folder that is not a full path on a local drive: a relative one, a
+// network share, a drive that does not exist. Said as such, not as a
+// failed write.
+TEST_F(SetupPackage, AFolderThatIsNoFullLocalPathIsRefused)
+{
+    for (const char* folder : {"Braille\\Others", "\\\\server\\share\\Braille", "Q:\\Braille", "C:Braille"}) {
+        SetJawsFolder(folder);
+        EXPECT_EQ(RunSetup(), 11) << folder;
+    }
+    EXPECT_FALSE(UninstallEntryExists());
+}
+
 // /LOG= naming a link another program made (a Unix symbolic link, shown by
 // Wine as a reparse point) to a file elsewhere, or a path through a linked
 // folder: nothing is written there, nothing installed, and the setup says why.

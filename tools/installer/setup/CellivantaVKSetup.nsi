@@ -73,6 +73,8 @@ SetDateSave off
 !define EXIT_NO_LOG 9
 ; The platform's "success, restart required": a file in use is replaced at
 ; the next restart.
+; The folder JAWS names is not a full path on a local drive.
+!define EXIT_NO_USABLE_FOLDER 11
 ; Started as SYSTEM (a deployment tool's service): it refuses.
 !define EXIT_RUNS_AS_SYSTEM 10
 !define EXIT_RESTART_NEEDED 3010
@@ -198,6 +200,8 @@ LangString RunsAsSystem ${LANG_ENGLISH} "The setup was started as the SYSTEM acc
 LangString RunsAsSystem ${LANG_FRENCH} "L'installation a été lancée sous le compte SYSTEM, sous lequel elle ne s'exécute pas. Pour installer sur de nombreux ordinateurs, lancez-la depuis un compte administrateur (start /wait Setup.exe /S). Rien n'a été installé."
 LangString NoSafeDllSearch ${LANG_ENGLISH} "This Windows lacks the update KB2533623 (safe loading of DLLs), without which the setup could load another program's code with administrator rights.$\r$\n$\r$\nInstall KB2533623 from Windows Update, then run this setup again. Nothing was installed."
 LangString NoSafeDllSearch ${LANG_FRENCH} "Il manque à ce Windows la mise à jour KB2533623 (chargement sûr des DLL), sans laquelle l'installation pourrait charger le code d'un autre programme avec les droits d'administrateur.$\r$\n$\r$\nInstallez KB2533623 par Windows Update, puis relancez cette installation. Rien n'a été installé."
+LangString NoUsableFolder ${LANG_ENGLISH} "JAWS names $1 as the folder for braille drivers of other makers, which is no usable folder: it is not a full path on a drive of this computer.$\r$\n$\r$\nRepair or reinstall JAWS, then run this setup again. Nothing was installed."
+LangString NoUsableFolder ${LANG_FRENCH} "JAWS indique $1 comme dossier des pilotes braille d'autres fabricants, ce qui n'est pas un dossier utilisable : ce n'est pas un chemin complet sur un lecteur de cet ordinateur.$\r$\n$\r$\nRéparez ou réinstallez JAWS, puis relancez cette installation. Rien n'a été installé."
 LangString CouldNotReadFolder ${LANG_ENGLISH} "The setup could not look up the folder where JAWS keeps braille drivers of other makers: its helper library Pellacore.dll could not be loaded (a security policy or an antivirus may block it).$\r$\n$\r$\nNothing was installed."
 LangString CouldNotReadFolder ${LANG_FRENCH} "L'installation n'a pas pu trouver le dossier où JAWS range les pilotes braille d'autres fabricants : sa bibliothèque Pellacore.dll n'a pas pu être chargée (une stratégie de sécurité ou un antivirus la bloque peut-être).$\r$\n$\r$\nRien n'a été installé."
 LangString NoLog ${LANG_ENGLISH} "The setup did not write its log $LogPath: $LogProblem$\r$\n$\r$\nNothing was installed."
@@ -651,8 +655,26 @@ Function .onInit
     ${OrIf} $1 == ""
         !insertmacro StopSetup "$(NoJawsFolder)" ${EXIT_NO_JAWS_FOLDER}
     ${EndIf}
+    Call CheckFolderIsLocal
     StrCpy $INSTDIR $1
     Call CheckVersion
+FunctionEnd
+
+; The folder JAWS names ($1) must be a full path on a local drive ("C:\..."):
+; a relative path would be taken from wherever the setup runs, a network
+; share may change under it, and neither is what JAWS reads its drivers from.
+Function CheckFolderIsLocal
+    StrCpy $2 $1 2 1
+    StrCpy $3 $1 3
+    System::Call 'kernel32::GetDriveTypeW(w r3) i .r4'
+    ; DRIVE_REMOVABLE, DRIVE_FIXED, DRIVE_RAMDISK
+    ${If} $2 != ":\"
+    ${OrIf} $4 < 2
+    ${OrIf} $4 = 4
+    ${OrIf} $4 = 5
+    ${OrIf} $4 > 6
+        !insertmacro StopSetup "$(NoUsableFolder)" ${EXIT_NO_USABLE_FOLDER}
+    ${EndIf}
 FunctionEnd
 
 ; The same version repairs, a newer one upgrades; an older one over a newer
