@@ -123,6 +123,27 @@ TEST_F(DialogTest, JawsDriverStartsTheSetupPackageWithoutParameters)
 }
 
 // The files written by the first click are still held: the second starts them again.
+// Already elevated, the tool starts the checked file itself with a quoted
+// command line; the shell (and the user's class settings it follows) is only
+// for the elevation prompt.
+TEST_F(DialogTest, ElevatedItStartsThePayloadItselfNotThroughTheShell)
+{
+    platform.SetElevated(true);
+    platform.SetBitness(FakePlatform::Bitness::Is32);
+    DialogRunner dialog;
+    dialog.Click(IDC_INSTALL_USB_DRIVER);
+    dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+    const auto launches = platform.Launches();
+    ASSERT_EQ(launches.size(), 2u);
+    EXPECT_FALSE(launches[0].viaShell);
+    EXPECT_EQ(launches[0].file, InFolder("DPInst.exe"));
+    EXPECT_EQ(launches[0].parameters, "\"" + InFolder("DPInst.exe") + "\" /f /se /lm");
+    EXPECT_FALSE(launches[0].writable);
+    EXPECT_FALSE(launches[1].viaShell);
+    EXPECT_EQ(launches[1].parameters, "\"" + InFolder("Setup.exe") + "\"");
+    EXPECT_EQ(platform.Messages().size(), 0u);
+}
+
 TEST_F(DialogTest, ASecondClickStartsTheHeldInstallerAgain)
 {
     platform.SetBitness(FakePlatform::Bitness::Is32);

@@ -162,6 +162,10 @@ void CTessalineDlg::Start(const wchar_t* name, const std::wstring& path, const w
         Report(checked == ERROR_REPARSE_POINT_ENCOUNTERED ? IDS_FOLDER_REDIRECTED : IDS_CANNOT_START, checked);
         return;
     }
+    if (Platform().isElevated()) {
+        StartDirectly(path, parameters);
+        return;
+    }
     // Owned by the dialog, so that the elevation prompt and the installer come
     // in front of it; the shell's own error boxes give way to the tool's.
     SHELLEXECUTEINFOW info = {};
@@ -175,6 +179,27 @@ void CTessalineDlg::Start(const wchar_t* name, const std::wstring& path, const w
         return;
     const DWORD error = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
     Report(error == ERROR_CANCELLED ? IDS_START_CANCELLED : IDS_CANNOT_START, error);
+}
+
+// Already elevated, no prompt is needed: the checked file itself is started,
+// never through the shell, whose per-user settings (class overrides under
+// HKCU) a program of the same user could point at its own command.
+void CTessalineDlg::StartDirectly(const std::wstring& path, const wchar_t* parameters)
+{
+    std::wstring commandLine = L"\"" + path + L"\"";
+    if (parameters)
+        commandLine += std::wstring(L" ") + parameters;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (Platform().createProcess(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return;
+    }
+    const DWORD error = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
+    Report(IDS_CANNOT_START, error);
 }
 
 void CTessalineDlg::Report(UINT textId, DWORD error)
