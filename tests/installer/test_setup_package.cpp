@@ -153,6 +153,25 @@ TEST_F(SetupPackage, ALogPathThatIsOrGoesThroughALinkIsRefused)
     EXPECT_FALSE(FileExists(In("VK.JLB")));
 }
 
+// A temporary folder reached through a link: the default log's folder is
+// never made behind it (nor left there), and the setup says it has no log.
+TEST_F(SetupPackage, NoLogFolderIsMadeBehindALinkedTemporaryFolder)
+{
+    const std::string target = "C:\\vktest-link-target\\";
+    RemoveLogFolders(target);
+    char temp[MAX_PATH] = {}, tmp[MAX_PATH] = {};
+    GetEnvironmentVariableA("TEMP", temp, MAX_PATH);
+    GetEnvironmentVariableA("TMP", tmp, MAX_PATH);
+    SetEnvironmentVariableA("TEMP", "C:\\vktest-link");
+    SetEnvironmentVariableA("TMP", "C:\\vktest-link");
+    EXPECT_EQ(RunSetup("/S"), 9);
+    SetEnvironmentVariableA("TEMP", temp);
+    SetEnvironmentVariableA("TMP", tmp);
+    EXPECT_EQ(LogFolders(target), std::vector<std::string>{});
+    EXPECT_FALSE(FileExists(In("VK.JLB")));
+    RemoveLogFolders(target);
+}
+
 // The log is UTF-8 with its mark: a folder named outside the code page is
 // written as it is, not as question marks.
 TEST_F(SetupPackage, TheLogKeepsNamesOutsideTheCodePage)

@@ -361,8 +361,17 @@ FunctionEnd
 ; so that it cannot be renamed or swapped; for administrators and SYSTEM
 ; only when elevated. Sets $LogPath to the log in it, or $LogProblem.
 Function ${UN}MakeLogFolder
+    ; The temporary folder first: nothing is made behind a link.
+    StrCpy $LogPath $TEMP
+    Call ${UN}RefuseLinkedPath
+    ${If} $LogProblem != ""
+        Return
+    ${EndIf}
     StrCpy $LogProblem "$(LogNoFolder)"
     Call ${UN}PrivateFolderSecurity
+    ${If} $1 == -1
+        Return  ; elevated, without the folder's own access list
+    ${EndIf}
     StrCpy $9 0
     ${Do}
         System::Call 'advapi32::SystemFunction036(*i .r3, i 4) i .r4'
@@ -397,9 +406,6 @@ Function ${UN}MakeLogFolder
     ${EndIf}
     StrCpy $LogFolder $2
     Call ${UN}IsAtLogPath
-    ${If} $0 != 1
-        Return
-    ${EndIf}
     ; Opened as it is, not followed: a link swapped in shows as one.
     System::Alloc 52
     Pop $3
@@ -407,8 +413,14 @@ Function ${UN}MakeLogFolder
     System::Call '*$3(i .r5)'
     System::Free $3
     IntOp $5 $5 & 0x400
-    ${If} $4 == 0
+    ${If} $0 != 1
+    ${OrIf} $4 == 0
     ${OrIf} $5 != 0
+        ; Let go, and take away what was made: RemoveDirectory removes only
+        ; an empty folder, or a link itself, never what a link leads to.
+        System::Call 'kernel32::CloseHandle(p r2)'
+        StrCpy $LogFolder ""
+        System::Call 'kernel32::RemoveDirectoryW(w "$LogPath")'
         Return
     ${EndIf}
     StrCpy $LogProblem ""
@@ -416,7 +428,8 @@ Function ${UN}MakeLogFolder
 FunctionEnd
 
 ; $1: security attributes for a folder of administrators and SYSTEM only when
-; the setup runs elevated (its descriptor in $0), else 0: the user's own.
+; the setup runs elevated (its descriptor in $0), else 0: the user's own;
+; -1 when elevated and that access list could not be made.
 Function ${UN}PrivateFolderSecurity
     StrCpy $1 0
     System::Call 'kernel32::GetCurrentProcess() p .r2'
@@ -431,9 +444,14 @@ Function ${UN}PrivateFolderSecurity
     ${OrIf} $5 == 0
         Return
     ${EndIf}
+    StrCpy $1 -1
     System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r0, p 0) i .r4'
     ${If} $4 != 0
         System::Call '*(i 12, p r0, i 0) p .r1'
+    ${EndIf}
+    ${If} $1 == 0
+        StrCpy $1 -1
+        System::Call 'kernel32::LocalFree(p r0)'
     ${EndIf}
 FunctionEnd
 
