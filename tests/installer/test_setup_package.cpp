@@ -50,6 +50,32 @@ std::string AccessOf(const std::string& path)
     return sddl;
 }
 
+// Whether the access list of path lets Users, Authenticated Users, Everyone
+// or the interactive users add, change or remove what is in it, or change who
+// may (no access list lets everyone).
+bool OthersMayChange(const std::string& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL acl = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return true;
+    const DWORD changes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER |
+                          GENERIC_WRITE | GENERIC_ALL;
+    bool mayChange = !acl;
+    for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            !(ace->Mask & changes))
+            continue;
+        for (WELL_KNOWN_SID_TYPE others :
+             {WinWorldSid, WinInteractiveSid, WinAuthenticatedUserSid, WinBuiltinUsersSid})
+            mayChange = mayChange || IsWellKnownSid(&ace->SidStart, others);
+    }
+    LocalFree(descriptor);
+    return mayChange;
+}
+
 TEST_F(SetupPackage, InstallsTheDriverAndItsToolsIntoTheJawsFolder)
 {
     ASSERT_EQ(RunSetup(), 0);
@@ -75,6 +101,26 @@ TEST_F(SetupPackage, UninstallerTakesBackExactlyWhatWasInstalled)
         EXPECT_FALSE(FileExists(In(name))) << name;
     EXPECT_EQ(ReadBytes(In("Other.JLB")), "another maker's driver");
     EXPECT_TRUE(FolderExists(folder));
+}
+
+// A folder other users may change (one under ProgramData lets Users add
+// files) would let one of them swap the driver every user's JAWS runs: the
+// setup narrows its access list before it writes. Wine keeps access as the
+// Unix mode, other users' rights as Everyone's, and a new file takes the
+// mode, not the folder's list: the file is checked for what it allows.
+TEST_F(SetupPackage, AFolderOthersMayChangeIsNarrowedToAdministrators)
+{
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;WD)", SDDL_REVISION_1, &open, nullptr));
+    ASSERT_TRUE(SetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, open));
+    LocalFree(open);
+    ASSERT_TRUE(OthersMayChange(folder)) << AccessOf(folder);
+    std::string log;
+    EXPECT_EQ(RunSetupLogged("", log), 0);
+    EXPECT_FALSE(OthersMayChange(folder)) << AccessOf(folder);
+    EXPECT_FALSE(OthersMayChange(In("VK.JLB"))) << AccessOf(In("VK.JLB"));
+    EXPECT_NE(log.find("now lets only administrators and SYSTEM change that folder"), std::string::npos) << log;
 }
 
 TEST_F(SetupPackage, AFolderItMadeGoesWithTheUninstall)

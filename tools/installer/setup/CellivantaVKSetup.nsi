@@ -71,12 +71,15 @@ SetDateSave off
 !define EXIT_NO_SAFE_DLL_SEARCH 8
 ; The log could not be created as a new file on a path without links.
 !define EXIT_NO_LOG 9
-; The platform's "success, restart required": a file in use is replaced at
-; the next restart.
-; The folder JAWS names is not a full path on a local drive.
-!define EXIT_NO_USABLE_FOLDER 11
 ; Started as SYSTEM (a deployment tool's service): it refuses.
 !define EXIT_RUNS_AS_SYSTEM 10
+; The folder JAWS names is not a full path on a local drive.
+!define EXIT_NO_USABLE_FOLDER 11
+; Other users may change the folder, and its access list could not be
+; narrowed to administrators.
+!define EXIT_FOLDER_NOT_PROTECTED 12
+; The platform's "success, restart required": a file in use is replaced at
+; the next restart.
 !define EXIT_RESTART_NEEDED 3010
 !define LOG_NAME "Cellivanta VK setup.log"
 !define KEYMAP "kvbrl.ini"
@@ -202,6 +205,10 @@ LangString NoSafeDllSearch ${LANG_ENGLISH} "This Windows lacks the update KB2533
 LangString NoSafeDllSearch ${LANG_FRENCH} "Il manque à ce Windows la mise à jour KB2533623 (chargement sûr des DLL), sans laquelle l'installation pourrait charger le code d'un autre programme avec les droits d'administrateur.$\r$\n$\r$\nInstallez KB2533623 par Windows Update, puis relancez cette installation. Rien n'a été installé."
 LangString NoUsableFolder ${LANG_ENGLISH} "JAWS names $1 as the folder for braille drivers of other makers, which is no usable folder: it is not a full path on a drive of this computer.$\r$\n$\r$\nRepair or reinstall JAWS, then run this setup again. Nothing was installed."
 LangString NoUsableFolder ${LANG_FRENCH} "JAWS indique $1 comme dossier des pilotes braille d'autres fabricants, ce qui n'est pas un dossier utilisable : ce n'est pas un chemin complet sur un lecteur de cet ordinateur.$\r$\n$\r$\nRéparez ou réinstallez JAWS, puis relancez cette installation. Rien n'a été installé."
+LangString FolderProtected ${LANG_ENGLISH} "Other users could change the files in $INSTDIR: the setup now lets only administrators and SYSTEM change that folder (users may read it), and the files in it follow."
+LangString FolderProtected ${LANG_FRENCH} "D'autres utilisateurs pouvaient modifier les fichiers de $INSTDIR : l'installation ne permet plus qu'aux administrateurs et à SYSTEM de modifier ce dossier (les utilisateurs peuvent le lire), et les fichiers qu'il contient suivent."
+LangString FolderNotProtected ${LANG_ENGLISH} "Other users can change the files in $INSTDIR, and so replace the driver JAWS runs for every user, and the setup could not let only administrators change that folder. Windows answered: $4$\r$\n$\r$\nLet only administrators and SYSTEM change it, then run this setup again. Nothing was installed."
+LangString FolderNotProtected ${LANG_FRENCH} "D'autres utilisateurs peuvent modifier les fichiers de $INSTDIR, et donc remplacer le pilote que JAWS exécute pour tous les utilisateurs, et l'installation n'a pas pu réserver la modification de ce dossier aux administrateurs. Windows a répondu : $4$\r$\n$\r$\nNe permettez qu'aux administrateurs et à SYSTEM de le modifier, puis relancez cette installation. Rien n'a été installé."
 LangString CouldNotReadFolder ${LANG_ENGLISH} "The setup could not look up the folder where JAWS keeps braille drivers of other makers: its helper library Pellacore.dll could not be loaded (a security policy or an antivirus may block it).$\r$\n$\r$\nNothing was installed."
 LangString CouldNotReadFolder ${LANG_FRENCH} "L'installation n'a pas pu trouver le dossier où JAWS range les pilotes braille d'autres fabricants : sa bibliothèque Pellacore.dll n'a pas pu être chargée (une stratégie de sécurité ou un antivirus la bloque peut-être).$\r$\n$\r$\nRien n'a été installé."
 LangString NoLog ${LANG_ENGLISH} "The setup did not write its log $LogPath: $LogProblem$\r$\n$\r$\nNothing was installed."
@@ -819,6 +826,88 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+!macro AddIfSidIs WELL_KNOWN
+    System::Call 'advapi32::IsWellKnownSid(p r6, i ${WELL_KNOWN}) i .r3'
+    ${If} $3 != 0
+        StrCpy $0 1
+    ${EndIf}
+!macroend
+
+; $0 = 1 when an entry of the access list of $INSTDIR lets Users,
+; Authenticated Users, Everyone or the interactive users add, change or
+; remove what is in it, or change who may (no access list lets everyone).
+Function FolderLetsOthersWrite
+    StrCpy $0 1
+    ; SE_FILE_OBJECT, DACL_SECURITY_INFORMATION
+    System::Call 'advapi32::GetNamedSecurityInfoW(w "$INSTDIR", i 1, i 4, p 0, p 0, *p .r1, p 0, *p .r2) i .r3'
+    ${If} $3 != 0
+        Return
+    ${EndIf}
+    ${If} $1 != 0
+        StrCpy $0 0
+        ; ACL: AclRevision, Sbz1, AclSize, AceCount
+        System::Call '*$1(&i1 .r3, &i1 .r3, &i2 .r3, &i2 .r4)'
+        StrCpy $5 0
+        ${While} $5 < $4
+            System::Call 'advapi32::GetAce(p r1, i r5, *p .r6) i .r3'
+            ; ACE_HEADER (AceType, AceFlags, AceSize), Mask, then the SID
+            System::Call '*$6(&i1 .r7, &i1 .r3, &i2 .r3, i .r8)'
+            IntOp $6 $6 + 8
+            ; FILE_WRITE_DATA, FILE_APPEND_DATA, FILE_DELETE_CHILD, WRITE_DAC,
+            ; WRITE_OWNER, GENERIC_ALL, GENERIC_WRITE
+            IntOp $8 $8 & 0x500C0046
+            ; ACCESS_ALLOWED_ACE_TYPE, to WinWorldSid, WinInteractiveSid,
+            ; WinAuthenticatedUserSid or WinBuiltinUsersSid
+            ${If} $3 != 0
+            ${AndIf} $7 == 0
+            ${AndIf} $8 != 0
+                !insertmacro AddIfSidIs 1
+                !insertmacro AddIfSidIs 11
+                !insertmacro AddIfSidIs 17
+                !insertmacro AddIfSidIs 27
+            ${EndIf}
+            IntOp $5 $5 + 1
+        ${EndWhile}
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p r2)'
+FunctionEnd
+
+; A folder other users may change would let one of them swap the driver
+; that JAWS then runs for every user: it gets an access list of its own,
+; owned by administrators, which its files inherit. One that cannot be
+; narrowed stops the setup before anything is written.
+Function ProtectFolder
+    Call FolderLetsOthersWrite
+    ${If} $0 == 0
+        Return
+    ${EndIf}
+    ; ERROR_ACCESS_DENIED, should the access list not be made or not hold
+    StrCpy $9 5
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r2'
+    ${If} $2 != 0
+        System::Call 'advapi32::GetSecurityDescriptorOwner(p r1, *p .r5, *i .r6)'
+        System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r6, *p .r7, *i .r6)'
+        ; OWNER | DACL | PROTECTED_DACL_SECURITY_INFORMATION
+        System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i 1, i 0x80000005, p r5, p 0, p r7, p 0) i .r2'
+        ${If} $2 != 0
+            StrCpy $9 $2
+        ${EndIf}
+        System::Call 'kernel32::LocalFree(p r1)'
+    ${EndIf}
+    ; What Windows keeps is checked, not what was asked for.
+    Call FolderLetsOthersWrite
+    ${If} $0 == 0
+        !insertmacro Say "$(FolderProtected)"
+        StrCpy $FinishNotes "$FinishNotes$\r$\n$\r$\n$(FolderProtected)"
+        Return
+    ${EndIf}
+    System::Call 'kernel32::FormatMessageW(i 0x12FF, p 0, i r9, i 0, w .r4, i ${NSIS_MAX_STRLEN}, p 0)'
+    ${If} $FolderCreated == 1
+        RMDir $INSTDIR
+    ${EndIf}
+    !insertmacro StopSetup "$(FolderNotProtected)" ${EXIT_FOLDER_NOT_PROTECTED}
+FunctionEnd
+
 ; Stops before anything is written when the disk of $INSTDIR has too little
 ; room for the new files beside the old ones and the uninstaller.
 Function CheckFreeSpace
@@ -926,6 +1015,7 @@ Section "Driver"
         StrCpy $FolderCreated 1
     ${EndIf}
     SetOutPath "$INSTDIR"
+    Call ProtectFolder
     ; A .part file already there may be another user's, planted to be
     ; written into (keeping its owner and access list) and swapped later:
     ; each goes first, and one that cannot go stops the setup.
