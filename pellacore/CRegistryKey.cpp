@@ -1,6 +1,7 @@
 #include "CRegistryKey.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -77,7 +78,27 @@ CRegistryKey::Read CRegistryKey::QueryString(const char* szValueName, wchar_t* s
         return Read::Failed;
     cchRead = cbData / sizeof(wchar_t);
     szText[cchRead] = L'\0';
+    return dwType == REG_EXPAND_SZ ? Expand(szText, cchMax, cchRead) : Read::Done;
+}
+
+// A REG_EXPAND_SZ value names its folder through environment variables
+// ("%ProgramData%\..."): handed out expanded, when that still fits.
+CRegistryKey::Read CRegistryKey::Expand(wchar_t* szText, DWORD cchMax, DWORD& cchRead)
+{
+    wchar_t expanded[kMaxChars + 1];
+    const DWORD cchNeeded = ExpandEnvironmentStringsW(szText, expanded, kMaxChars + 1);
+    if (cchNeeded == 0 || cchNeeded > kMaxChars + 1 || cchNeeded - 1 > cchMax)
+        return Read::Failed;
+    cchRead = cchNeeded - 1;
+    wmemcpy(szText, expanded, cchNeeded);
     return Read::Done;
+}
+
+bool CRegistryKey::IsString(const char* szValueName) const
+{
+    DWORD dwType = 0;
+    const LONG result = RegQueryValueExW(m_hKey, Widen(szValueName).c_str(), nullptr, &dwType, nullptr, nullptr);
+    return result == ERROR_SUCCESS && (dwType == REG_SZ || dwType == REG_EXPAND_SZ);
 }
 
 bool CRegistryKey::QueryText(const char* szValueName, char* szText, DWORD cbMax) const

@@ -19,7 +19,10 @@ public:
     // terminator); the platform's result, ERROR_NO_MORE_ITEMS past the last.
     LONG EnumSubKey(DWORD dwIndex, char* szName, DWORD cchName) const;
 
-    // Reads a value of any type as text: at most cbMax bytes into szText,
+    // Whether the value is there and a string (REG_SZ, REG_EXPAND_SZ).
+    bool IsString(const char* szValueName) const;
+
+    // Reads a value of any type as text (REG_EXPAND_SZ expanded): at most cbMax bytes into szText,
     // which must hold cbMax + 1, terminated right after the data so that a
     // value without its own terminator is never read past its end. False when
     // the value is missing or larger than cbMax.
@@ -36,6 +39,7 @@ private:
     enum class Read { NotAString, Done, Failed };
     // Reads a string value wide; NotAString for a value of another type.
     Read QueryString(const char* szValueName, wchar_t* szText, DWORD cchMax, DWORD& cchRead) const;
+    static Read Expand(wchar_t* szText, DWORD cchMax, DWORD& cchRead);
     bool QueryBytes(const char* szValueName, char* szText, DWORD cbMax) const;
 
     HKEY m_hKey = nullptr;

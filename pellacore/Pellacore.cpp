@@ -68,7 +68,8 @@ int CopyThirdPartyFolder(int nFolderSize, Char* szFolder)
         return 0;
     Char szTarget[kMaxTarget + 1];
     DWORD cchMax = std::min(static_cast<DWORD>(nFolderSize - 1), kMaxTarget);
-    if (!key.QueryText("Target", szTarget, cchMax))
+    // A value that is no text names no folder.
+    if (!key.IsString("Target") || !key.QueryText("Target", szTarget, cchMax))
         return 0;
     key.Close();
     return CopyText(szFolder, nFolderSize, szTarget) ? 1 : 0;

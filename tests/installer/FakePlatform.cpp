@@ -47,13 +47,35 @@ BOOL WINAPI RecordLaunch(SHELLEXECUTEINFOW* info)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_launches.push_back({Text(info->lpFile), Text(info->lpParameters), info->hwnd, info->lpVerb != nullptr,
-                          info->lpDirectory != nullptr, info->nShow, Writable(info->lpFile)});
+                          info->lpDirectory != nullptr, info->nShow, Writable(info->lpFile), true});
     if (g_launchError != ERROR_SUCCESS) {
         SetLastError(g_launchError);
         return FALSE;
     }
     info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));  // above 32: success
     return TRUE;
+}
+
+BOOL WINAPI RecordCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES,
+                                LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR directory, LPSTARTUPINFOW,
+                                LPPROCESS_INFORMATION process)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_launches.push_back({Text(application), Text(commandLine), nullptr, false, directory != nullptr, SW_SHOW,
+                          Writable(application), false});
+    if (g_launchError != ERROR_SUCCESS) {
+        SetLastError(g_launchError);
+        return FALSE;
+    }
+    *process = {};
+    return TRUE;
+}
+
+bool g_elevated = false;
+bool FakeIsElevated()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_elevated;
 }
 
 int WINAPI RecordMessage(HWND owner, LPCWSTR text, LPCWSTR caption, UINT)
@@ -171,13 +193,18 @@ BOOL WINAPI RecordDelete(LPCWSTR path)
     return g_saved.deleteFile(path);
 }
 
-BOOL WINAPI RecordRemoveDirectory(LPCWSTR path)
+// Deleting through a handle: recorded by where the handle leads.
+BOOL WINAPI RecordSetFileInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS what, LPVOID info, DWORD size)
 {
-    {
+    wchar_t path[MAX_PATH * 2] = {};
+    BY_HANDLE_FILE_INFORMATION about = {};
+    if (what == FileDispositionInfo && GetFinalPathNameByHandleW(handle, path, MAX_PATH * 2, VOLUME_NAME_DOS) &&
+        GetFileInformationByHandle(handle, &about)) {
+        const std::wstring shown = wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
         std::lock_guard<std::mutex> lock(g_mutex);
-        g_cleanUp.push_back("rmdir " + Text(path));
+        g_cleanUp.push_back(((about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? "rmdir " : "delete ") + Text(shown.c_str()));
     }
-    return g_saved.removeDirectory(path);
+    return g_saved.setFileInformation(handle, what, info, size);
 }
 
 }  // namespace
@@ -198,11 +225,14 @@ FakePlatform::FakePlatform()
     g_messages.clear();
     g_cleanUp.clear();
     Platform().shellExecuteEx = RecordLaunch;
+    Platform().createProcess = RecordCreateProcess;
+    Platform().isElevated = FakeIsElevated;
+    g_elevated = false;
     Platform().getTempPath = FakeTempPath;
     Platform().genRandom = FakeRandom;
     Platform().getProcAddress = FakeGetProcAddress;
     Platform().deleteFile = RecordDelete;
-    Platform().removeDirectory = RecordRemoveDirectory;
+    Platform().setFileInformation = RecordSetFileInformation;
     Platform().messageBox = RecordMessage;
     g_savedFileCalls = HeldFilePlatform();
     HeldFilePlatform().createFile = InterferingReopen;
@@ -248,6 +278,12 @@ void FakePlatform::FailLaunches(DWORD error)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_launchError = error;
+}
+
+void FakePlatform::SetElevated(bool elevated)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_elevated = elevated;
 }
 
 void FakePlatform::SetSafeDllSearch(bool present)

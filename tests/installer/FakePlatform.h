@@ -27,6 +27,7 @@ public:
         bool hasDirectory;
         int show;
         bool writable;  // another program could have written the file as it started
+        bool viaShell;  // false: CreateProcessW, with the whole command line in parameters
     };
 
     struct Message {
@@ -53,6 +54,8 @@ public:
     // Whether "SetDefaultDllDirectories" exists (a Windows 7 without its
     // loader update lacks it).
     void SetSafeDllSearch(bool present);
+    // Whether the tool believes it runs elevated (not, unless told).
+    void SetElevated(bool elevated);
     // The next time the tool opens the payload file named name again, once.
     void InterfereWith(const std::string& name, Interference what);
     // The holding program closes the file.

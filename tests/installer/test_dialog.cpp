@@ -123,6 +123,27 @@ TEST_F(DialogTest, JawsDriverStartsTheSetupPackageWithoutParameters)
 }
 
 // The files written by the first click are still held: the second starts them again.
+// Already elevated, the tool starts the checked file itself with a quoted
+// command line; the shell (and the user's class settings it follows) is only
+// for the elevation prompt.
+TEST_F(DialogTest, ElevatedItStartsThePayloadItselfNotThroughTheShell)
+{
+    platform.SetElevated(true);
+    platform.SetBitness(FakePlatform::Bitness::Is32);
+    DialogRunner dialog;
+    dialog.Click(IDC_INSTALL_USB_DRIVER);
+    dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+    const auto launches = platform.Launches();
+    ASSERT_EQ(launches.size(), 2u);
+    EXPECT_FALSE(launches[0].viaShell);
+    EXPECT_EQ(launches[0].file, InFolder("DPInst.exe"));
+    EXPECT_EQ(launches[0].parameters, "\"" + InFolder("DPInst.exe") + "\" /f /se /lm");
+    EXPECT_FALSE(launches[0].writable);
+    EXPECT_FALSE(launches[1].viaShell);
+    EXPECT_EQ(launches[1].parameters, "\"" + InFolder("Setup.exe") + "\"");
+    EXPECT_EQ(platform.Messages().size(), 0u);
+}
+
 TEST_F(DialogTest, ASecondClickStartsTheHeldInstallerAgain)
 {
     platform.SetBitness(FakePlatform::Bitness::Is32);
@@ -312,7 +333,7 @@ TEST_F(DialogTest, ATemporaryFolderOutsideTheCodePageIsUsedAsItIs)
     RemoveDirectoryW(unusual.c_str());  // the narrow clean-up cannot name it
 }
 
-TEST_F(DialogTest, ClosingDeletesSetupInfInstallerThenTheFolder)
+TEST_F(DialogTest, ClosingDeletesThePayloadsThenTheFolder)
 {
     platform.SetBitness(FakePlatform::Bitness::Is64);
     std::string workFolder;
@@ -326,8 +347,8 @@ TEST_F(DialogTest, ClosingDeletesSetupInfInstallerThenTheFolder)
         EXPECT_EQ(dialog.Result(), IDCANCEL);
     }
     const std::vector<std::string> expected = {
-        "delete " + workFolder + "\\Setup.exe", "delete " + workFolder + "\\win7-64.inf",
-        "delete " + workFolder + "\\DPInst_x64.exe", "rmdir " + workFolder};
+        "delete " + workFolder + "\\DPInst_x64.exe", "delete " + workFolder + "\\Setup.exe",
+        "delete " + workFolder + "\\win7-64.inf", "rmdir " + workFolder};
     EXPECT_EQ(platform.CleanUp(), expected);
     EXPECT_FALSE(FolderExists(workFolder));
 }
@@ -361,11 +382,41 @@ TEST_F(DialogTest, AFileStillInUseStaysWithItsFolder)
         ASSERT_TRUE(dialog.WaitClosed());
     }
     CloseHandle(running);
-    EXPECT_EQ(platform.CleanUp().size(), 4u);
+    EXPECT_EQ(platform.CleanUp().size(), 3u) << "the running one is not even opened for deleting";
     EXPECT_TRUE(FileExists(workFolder + "\\Setup.exe"));
     EXPECT_FALSE(FileExists(workFolder + "\\win7-64.inf"));
     EXPECT_FALSE(FileExists(workFolder + "\\DPInst.exe"));
     EXPECT_TRUE(FolderExists(workFolder));
+}
+
+// The path to the payloads leads elsewhere by the time the dialog closes
+// (Wine cannot put a link in place of a held file: the folder holding the
+// working folder is swapped for one whose link leads to another folder).
+// What lies there under the same names is not touched.
+TEST_F(DialogTest, ClosingDeletesNothingALinkLeadsTo)
+{
+    const std::string swapped = "C:\\vktest-swap", aside = "C:\\vktest-swap-aside", box = "C:\\vktest-swap-box";
+    ASSERT_TRUE(CreateDirectoryA(swapped.c_str(), nullptr) && CreateDirectoryA((swapped + "\\sw").c_str(), nullptr));
+    platform.SetTempPath(swapped + "\\sw\\");
+    platform.CountRandom();
+    const std::string elsewhere = "C:\\vktest-link-target\\CellivantaInstall-0000000000000000";
+    ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+    WriteBytes(elsewhere + "\\Setup.exe", "not the tool's");
+    {
+        DialogRunner dialog;
+        dialog.Click(IDC_INSTALL_JAWS_DRIVER);
+        ASSERT_EQ(platform.Launches().size(), 1u);
+        ASSERT_TRUE(MoveFileA(swapped.c_str(), aside.c_str()) && MoveFileA(box.c_str(), swapped.c_str()));
+        dialog.Click(IDCANCEL);
+        ASSERT_TRUE(dialog.WaitClosed());
+    }
+    EXPECT_TRUE(MoveFileA(swapped.c_str(), box.c_str()) && MoveFileA(aside.c_str(), swapped.c_str()));
+    EXPECT_EQ(ReadBytes(elsewhere + "\\Setup.exe"), "not the tool's");
+    EXPECT_TRUE(FolderExists(elsewhere));
+    EXPECT_EQ(platform.CleanUp(), std::vector<std::string>{}) << "nothing was deleted through the link";
+    EXPECT_EQ(platform.Messages().size(), 0u) << "closing says nothing";
+    RemoveTree(elsewhere);
+    RemoveTree(swapped);
 }
 
 TEST_F(DialogTest, EscapeAndTheWindowsCloseActAsExit)

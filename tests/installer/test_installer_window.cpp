@@ -88,14 +88,34 @@ protected:
     const Texts* texts = nullptr;
 };
 
+// The controls that reach below the page's client area, or above it, by id.
+std::vector<int> ControlsCutOff(HWND page)
+{
+    std::vector<int> cut;
+    RECT client = {};
+    GetClientRect(page, &client);
+    for (HWND control = GetWindow(page, GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT)) {
+        RECT rect = {};
+        GetWindowRect(control, &rect);
+        MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&rect), 2);
+        if (rect.top < 0 || rect.bottom > client.bottom)
+            cut.push_back(GetDlgCtrlID(control));
+    }
+    return cut;
+}
+
 TEST_F(InstallerWindowTest, ProgressPageThenOutcomeUntilFinish)
 {
+    SetProcessDPIAware();  // as the installer declares itself
     const WindowCase cases[] = {
         {Outcome::Installed, false, 0, {}, Finish::Enter},
         {Outcome::ReadyForDevice, true, 0, {}, Finish::Mnemonic},
         {Outcome::UpToDate, false, 0, {}, Finish::Escape},
         // A name outside the ANSI code page shows whole.
         {Outcome::Failed, false, ERROR_ACCESS_DENIED, {L"C:\\Temp\\CellivantaInstall\\\u03A9mega-planted.inf"}, Finish::Close},
+        // Each refused INF adds a paragraph: the page grows to hold them.
+        {Outcome::ReadyForDevice, true, 0, {L"C:\\Temp\\usb-serial-adapter-of-another-maker.inf",
+                                            L"C:\\Temp\\driver-package-left-by-another-program.inf"}, Finish::Enter},
     };
     for (const WindowCase& c : cases) {
         SCOPED_TRACE(Expected(c));
@@ -142,6 +162,7 @@ TEST_F(InstallerWindowTest, ProgressPageThenOutcomeUntilFinish)
             EXPECT_NE(std::wstring(shown).find(CDriverPackageInstaller::NameOf(refused)), std::wstring::npos) << text;
         EXPECT_TRUE(WaitFor([&] { return window.Focus() == GetDlgItem(page, IDOK); }, 3000));
         EXPECT_EQ(TextsThatDoNotFit(page), std::vector<std::string>{});
+        EXPECT_EQ(ControlsCutOff(page), std::vector<int>{});
 
         switch (c.finish) {
         case Finish::Enter:
@@ -160,6 +181,16 @@ TEST_F(InstallerWindowTest, ProgressPageThenOutcomeUntilFinish)
         ASSERT_TRUE(window.WaitClosed());
         EXPECT_EQ(static_cast<DWORD>(window.Result()), result.ExitCode());
     }
+}
+
+// Both pages, every outcome, with large text too.
+TEST_F(InstallerWindowTest, PagesFitWithLargeText)
+{
+    if (CheckedDpi() != USER_DEFAULT_SCREEN_DPI)
+        GTEST_SKIP() << "run by the check at the usual setting";
+    std::string output;
+    EXPECT_EQ(RunAtDpi(192, "InstallerWindowTest.ProgressPageThenOutcomeUntilFinish", output), 0) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 
 }  // namespace

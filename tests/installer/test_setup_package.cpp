@@ -50,6 +50,32 @@ std::string AccessOf(const std::string& path)
     return sddl;
 }
 
+// Whether the access list of path lets Users, Authenticated Users, Everyone
+// or the interactive users add, change or remove what is in it, or change who
+// may (no access list lets everyone).
+bool OthersMayChange(const std::string& path)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL acl = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return true;
+    const DWORD changes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER |
+                          GENERIC_WRITE | GENERIC_ALL;
+    bool mayChange = !acl;
+    for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(acl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            !(ace->Mask & changes))
+            continue;
+        for (WELL_KNOWN_SID_TYPE others :
+             {WinWorldSid, WinInteractiveSid, WinAuthenticatedUserSid, WinBuiltinUsersSid})
+            mayChange = mayChange || IsWellKnownSid(&ace->SidStart, others);
+    }
+    LocalFree(descriptor);
+    return mayChange;
+}
+
 TEST_F(SetupPackage, InstallsTheDriverAndItsToolsIntoTheJawsFolder)
 {
     ASSERT_EQ(RunSetup(), 0);
@@ -75,6 +101,26 @@ TEST_F(SetupPackage, UninstallerTakesBackExactlyWhatWasInstalled)
         EXPECT_FALSE(FileExists(In(name))) << name;
     EXPECT_EQ(ReadBytes(In("Other.JLB")), "another maker's driver");
     EXPECT_TRUE(FolderExists(folder));
+}
+
+// A folder other users may change (one under ProgramData lets Users add
+// files) would let one of them swap the driver every user's JAWS runs: the
+// setup narrows its access list before it writes. Wine keeps access as the
+// Unix mode, other users' rights as Everyone's, and a new file takes the
+// mode, not the folder's list: the file is checked for what it allows.
+TEST_F(SetupPackage, AFolderOthersMayChangeIsNarrowedToAdministrators)
+{
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;WD)", SDDL_REVISION_1, &open, nullptr));
+    ASSERT_TRUE(SetFileSecurityA(folder.c_str(), DACL_SECURITY_INFORMATION, open));
+    LocalFree(open);
+    ASSERT_TRUE(OthersMayChange(folder)) << AccessOf(folder);
+    std::string log;
+    EXPECT_EQ(RunSetupLogged("", log), 0);
+    EXPECT_FALSE(OthersMayChange(folder)) << AccessOf(folder);
+    EXPECT_FALSE(OthersMayChange(In("VK.JLB"))) << AccessOf(In("VK.JLB"));
+    EXPECT_NE(log.find("now lets only administrators and SYSTEM change that folder"), std::string::npos) << log;
 }
 
 TEST_F(SetupPackage, AFolderItMadeGoesWithTheUninstall)
@@ -124,6 +170,18 @@ TEST_F(SetupPackage, WithoutTheJawsFolderItInstallsNothingAndLogsWhy)
     RemoveLogFolders(temp);
 }
 
+// A folder that is not a full path on a local drive: a relative one, a
+// network share, a drive that does not exist. Said as such, not as a
+// failed write.
+TEST_F(SetupPackage, AFolderThatIsNoFullLocalPathIsRefused)
+{
+    for (const char* folder : {"Braille\\Others", "\\\\server\\share\\Braille", "Q:\\Braille", "C:Braille"}) {
+        SetJawsFolder(folder);
+        EXPECT_EQ(RunSetup(), 11) << folder;
+    }
+    EXPECT_FALSE(UninstallEntryExists());
+}
+
 // /LOG= naming a link another program made (a Unix symbolic link, shown by
 // Wine as a reparse point) to a file elsewhere, or a path through a linked
 // folder: nothing is written there, nothing installed, and the setup says why.
@@ -140,6 +198,25 @@ TEST_F(SetupPackage, ALogPathThatIsOrGoesThroughALinkIsRefused)
     EXPECT_NE(text.find("is a link or goes through one"), std::string::npos) << text;
     EXPECT_EQ(ReadBytes(elsewhere), before);
     EXPECT_FALSE(FileExists(In("VK.JLB")));
+}
+
+// A temporary folder reached through a link: the default log's folder is
+// never made behind it (nor left there), and the setup says it has no log.
+TEST_F(SetupPackage, NoLogFolderIsMadeBehindALinkedTemporaryFolder)
+{
+    const std::string target = "C:\\vktest-link-target\\";
+    RemoveLogFolders(target);
+    char temp[MAX_PATH] = {}, tmp[MAX_PATH] = {};
+    GetEnvironmentVariableA("TEMP", temp, MAX_PATH);
+    GetEnvironmentVariableA("TMP", tmp, MAX_PATH);
+    SetEnvironmentVariableA("TEMP", "C:\\vktest-link");
+    SetEnvironmentVariableA("TMP", "C:\\vktest-link");
+    EXPECT_EQ(RunSetup("/S"), 9);
+    SetEnvironmentVariableA("TEMP", temp);
+    SetEnvironmentVariableA("TMP", tmp);
+    EXPECT_EQ(LogFolders(target), std::vector<std::string>{});
+    EXPECT_FALSE(FileExists(In("VK.JLB")));
+    RemoveLogFolders(target);
 }
 
 // The log is UTF-8 with its mark: a folder named outside the code page is

@@ -51,6 +51,22 @@ bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
+// Takes the rename pairs whose source names `name` out again.
+void CancelRenamesOf(const std::string& name)
+{
+    const std::string all = PendingRenames();
+    std::string kept;
+    for (size_t at = 0; at < all.size() && all[at];) {
+        const std::string from = all.c_str() + at, to = all.c_str() + at + from.size() + 1;
+        if (!Contains(from, name))
+            kept += from + '\0' + to + '\0';
+        at += from.size() + to.size() + 2;
+    }
+    kept += '\0';
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, REG_MULTI_SZ, kept.data(),
+                    static_cast<DWORD>(kept.size()));
+}
+
 BOOL CALLBACK AddText(HWND child, LPARAM param)
 {
     char text[2048];
@@ -256,6 +272,23 @@ TEST_F(SetupUpdate, AFileItCannotWriteChangesNothing)
     EXPECT_FALSE(FileExists(In("kvbrl.ini.part")));
 }
 
+// A .part file planted by another user, held open so that it cannot be
+// deleted but can be written: the setup never writes into it.
+TEST_F(SetupUpdate, APlantedPartFileIsNeverWrittenInto)
+{
+    WriteBytes(In("VK.JLB"), "the old driver");
+    WriteBytes(In("VK.JLB.part"), "planted");
+    HANDLE planted = CreateFileA(In("VK.JLB.part").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(planted, INVALID_HANDLE_VALUE);
+    std::string log;
+    EXPECT_EQ(RunSetupLogged("", log), 7);
+    CloseHandle(planted);
+    EXPECT_TRUE(Contains(log, "Nothing was changed")) << log;
+    EXPECT_EQ(ReadBytes(In("VK.JLB.part")), "planted");
+    EXPECT_EQ(ReadBytes(In("VK.JLB")), "the old driver");
+}
+
 // How Wine 8.0 treats a driver that a process (vkhost) has loaded, checked by
 // hand with cmd's copy, del and ren: overwriting it fails with a sharing
 // violation, deleting it with access denied, renaming it succeeds; the same
@@ -349,6 +382,10 @@ TEST_F(SetupUpdate, AnUninstallBeforeTheRestartLeavesNothingToComeBack)
     EXPECT_EQ(RunSetupLogged("", log), 3010);
     CloseHandle(held);
     ASSERT_TRUE(Contains(PendingRenames(), "VK.JLB.part"));
+    // Another maker's file waiting in the same folder for the restart.
+    WriteBytes(In("othermaker.dll.part"), "theirs");
+    ASSERT_TRUE(MoveFileExA(In("othermaker.dll.part").c_str(), In("othermaker.dll").c_str(),
+                            MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
     held = CreateFileA(In("vkkeys.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     const std::string uninstallLog = UninstallLogged();
     CloseHandle(held);
@@ -358,6 +395,8 @@ TEST_F(SetupUpdate, AnUninstallBeforeTheRestartLeavesNothingToComeBack)
     EXPECT_FALSE(FileExists(In("VK.JLB")));
     EXPECT_TRUE(Contains(renames, "vkkeys.exe")) << renames;
     EXPECT_TRUE(Contains(uninstallLog, "removed when Windows restarts: vkkeys.exe")) << uninstallLog;
+    EXPECT_TRUE(Contains(renames, "othermaker.dll.part")) << "another maker's rename is cancelled too";
+    CancelRenamesOf("othermaker.dll.part");
 }
 
 }  // namespace

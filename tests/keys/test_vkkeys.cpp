@@ -146,7 +146,7 @@ const Case kCases[] = {
      "D4+D9=Control+PageDwn\n",
      {{2, {"warning: 'PageDwn'", "PageDown"}}},
      0},
-    {"not text", std::string(kBinary, sizeof kBinary - 1), {{0, {"not a text file"}}}, 1},
+    {"not text", std::string(kBinary, sizeof kBinary - 1), {{2, {"a NUL byte", "up to it"}}}, 1},
 };
 
 // The line numbers a check reported, with their texts.

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -61,24 +62,41 @@ TEST_F(ThirdPartyFolderTest, ValueMustFitWithRoomToSpare)
     }
 }
 
-TEST_F(ThirdPartyFolderTest, UnterminatedValueOfAnyTypeIsReadToItsSize)
+// 260 characters with the terminator is the most ever read.
+TEST_F(ThirdPartyFolderTest, TheLongestFolderReadIsTwoHundredFiftyNineCharacters)
 {
-    key64.SetValue(kVersionKey, "Target", REG_BINARY, "D:\\Bin", 6);
-    GuardedBuffer buffer(7);
-    EXPECT_EQ(Call(buffer), 1);
-    EXPECT_EQ(buffer.Text(), "D:\\Bin");
-    EXPECT_TRUE(buffer.GuardsIntact());
-
-    // 260 bytes is the most ever read, with or without a terminator.
-    std::string longest(260, 'L');
-    key64.SetValue(kVersionKey, "Target", REG_BINARY, longest.data(), 260);
+    std::string longest(259, 'L');
+    key64.SetText(kVersionKey, "Target", longest);
     GuardedBuffer large(400);
     EXPECT_EQ(Call(large), 1);
     EXPECT_EQ(large.Text(), longest);
-    key64.SetValue(kVersionKey, "Target", REG_BINARY, (longest + "L").data(), 261);
+    EXPECT_TRUE(large.GuardsIntact());
+    key64.SetText(kVersionKey, "Target", longest + "L");
     GuardedBuffer tooLong(400);
     EXPECT_EQ(Call(tooLong), 0);
     EXPECT_TRUE(tooLong.Unchanged());
+}
+
+// A folder named through the environment is handed out expanded; a value
+// that is no text at all names no folder.
+TEST_F(ThirdPartyFolderTest, ExpandsAnExpandableValueAndRefusesOtherTypes)
+{
+    char expected[MAX_PATH] = {};
+    ExpandEnvironmentStringsA("%SystemRoot%\\Braille", expected, MAX_PATH);
+    key64.SetValue(kVersionKey, "Target", REG_EXPAND_SZ, "%SystemRoot%\\Braille", 21);
+    GuardedBuffer buffer(100);
+    EXPECT_EQ(Call(buffer), 1);
+    EXPECT_EQ(buffer.Text(), expected);
+    GuardedBuffer tooSmall(static_cast<int>(strlen(expected)), "");
+    EXPECT_EQ(Call(tooSmall), 0) << "the expanded folder must fit";
+    EXPECT_TRUE(tooSmall.Unchanged());
+    const DWORD number = 42;
+    for (DWORD type : {REG_BINARY, REG_DWORD, REG_MULTI_SZ}) {
+        key64.SetValue(kVersionKey, "Target", type, type == REG_DWORD ? reinterpret_cast<const char*>(&number) : "C:\\x\0", type == REG_DWORD ? 4 : 6);
+        GuardedBuffer refused(100);
+        EXPECT_EQ(Call(refused), 0) << type;
+        EXPECT_TRUE(refused.Unchanged()) << type;
+    }
 }
 
 // A folder with a character outside the code page (Cyrillic here, under the

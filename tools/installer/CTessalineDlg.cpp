@@ -162,6 +162,10 @@ void CTessalineDlg::Start(const wchar_t* name, const std::wstring& path, const w
         Report(checked == ERROR_REPARSE_POINT_ENCOUNTERED ? IDS_FOLDER_REDIRECTED : IDS_CANNOT_START, checked);
         return;
     }
+    if (Platform().isElevated()) {
+        StartDirectly(path, parameters);
+        return;
+    }
     // Owned by the dialog, so that the elevation prompt and the installer come
     // in front of it; the shell's own error boxes give way to the tool's.
     SHELLEXECUTEINFOW info = {};
@@ -177,6 +181,27 @@ void CTessalineDlg::Start(const wchar_t* name, const std::wstring& path, const w
     Report(error == ERROR_CANCELLED ? IDS_START_CANCELLED : IDS_CANNOT_START, error);
 }
 
+// Already elevated, no prompt is needed: the checked file itself is started,
+// never through the shell, whose per-user settings (class overrides under
+// HKCU) a program of the same user could point at its own command.
+void CTessalineDlg::StartDirectly(const std::wstring& path, const wchar_t* parameters)
+{
+    std::wstring commandLine = L"\"" + path + L"\"";
+    if (parameters)
+        commandLine += std::wstring(L" ") + parameters;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (Platform().createProcess(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return;
+    }
+    const DWORD error = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
+    Report(IDS_CANNOT_START, error);
+}
+
 void CTessalineDlg::Report(UINT textId, DWORD error)
 {
     wchar_t caption[256] = {};
@@ -186,16 +211,6 @@ void CTessalineDlg::Report(UINT textId, DWORD error)
 
 void CTessalineDlg::DeleteExtractedFiles()
 {
-    // Let go first; a file whose installer still runs cannot go, and stays
-    // with its folder.
-    m_workFolder.Release();
-    if (!m_setupPath.empty())
-        Platform().deleteFile(m_setupPath.c_str());
-    if (!m_infPath.empty())
-        Platform().deleteFile(m_infPath.c_str());
-    if (!m_installerPath.empty())
-        Platform().deleteFile(m_installerPath.c_str());
-    m_workFolder.DeleteUnheld();
-    if (m_workFolder.IsCreated())
-        Platform().removeDirectory(m_workFolder.Path().c_str());
+    // A file whose installer still runs cannot go, and stays with its folder.
+    m_workFolder.DeleteWritten();
 }

@@ -26,6 +26,7 @@ private:
     void DeleteExtractedFiles();
     bool Extract(WORD id, const wchar_t* name, std::wstring& path);
     void Start(const wchar_t* name, const std::wstring& path, const wchar_t* parameters);
+    void StartDirectly(const std::wstring& path, const wchar_t* parameters);
     void Report(UINT textId, DWORD error);
 
     HICON m_hIcon;

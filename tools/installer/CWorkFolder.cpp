@@ -47,6 +47,8 @@ DWORD CWorkFolder::Create()
     DWORD error = TempFolder(temp);
     if (error == ERROR_SUCCESS)
         error = CreateHeldFolderIn(temp, kNamePrefix, Platform().genRandom, access, path, m_hFolder);
+    if (error == ERROR_SUCCESS && !IdOf(m_hFolder, m_folderId))
+        error = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
     if (error == ERROR_SUCCESS)
         m_path = path;
     return error;
@@ -72,6 +74,13 @@ DWORD CWorkFolder::Extract(WORD id, const std::wstring& name, std::wstring& path
             m_unheld.insert(file);  // another program holds it against deleting
         return error;
     }
+    if (!IdOf(lock, m_heldIds[name])) {
+        error = GetLastError() ? GetLastError() : ERROR_GEN_FAILURE;
+        CloseHandle(lock);
+        m_heldIds.erase(name);
+        m_unheld.insert(file);
+        return error;
+    }
     m_held[name] = lock;
     path = file;
     return ERROR_SUCCESS;
@@ -94,6 +103,53 @@ void CWorkFolder::DeleteUnheld()
         else
             ++file;
     }
+}
+
+bool CWorkFolder::IdOf(HANDLE handle, FileId& id)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info))
+        return false;
+    id.volume = info.dwVolumeSerialNumber;
+    id.high = info.nFileIndexHigh;
+    id.low = info.nFileIndexLow;
+    return true;
+}
+
+// Opens path for deleting, a link at its end as the link itself, and deletes
+// through that handle only what has the ID of what was made here.
+bool CWorkFolder::DeleteIfSame(const std::wstring& path, const FileId& id, bool folder)
+{
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    HANDLE handle = CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, flags,
+                                nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    FileId found;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    const bool deleted = IdOf(handle, found) && found == id &&
+                         Platform().setFileInformation(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    CloseHandle(handle);
+    return deleted;
+}
+
+void CWorkFolder::DeleteWritten()
+{
+    // Each held file is let go of just before its own deleting handle opens:
+    // the ID tells whether the path still leads to it.
+    for (auto& held : m_held) {
+        CloseHandle(held.second);
+        DeleteIfSame(JoinFolder(m_path, held.first), m_heldIds[held.first], false);
+    }
+    m_held.clear();
+    m_heldIds.clear();
+    DeleteUnheld();
+    if (m_hFolder == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(m_hFolder);
+    m_hFolder = INVALID_HANDLE_VALUE;
+    DeleteIfSame(m_path, m_folderId, true);
 }
 
 void CWorkFolder::Release()

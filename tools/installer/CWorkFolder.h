@@ -48,12 +48,30 @@ public:
     // antivirus, had them open), once that program has let go of them.
     void DeleteUnheld();
 
-    // Lets go of the files and of the folder, so that they can be deleted.
+    // At the end: deletes every payload it wrote and the folder, each through
+    // a handle checked to be the very file or folder made here, so that a
+    // link or a file put in its place meanwhile is never deleted, nor what it
+    // leads to. The folder goes only when empty: a payload still running stays.
+    void DeleteWritten();
+
+    // Lets go of the files and of the folder.
     void Release();
 
 private:
+    struct FileId {
+        DWORD volume = 0, high = 0, low = 0;
+        bool operator==(const FileId& other) const
+        {
+            return volume == other.volume && high == other.high && low == other.low;
+        }
+    };
+    static bool IdOf(HANDLE handle, FileId& id);
+    static bool DeleteIfSame(const std::wstring& path, const FileId& id, bool folder);
+
     std::wstring m_path;
     HANDLE m_hFolder = INVALID_HANDLE_VALUE;
+    FileId m_folderId;
     std::map<std::wstring, HANDLE> m_held;
+    std::map<std::wstring, FileId> m_heldIds;
     std::set<std::wstring> m_unheld;  // full paths
 };

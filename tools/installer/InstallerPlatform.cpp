@@ -1,8 +1,10 @@
 #include "InstallerPlatform.h"
 
+#include "SystemLibrary.h"
+
 #include <ntsecapi.h>
 
-InstallerPlatform::InstallerPlatform() : genRandom(RtlGenRandom) {}
+InstallerPlatform::InstallerPlatform() : isElevated(IsElevated), genRandom(RtlGenRandom) {}
 
 InstallerPlatform& Platform()
 {

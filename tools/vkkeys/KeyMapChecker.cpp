@@ -98,6 +98,8 @@ std::vector<KeyMapChecker::Finding> KeyMapChecker::Check(const std::string& path
         return m_findings;
     }
     m_entryCount = file.Entries().size();
+    for (const KeyMapFile::LineProblem& p : file.LineProblems())
+        Add(p.line, true, p.text);
     CheckHeaders(file);
     for (const KeyMapFile::Entry& entry : file.Entries()) {
         KeyChord chord;

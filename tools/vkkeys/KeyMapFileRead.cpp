@@ -9,6 +9,37 @@ namespace {
 // A key map is a few kilobytes; anything far larger is not one.
 const DWORD kMaxFileSize = 4 * 1024 * 1024;
 
+std::u16string ToWide(UINT codePage, const std::string& bytes)
+{
+    if (bytes.empty())
+        return {};
+    const int size = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    std::u16string text(length, u'\0');
+    if (length > 0)
+        MultiByteToWideChar(codePage, 0, bytes.data(), size, reinterpret_cast<wchar_t*>(&text[0]), length);
+    return text;
+}
+
+std::u16string AnsiToWide(const std::string& bytes) { return ToWide(CP_ACP, bytes); }
+std::u16string Utf8ToWide(const std::string& bytes) { return ToWide(CP_UTF8, bytes); }
+
+std::string WideToAnsi(const std::u16string& text)
+{
+    if (text.empty())
+        return {};
+    const wchar_t* wide = reinterpret_cast<const wchar_t*>(text.data());
+    const int size = static_cast<int>(text.size());
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    std::string bytes(length, '\0');
+    if (length > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide, size, &bytes[0], length, nullptr, nullptr);
+    return bytes;
+}
+
+// The conversions of the platform's profile reader.
+const KeyMapFile::Codec kSystemCodec = {AnsiToWide, Utf8ToWide, WideToAnsi};
+
 std::string ReadFailure(DWORD error)
 {
     switch (error) {
@@ -56,8 +87,9 @@ bool ReadBytes(const std::string& path, std::string& bytes, std::string& problem
 
 bool KeyMapFile::Load(const std::string& path, std::string& problem)
 {
-    m_headers.clear();
-    m_entries.clear();
     std::string bytes;
-    return ReadBytes(path, bytes, problem) && Parse(bytes, problem);
+    const bool read = ReadBytes(path, bytes, problem);
+    if (!read)
+        bytes.clear();
+    return Parse(bytes, problem, kSystemCodec) && read;
 }

@@ -1,6 +1,7 @@
 #include "CInstallerWindow.h"
 #include "DPInstResource.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace {
@@ -26,6 +27,53 @@ std::wstring Format(UINT id, Args... args)
     wchar_t line[1024] = {};
     swprintf(line, 1024, LoadText(id).c_str(), args...);
     return line;
+}
+
+RECT RectIn(HWND parent, HWND child)
+{
+    RECT rect = {};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// The height the static text needs at its width, wrapped as it draws itself.
+int TextHeight(HWND control, int width)
+{
+    const int length = GetWindowTextLengthW(control);
+    std::wstring text(length + 1, L'\0');
+    GetWindowTextW(control, &text[0], length + 1);
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    RECT needed = {0, 0, width, 0};
+    DrawTextW(dc, text.c_str(), length, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return needed.bottom - needed.top;
+}
+
+// The outcome may be longer than the page was laid out for (each refused
+// INF adds a paragraph): the text grows downwards, and what lies below it and
+// the page itself with it, within the screen's work area.
+void GrowToFitText(HWND page, HWND text)
+{
+    const RECT box = RectIn(page, text);
+    RECT window = {}, work = {};
+    GetWindowRect(page, &window);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int room = (work.bottom - work.top) - (window.bottom - window.top);
+    const int grow = std::min<int>(TextHeight(text, box.right - box.left) - (box.bottom - box.top), room);
+    if (grow <= 0)
+        return;
+    SetWindowPos(text, nullptr, 0, 0, box.right - box.left, box.bottom - box.top + grow, SWP_NOMOVE | SWP_NOZORDER);
+    for (HWND child = GetWindow(page, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const RECT rect = RectIn(page, child);
+        if (child != text && rect.top >= box.bottom)
+            SetWindowPos(child, nullptr, rect.left, rect.top + grow, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    }
+    const int top = std::max<int>(work.top, std::min<int>(window.top, work.bottom - (window.bottom - window.top) - grow));
+    SetWindowPos(page, nullptr, window.left, top, window.right - window.left, window.bottom - window.top + grow,
+                 SWP_NOZORDER);
 }
 
 std::wstring SystemText(DWORD error)
@@ -143,6 +191,7 @@ INT_PTR CALLBACK CInstallerWindow::FinishedProc(HWND hWnd, UINT message, WPARAM 
     case WM_INITDIALOG: {
         auto* window = reinterpret_cast<CInstallerWindow*>(lParam);
         SetDlgItemTextW(hWnd, IDC_PAGE_TEXT, window->m_outcomeText.c_str());
+        GrowToFitText(hWnd, GetDlgItem(hWnd, IDC_PAGE_TEXT));
         SetForegroundWindow(hWnd);
         PostMessageA(hWnd, WM_ANNOUNCE_OUTCOME, 0, 0);
         return TRUE;  // the first focus: Finish

@@ -71,6 +71,13 @@ SetDateSave off
 !define EXIT_NO_SAFE_DLL_SEARCH 8
 ; The log could not be created as a new file on a path without links.
 !define EXIT_NO_LOG 9
+; Started as SYSTEM (a deployment tool's service): it refuses.
+!define EXIT_RUNS_AS_SYSTEM 10
+; The folder JAWS names is not a full path on a local drive.
+!define EXIT_NO_USABLE_FOLDER 11
+; Other users may change the folder, and its access list could not be
+; narrowed to administrators.
+!define EXIT_FOLDER_NOT_PROTECTED 12
 ; The platform's "success, restart required": a file in use is replaced at
 ; the next restart.
 !define EXIT_RESTART_NEEDED 3010
@@ -192,8 +199,16 @@ LangString NotEnoughSpace ${LANG_ENGLISH} "The disk of $INSTDIR has too little f
 LangString NotEnoughSpace ${LANG_FRENCH} "Le disque de $INSTDIR n'a pas assez d'espace libre : l'installation a besoin de $0 Ko et $1 Ko sont libres. Libérez de l'espace et relancez l'installation. Rien n'a été modifié."
 LangString CouldNotRegister ${LANG_ENGLISH} "The driver files are in $INSTDIR, but the setup could not write its uninstaller or its uninstall entry (the disk may be full). Free some space and run the setup again."
 LangString CouldNotRegister ${LANG_FRENCH} "Les fichiers du pilote sont dans $INSTDIR, mais l'installation n'a pas pu écrire son programme de désinstallation ou son entrée de désinstallation (le disque est peut-être plein). Libérez de l'espace et relancez l'installation."
+LangString RunsAsSystem ${LANG_ENGLISH} "The setup was started as the SYSTEM account, which it does not run as. To install on many computers, run it from an administrator account (start /wait Setup.exe /S). Nothing was installed."
+LangString RunsAsSystem ${LANG_FRENCH} "L'installation a été lancée sous le compte SYSTEM, sous lequel elle ne s'exécute pas. Pour installer sur de nombreux ordinateurs, lancez-la depuis un compte administrateur (start /wait Setup.exe /S). Rien n'a été installé."
 LangString NoSafeDllSearch ${LANG_ENGLISH} "This Windows lacks the update KB2533623 (safe loading of DLLs), without which the setup could load another program's code with administrator rights.$\r$\n$\r$\nInstall KB2533623 from Windows Update, then run this setup again. Nothing was installed."
 LangString NoSafeDllSearch ${LANG_FRENCH} "Il manque à ce Windows la mise à jour KB2533623 (chargement sûr des DLL), sans laquelle l'installation pourrait charger le code d'un autre programme avec les droits d'administrateur.$\r$\n$\r$\nInstallez KB2533623 par Windows Update, puis relancez cette installation. Rien n'a été installé."
+LangString NoUsableFolder ${LANG_ENGLISH} "JAWS names $1 as the folder for braille drivers of other makers, which is no usable folder: it is not a full path on a drive of this computer.$\r$\n$\r$\nRepair or reinstall JAWS, then run this setup again. Nothing was installed."
+LangString NoUsableFolder ${LANG_FRENCH} "JAWS indique $1 comme dossier des pilotes braille d'autres fabricants, ce qui n'est pas un dossier utilisable : ce n'est pas un chemin complet sur un lecteur de cet ordinateur.$\r$\n$\r$\nRéparez ou réinstallez JAWS, puis relancez cette installation. Rien n'a été installé."
+LangString FolderProtected ${LANG_ENGLISH} "Other users could change the files in $INSTDIR: the setup now lets only administrators and SYSTEM change that folder (users may read it), and the files in it follow."
+LangString FolderProtected ${LANG_FRENCH} "D'autres utilisateurs pouvaient modifier les fichiers de $INSTDIR : l'installation ne permet plus qu'aux administrateurs et à SYSTEM de modifier ce dossier (les utilisateurs peuvent le lire), et les fichiers qu'il contient suivent."
+LangString FolderNotProtected ${LANG_ENGLISH} "Other users can change the files in $INSTDIR, and so replace the driver JAWS runs for every user, and the setup could not let only administrators change that folder. Windows answered: $4$\r$\n$\r$\nLet only administrators and SYSTEM change it, then run this setup again. Nothing was installed."
+LangString FolderNotProtected ${LANG_FRENCH} "D'autres utilisateurs peuvent modifier les fichiers de $INSTDIR, et donc remplacer le pilote que JAWS exécute pour tous les utilisateurs, et l'installation n'a pas pu réserver la modification de ce dossier aux administrateurs. Windows a répondu : $4$\r$\n$\r$\nNe permettez qu'aux administrateurs et à SYSTEM de le modifier, puis relancez cette installation. Rien n'a été installé."
 LangString CouldNotReadFolder ${LANG_ENGLISH} "The setup could not look up the folder where JAWS keeps braille drivers of other makers: its helper library Pellacore.dll could not be loaded (a security policy or an antivirus may block it).$\r$\n$\r$\nNothing was installed."
 LangString CouldNotReadFolder ${LANG_FRENCH} "L'installation n'a pas pu trouver le dossier où JAWS range les pilotes braille d'autres fabricants : sa bibliothèque Pellacore.dll n'a pas pu être chargée (une stratégie de sécurité ou un antivirus la bloque peut-être).$\r$\n$\r$\nRien n'a été installé."
 LangString NoLog ${LANG_ENGLISH} "The setup did not write its log $LogPath: $LogProblem$\r$\n$\r$\nNothing was installed."
@@ -353,8 +368,17 @@ FunctionEnd
 ; so that it cannot be renamed or swapped; for administrators and SYSTEM
 ; only when elevated. Sets $LogPath to the log in it, or $LogProblem.
 Function ${UN}MakeLogFolder
+    ; The temporary folder first: nothing is made behind a link.
+    StrCpy $LogPath $TEMP
+    Call ${UN}RefuseLinkedPath
+    ${If} $LogProblem != ""
+        Return
+    ${EndIf}
     StrCpy $LogProblem "$(LogNoFolder)"
     Call ${UN}PrivateFolderSecurity
+    ${If} $1 == -1
+        Return  ; elevated, without the folder's own access list
+    ${EndIf}
     StrCpy $9 0
     ${Do}
         System::Call 'advapi32::SystemFunction036(*i .r3, i 4) i .r4'
@@ -389,9 +413,6 @@ Function ${UN}MakeLogFolder
     ${EndIf}
     StrCpy $LogFolder $2
     Call ${UN}IsAtLogPath
-    ${If} $0 != 1
-        Return
-    ${EndIf}
     ; Opened as it is, not followed: a link swapped in shows as one.
     System::Alloc 52
     Pop $3
@@ -399,8 +420,14 @@ Function ${UN}MakeLogFolder
     System::Call '*$3(i .r5)'
     System::Free $3
     IntOp $5 $5 & 0x400
-    ${If} $4 == 0
+    ${If} $0 != 1
+    ${OrIf} $4 == 0
     ${OrIf} $5 != 0
+        ; Let go, and take away what was made: RemoveDirectory removes only
+        ; an empty folder, or a link itself, never what a link leads to.
+        System::Call 'kernel32::CloseHandle(p r2)'
+        StrCpy $LogFolder ""
+        System::Call 'kernel32::RemoveDirectoryW(w "$LogPath")'
         Return
     ${EndIf}
     StrCpy $LogProblem ""
@@ -408,7 +435,8 @@ Function ${UN}MakeLogFolder
 FunctionEnd
 
 ; $1: security attributes for a folder of administrators and SYSTEM only when
-; the setup runs elevated (its descriptor in $0), else 0: the user's own.
+; the setup runs elevated (its descriptor in $0), else 0: the user's own;
+; -1 when elevated and that access list could not be made.
 Function ${UN}PrivateFolderSecurity
     StrCpy $1 0
     System::Call 'kernel32::GetCurrentProcess() p .r2'
@@ -423,9 +451,14 @@ Function ${UN}PrivateFolderSecurity
     ${OrIf} $5 == 0
         Return
     ${EndIf}
+    StrCpy $1 -1
     System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r0, p 0) i .r4'
     ${If} $4 != 0
         System::Call '*(i 12, p r0, i 0) p .r1'
+    ${EndIf}
+    ${If} $1 == 0
+        StrCpy $1 -1
+        System::Call 'kernel32::LocalFree(p r0)'
     ${EndIf}
 FunctionEnd
 
@@ -587,6 +620,30 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+; Run as SYSTEM, the setup engine unpacks into a temporary folder that
+; others may prepare (a known weakness of the engine's version we build
+; with): it refuses, and a deployment runs it from an administrator account.
+!macro RefuseAsSystem
+    System::Call 'kernel32::GetCurrentProcess() p .r0'
+    ; TOKEN_QUERY; TokenUser
+    System::Call 'advapi32::OpenProcessToken(p r0, i 8, *p .r1) i .r2'
+    ${If} $2 != 0
+        System::Alloc 256
+        Pop $3
+        System::Call 'advapi32::GetTokenInformation(p r1, i 1, p r3, i 256, *i .r4) i .r2'
+        System::Call '*$3(p .r4)'
+        ; WinLocalSystemSid
+        ${If} $2 != 0
+            System::Call 'advapi32::IsWellKnownSid(p r4, i 22) i .r2'
+        ${EndIf}
+        System::Free $3
+        System::Call 'kernel32::CloseHandle(p r1)'
+        ${If} $2 != 0
+            !insertmacro StopSetup "$(RunsAsSystem)" ${EXIT_RUNS_AS_SYSTEM}
+        ${EndIf}
+    ${EndIf}
+!macroend
+
 ; A setup asked for a log that it cannot have stops: it never succeeds
 ; silently with no record of what it did.
 !macro RequireLog
@@ -602,6 +659,7 @@ FunctionEnd
 
 Function .onInit
     !insertmacro RefuseWithoutSafeDllSearch
+    !insertmacro RefuseAsSystem
     !insertmacro RequireLog
     InitPluginsDir
     File "/oname=$PLUGINSDIR\Pellacore.dll" "${PELLACORE_DLL}"
@@ -622,8 +680,26 @@ Function .onInit
     ${OrIf} $1 == ""
         !insertmacro StopSetup "$(NoJawsFolder)" ${EXIT_NO_JAWS_FOLDER}
     ${EndIf}
+    Call CheckFolderIsLocal
     StrCpy $INSTDIR $1
     Call CheckVersion
+FunctionEnd
+
+; The folder JAWS names ($1) must be a full path on a local drive ("C:\..."):
+; a relative path would be taken from wherever the setup runs, a network
+; share may change under it, and neither is what JAWS reads its drivers from.
+Function CheckFolderIsLocal
+    StrCpy $2 $1 2 1
+    StrCpy $3 $1 3
+    System::Call 'kernel32::GetDriveTypeW(w r3) i .r4'
+    ; DRIVE_REMOVABLE, DRIVE_FIXED, DRIVE_RAMDISK
+    ${If} $2 != ":\"
+    ${OrIf} $4 < 2
+    ${OrIf} $4 = 4
+    ${OrIf} $4 = 5
+    ${OrIf} $4 > 6
+        !insertmacro StopSetup "$(NoUsableFolder)" ${EXIT_NO_USABLE_FOLDER}
+    ${EndIf}
 FunctionEnd
 
 ; The same version repairs, a newer one upgrades; an older one over a newer
@@ -750,6 +826,88 @@ FunctionEnd
     ${EndIf}
 !macroend
 
+!macro AddIfSidIs WELL_KNOWN
+    System::Call 'advapi32::IsWellKnownSid(p r6, i ${WELL_KNOWN}) i .r3'
+    ${If} $3 != 0
+        StrCpy $0 1
+    ${EndIf}
+!macroend
+
+; $0 = 1 when an entry of the access list of $INSTDIR lets Users,
+; Authenticated Users, Everyone or the interactive users add, change or
+; remove what is in it, or change who may (no access list lets everyone).
+Function FolderLetsOthersWrite
+    StrCpy $0 1
+    ; SE_FILE_OBJECT, DACL_SECURITY_INFORMATION
+    System::Call 'advapi32::GetNamedSecurityInfoW(w "$INSTDIR", i 1, i 4, p 0, p 0, *p .r1, p 0, *p .r2) i .r3'
+    ${If} $3 != 0
+        Return
+    ${EndIf}
+    ${If} $1 != 0
+        StrCpy $0 0
+        ; ACL: AclRevision, Sbz1, AclSize, AceCount
+        System::Call '*$1(&i1 .r3, &i1 .r3, &i2 .r3, &i2 .r4)'
+        StrCpy $5 0
+        ${While} $5 < $4
+            System::Call 'advapi32::GetAce(p r1, i r5, *p .r6) i .r3'
+            ; ACE_HEADER (AceType, AceFlags, AceSize), Mask, then the SID
+            System::Call '*$6(&i1 .r7, &i1 .r3, &i2 .r3, i .r8)'
+            IntOp $6 $6 + 8
+            ; FILE_WRITE_DATA, FILE_APPEND_DATA, FILE_DELETE_CHILD, WRITE_DAC,
+            ; WRITE_OWNER, GENERIC_ALL, GENERIC_WRITE
+            IntOp $8 $8 & 0x500C0046
+            ; ACCESS_ALLOWED_ACE_TYPE, to WinWorldSid, WinInteractiveSid,
+            ; WinAuthenticatedUserSid or WinBuiltinUsersSid
+            ${If} $3 != 0
+            ${AndIf} $7 == 0
+            ${AndIf} $8 != 0
+                !insertmacro AddIfSidIs 1
+                !insertmacro AddIfSidIs 11
+                !insertmacro AddIfSidIs 17
+                !insertmacro AddIfSidIs 27
+            ${EndIf}
+            IntOp $5 $5 + 1
+        ${EndWhile}
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p r2)'
+FunctionEnd
+
+; A folder other users may change would let one of them swap the driver
+; that JAWS then runs for every user: it gets an access list of its own,
+; owned by administrators, which its files inherit. One that cannot be
+; narrowed stops the setup before anything is written.
+Function ProtectFolder
+    Call FolderLetsOthersWrite
+    ${If} $0 == 0
+        Return
+    ${EndIf}
+    ; ERROR_ACCESS_DENIED, should the access list not be made or not hold
+    StrCpy $9 5
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r2'
+    ${If} $2 != 0
+        System::Call 'advapi32::GetSecurityDescriptorOwner(p r1, *p .r5, *i .r6)'
+        System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r6, *p .r7, *i .r6)'
+        ; OWNER | DACL | PROTECTED_DACL_SECURITY_INFORMATION
+        System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i 1, i 0x80000005, p r5, p 0, p r7, p 0) i .r2'
+        ${If} $2 != 0
+            StrCpy $9 $2
+        ${EndIf}
+        System::Call 'kernel32::LocalFree(p r1)'
+    ${EndIf}
+    ; What Windows keeps is checked, not what was asked for.
+    Call FolderLetsOthersWrite
+    ${If} $0 == 0
+        !insertmacro Say "$(FolderProtected)"
+        StrCpy $FinishNotes "$FinishNotes$\r$\n$\r$\n$(FolderProtected)"
+        Return
+    ${EndIf}
+    System::Call 'kernel32::FormatMessageW(i 0x12FF, p 0, i r9, i 0, w .r4, i ${NSIS_MAX_STRLEN}, p 0)'
+    ${If} $FolderCreated == 1
+        RMDir $INSTDIR
+    ${EndIf}
+    !insertmacro StopSetup "$(FolderNotProtected)" ${EXIT_FOLDER_NOT_PROTECTED}
+FunctionEnd
+
 ; Stops before anything is written when the disk of $INSTDIR has too little
 ; room for the new files beside the old ones and the uninstaller.
 Function CheckFreeSpace
@@ -857,6 +1015,17 @@ Section "Driver"
         StrCpy $FolderCreated 1
     ${EndIf}
     SetOutPath "$INSTDIR"
+    Call ProtectFolder
+    ; A .part file already there may be another user's, planted to be
+    ; written into (keeping its owner and access list) and swapped later:
+    ; each goes first, and one that cannot go stops the setup.
+    Call RemoveNewFiles
+    ${If} ${FileExists} "$INSTDIR\VK.JLB.part"
+    ${OrIf} ${FileExists} "$INSTDIR\vkkeys.exe.part"
+    ${OrIf} ${FileExists} "$INSTDIR\vkdiag.exe.part"
+    ${OrIf} ${FileExists} "$INSTDIR\${KEYMAP}.part"
+        !insertmacro FailInstall "$(CouldNotWrite)"
+    ${EndIf}
     ; Every new file is written beside the old one first: a failure here
     ; leaves the installed files as they were.
     SetOverwrite try
@@ -917,6 +1086,9 @@ Section "Driver"
 SectionEnd
 
 Function un.onInit
+    ; It loads a DLL by name too (the crypto provider behind the key map's hash).
+    !insertmacro RefuseWithoutSafeDllSearch
+    !insertmacro RefuseAsSystem
     !insertmacro RequireLog
 FunctionEnd
 
@@ -981,10 +1153,19 @@ Function un.CancelPendingReplacements
         IntOp $R3 $R3 + 1
         IntOp $R3 $R3 * 2
         IntOp $R2 $R2 + $R3
+        ; Only the names this setup registers: other makers' renames stay.
         StrCpy $R4 $R1 $R0
-        StrCpy $R5 $R1 "" -5
+        StrCpy $R5 $R1 "" $R0
+        StrCpy $R6 0
         ${If} $R4 == "\??\$INSTDIR\"
-        ${AndIf} $R5 == ".part"
+            ${If} $R5 == "VK.JLB.part"
+            ${OrIf} $R5 == "vkkeys.exe.part"
+            ${OrIf} $R5 == "vkdiag.exe.part"
+            ${OrIf} $R5 == "${KEYMAP}.part"
+                StrCpy $R6 1
+            ${EndIf}
+        ${EndIf}
+        ${If} $R6 == 1
             IntOp $8 $8 + 1
         ${Else}
             System::Call 'kernel32::RtlMoveMemory(p r7, p r6, i R2)'
