@@ -52,6 +52,9 @@ TEST_F(DisplayAnswerTest, AnOversizedDisplayIsDrivenAs128Cells)
     ASSERT_TRUE(display->WaitForFrames(3, 2000));
     ASSERT_TRUE(driver->ShowText(wide.data(), 255));
     ASSERT_TRUE(driver->Sleep(TRUE));
+    // The blank is on its way when Sleep returns; a wake right away would
+    // purge it before the other end of the pair took it.
+    ASSERT_TRUE(display->WaitForFrames(5, 2000));
     ASSERT_TRUE(driver->Sleep(FALSE));
     // A wake whose first try fails is taken up by the retries (2 s apart).
     ASSERT_TRUE(display->WaitForFrames(6, 10000));
