@@ -2,7 +2,8 @@
 # Turns the Markdown of the user guide and the key reference into plain text a
 # screen reader reads well: each heading, paragraph and list item one line
 # (Notepad wraps them), no number signs, pipes, backticks or escapes; a table
-# row becomes "first cell: Header value, Header value".
+# row becomes "first cell: Header value, Header value" ("first: second" for two
+# columns); HTML comments are left out.
 #
 #   guide-text.sh FILE.md... >guide.txt
 set -euo pipefail
@@ -50,12 +51,14 @@ function cells(line, arr,    n, i) {
 }
 function row(line,    n, i, c, out) {
     n = cells(line, c)
+    if (n == 2) { emit(c[1] ": " c[2]); return }
     out = c[1] ":"
     for (i = 2; i <= n; i++)
         if (c[i] != "") out = out (out ~ /:$/ ? " " : ", ") head[i] " " c[i]
     emit(out)
 }
 /^```/ { flush(); code = !code; next }
+/^<!--.*-->$/ { next }
 code { emit($0); next }
 /^[ \t]*$/ { flush(); blank = 1; nhead = 0; next }
 /^#+ / { flush(); sub(/^#+ +/, ""); blank = 1; emit(inline($0)); blank = 1; next }
