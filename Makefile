@@ -1,6 +1,7 @@
 # Front door of the project. `make` builds every deliverable into dist/ and
-# brings docs/keys.md up to date, `make test` builds and runs every test under
-# Wine and replays the fuzz corpus natively, `make fuzz` fuzzes the parsers of
+# brings docs/keys.md, docs/keys-fr.md and the exit codes' tables up to
+# date, `make test` builds and runs every test under Wine and replays the fuzz
+# corpus natively, `make fuzz` fuzzes the parsers of
 # outside input, `make demo` runs the driver end to end against the emulated display,
 # `make windows-tests` writes the test bundle for Windows into dist/,
 # `make release` writes the versioned archive and its checksums to
@@ -31,11 +32,13 @@ build: deps
 	    for t in $(TREES); do cmake --install build/$$t --prefix dist >/dev/null; done
 	@echo "Deliverables in dist/:" && ls dist
 
-# The key reference of the shipped key map, as the build made it. make test
-# leaves docs/keys.md alone and fails when it is out of date.
+# The key references of the shipped key map, as the build made them, and the
+# exit codes' tables from their source. make test leaves them alone and fails
+# when one is out of date.
 docs: build
-	@cmp -s build/x86_64/docs/keys.md docs/keys.md || \
-	    { cp build/x86_64/docs/keys.md docs/keys.md && echo "docs/keys.md regenerated: commit it"; }
+	@scripts/exit-codes.sh
+	@for doc in keys keys-fr; do cmp -s build/x86_64/docs/$$doc.md docs/$$doc.md || \
+	    { cp build/x86_64/docs/$$doc.md docs/$$doc.md && echo "docs/$$doc.md regenerated: commit it"; }; done
 
 # The test bundle for Windows must build and hold every test program (checked
 # first: its listing of the tests would take the place of CTest's log of the

@@ -51,3 +51,17 @@ function(vk_add_test name)
         set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "VK_BUNDLE_NEEDS=${needs}")
     endif()
 endfunction()
+
+# vk_french_user(TEST ...): the tests run with a French user's settings.
+# Wine takes the user's language from the Unix locale's name, so the locale
+# is a copy of C.utf8 (libc-bin) named fr_FR.UTF-8.
+function(vk_french_user)
+    set(locales ${CMAKE_BINARY_DIR}/locale)
+    if(NOT EXISTS ${locales}/fr_FR.UTF-8)
+        file(COPY /usr/lib/locale/C.utf8/ DESTINATION ${locales}/fr_FR.UTF-8)
+    endif()
+    foreach(test IN LISTS ARGN)
+        set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
+            "LOCPATH=${locales}" "LC_ALL=fr_FR.UTF-8" "VKTEST_LANGUAGE=fr")
+    endforeach()
+endfunction()

@@ -24,7 +24,7 @@ fail() {
 }
 
 # The files of the source tree the tests read.
-SOURCE_FILES=(driver/keys/kvbrl.ini docs/keys.md tools/installer/payloads/win7-64.inf)
+SOURCE_FILES=(driver/keys/kvbrl.ini docs/keys.md docs/keys-fr.md tools/installer/payloads/win7-64.inf)
 
 rm -rf "$stage" && mkdir -p "$stage"
 for tree in x86_64 i686; do

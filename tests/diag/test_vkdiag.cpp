@@ -77,6 +77,18 @@ TEST_F(VkdiagTest, WithNoDisplaySaysWhatItLookedAtAndExitsOne)
     const VkdiagRun find = Vkdiag("find");
     EXPECT_EQ(find.exitCode, 1) << find.output;
     EXPECT_TRUE(find.Says("Display USB entries: none")) << find.output;
+    EXPECT_TRUE(find.Says("Driver folder: " + testenv::BinDir() + " (vkdiag's own: JAWS names no folder")) << find.output;
+
+    // Run from anywhere, it looks at the driver installed where JAWS says.
+    const std::string jaws = testenv::FreshDir("vkdiag-jaws");
+    ASSERT_TRUE(CopyFileA((testenv::BinDir() + "\\VK.JLB").c_str(), (jaws + "\\VK.JLB").c_str(), FALSE));
+    const char key[] = "Software\\Freedom Scientific\\ThirdPartyBraille\\1.0";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, "Target", REG_SZ, jaws.c_str(), jaws.size() + 1), ERROR_SUCCESS);
+    const VkdiagRun installed = Vkdiag("find");
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, key, "Target");
+    testenv::RemoveTree(jaws);
+    EXPECT_TRUE(installed.Says("Driver folder: " + jaws + " (the folder JAWS names")) << installed.output;
+    EXPECT_TRUE(installed.Says("Key map: kvbrl.ini missing")) << installed.output;
     const VkdiagRun missing = Vkdiag("find --probe COM97");
     EXPECT_EQ(missing.exitCode, 1) << missing.output;
     EXPECT_TRUE(missing.Says("COM97: no such port")) << missing.output;
@@ -127,7 +139,8 @@ TEST_F(VkdiagTest, SetsTheLogSwitchShowsTheLogsEndAndWritesAReport)
     EXPECT_EQ(report.exitCode, 0) << report.output;
     std::string text = testenv::ReadBytes(file);
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());  // written for Notepad
-    for (const char* part : {"Found: the display answered on ", "Key map check:\nkvbrl.ini: OK, ", "line 50\n",
+    for (const char* part : {"Support: the dealer who sold you the display\n", "Found: the display answered on ",
+                             "Key map check:\nkvbrl.ini: OK, ", "line 50\n",
                              "Driver trace while probing:\n", "CBrailleDisplayDriver::Open -> "})
         EXPECT_NE(text.find(part), std::string::npos) << part << " missing from the report:\n" << text;
 
@@ -142,6 +155,7 @@ TEST_F(VkdiagTest, BadUsageExitsTwoAndHelpNamesTheExitCodes)
     const VkdiagRun help = Vkdiag("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.Says("Exit codes: 0 display found")) << help.output;
+    EXPECT_TRUE(Vkdiag("find --bogus").Says("'--bogus'")) << "a refusal names what was wrong";
     EXPECT_EQ(Vkdiag("report \"" + m_localAppData + "\\no such folder\\report.txt\"").exitCode, 3);
 }
 

@@ -1,7 +1,10 @@
 // vkkeys, the key map checker, run as a user runs it: on one broken key map
-// per class of mistake, on unreadable files and on the shipped key map; and
-// its key reference, which docs/keys.md must match.
+// per class of mistake, on unreadable files and on the shipped key map; its
+// key reference, which docs/keys.md (docs/keys-fr.md for a French user) must
+// match; and the string tables of vkkeys and vkdiag in both languages.
 #include "TestEnv.h"
+#include "VkdiagTexts.h"
+#include "VkkeysTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -202,7 +206,9 @@ TEST(Vkkeys, FilesThatCannotBeReadAreReportedNotCrashedOn)
         EXPECT_NE(run.output.find(path == folder ? "is a folder" : "no such file"), std::string::npos) << run.output;
         EXPECT_EQ(Vkkeys("list \"" + path + "\"").exitCode, 1);
     }
-    EXPECT_EQ(Vkkeys("check --width 5").exitCode, 2) << "usage error";
+    const Output narrow = Vkkeys("check --width 5");
+    EXPECT_EQ(narrow.exitCode, 2) << "usage error";
+    EXPECT_NE(narrow.output.find("the least width is 20"), std::string::npos) << narrow.output;
 }
 
 TEST(Vkkeys, ShippedKeyMapIsCleanAndFitsABrailleLine)
@@ -233,11 +239,83 @@ TEST(Vkkeys, KeyReferenceInDocsMatchesTheShippedKeyMap)
 {
     const Output list = Vkkeys("list --markdown \"" + SourcePath("driver/keys/kvbrl.ini") + "\"");
     ASSERT_EQ(list.exitCode, 0);
-    std::ifstream doc(SourcePath("docs/keys.md"), std::ios::binary);
+    const char* reference = testenv::FrenchUser() ? "docs/keys-fr.md" : "docs/keys.md";
+    std::ifstream doc(SourcePath(reference), std::ios::binary);
     std::string checkedIn((std::istreambuf_iterator<char>(doc)), std::istreambuf_iterator<char>());
     EXPECT_TRUE(checkedIn == list.output)
-        << "docs/keys.md differs from `vkkeys list --markdown` of driver/keys/kvbrl.ini: "
+        << reference << " differs from `vkkeys list --markdown` of driver/keys/kvbrl.ini: "
            "run `make docs` to regenerate it, then commit it";
+}
+
+// A string of a program's tables in one language, as Windows stores it: 16
+// counted strings a block; absent is empty.
+std::wstring TableString(HMODULE program, unsigned id, WORD language)
+{
+    HRSRC found = FindResourceExW(program, reinterpret_cast<LPCWSTR>(RT_STRING), MAKEINTRESOURCEW(id / 16 + 1),
+                                  language);
+    const WCHAR* p = found ? static_cast<const WCHAR*>(LockResource(LoadResource(program, found))) : nullptr;
+    if (!p)
+        return std::wstring();
+    for (unsigned i = 0; i < id % 16; ++i)
+        p += 1 + *p;
+    return std::wstring(p + 1, *p);
+}
+
+std::multiset<std::wstring> Inserts(const std::wstring& text)
+{
+    std::multiset<std::wstring> inserts;
+    for (size_t i = text.find(L'%'); i != std::wstring::npos; i = text.find(L'%', i + 1))
+        inserts.insert(text.substr(i, 2));
+    return inserts;
+}
+
+BOOL CALLBACK AddBlock(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR blocks)
+{
+    reinterpret_cast<std::vector<unsigned>*>(blocks)->push_back(static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(name)));
+    return TRUE;
+}
+
+// Each tool speaks the user's language through its string tables: every
+// string has its English and its French form, with the same inserts, and
+// the help (in the user's language) fits 80 columns.
+TEST(ToolTexts, EveryStringIsInEnglishAndFrenchAndTheHelpIsTheUsersLanguage)
+{
+    const struct {
+        const char* program;
+        unsigned help;
+    } kPrograms[] = {{"vkkeys.exe", IDS_VKKEYS_HELP}, {"vkdiag.exe", IDS_DIAG_HELP}};
+    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_NEUTRAL), french = MAKELANGID(LANG_FRENCH, SUBLANG_NEUTRAL);
+    for (const auto& p : kPrograms) {
+        SCOPED_TRACE(p.program);
+        const std::string path = testenv::BinDir() + "\\" + p.program;
+        HMODULE program = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(program, nullptr);
+        std::vector<unsigned> blocks;
+        EnumResourceNamesW(program, reinterpret_cast<LPCWSTR>(RT_STRING), AddBlock, reinterpret_cast<LONG_PTR>(&blocks));
+        EXPECT_GE(blocks.size(), 3u);
+        for (unsigned block : blocks)
+            for (unsigned id = (block - 1) * 16; id < block * 16; ++id) {
+                const std::wstring en = TableString(program, id, english), fr = TableString(program, id, french);
+                EXPECT_EQ(en.empty(), fr.empty()) << "string " << id << " lacks a language";
+                EXPECT_TRUE(Inserts(en) == Inserts(fr)) << "string " << id << " differs in its inserts";
+            }
+        const std::wstring help = TableString(program, p.help, testenv::FrenchUser() ? french : english);
+        FreeLibrary(program);
+        Output run;
+        run.exitCode = testenv::RunProgram("\"" + path + "\" help", run.output);
+        EXPECT_EQ(run.exitCode, 0);
+        std::wistringstream lines(help);
+        for (std::wstring line; std::getline(lines, line);) {
+            char utf8[512] = "";
+            WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+            if (line.find(L'%') == std::wstring::npos)
+                EXPECT_NE(run.output.find(utf8), std::string::npos) << "not in the user's language: " << utf8;
+        }
+        std::istringstream shown(run.output);
+        for (std::string line; std::getline(shown, line);)
+            EXPECT_LE(std::count_if(line.begin(), line.end(), [](char c) { return (c & 0xC0) != 0x80 && c != '\r'; }),
+                      80) << line;
+    }
 }
 
 }  // namespace

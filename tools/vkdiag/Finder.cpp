@@ -3,17 +3,21 @@
 #include "LogTool.h"
 #include "PortProbe.h"
 #include "SystemFacts.h"
+#include "ToolText.h"
+#include "VkdiagTexts.h"
 
 #include <strings.h>
 
 namespace {
+
+using tooltext::Text;
 
 std::string Joined(const std::vector<std::string>& items)
 {
     std::string text;
     for (const std::string& item : items)
         text += (text.empty() ? "" : ", ") + item;
-    return text.empty() ? "none" : text;
+    return text.empty() ? Text(IDS_DIAG_NONE) : text;
 }
 
 }  // namespace
@@ -29,23 +33,26 @@ void Finder::WritePorts()
 {
     m_comPorts = SystemFacts::ComPorts();
     m_usbPorts = SystemFacts::UsbPorts();
-    Line("COM ports present: " + Joined(m_comPorts));
+    Line(Text(IDS_DIAG_COM_PORTS, {Joined(m_comPorts)}));
     if (m_usbPorts.empty())
-        Line("Display USB entries: none (the USB driver is not installed, or the display was never plugged in)");
+        Line(Text(IDS_DIAG_USB_NONE));
     for (const std::string& port : m_usbPorts)
-        Line("Display USB entry: " + port + (IsPresent(port) ? " (present)" : " (not present now)"));
+        Line(Text(IsPresent(port) ? IDS_DIAG_USB_PRESENT : IDS_DIAG_USB_ABSENT, {port}));
 }
 
 void Finder::WriteInstall()
 {
-    const std::string folder = SystemFacts::ProgramFolder();
-    Line("Driver folder: " + folder);
-    const std::string driver = folder + "\\VK.JLB";
+    const SystemFacts::DriverFolder folder = SystemFacts::FindDriverFolder();
+    Line(folder.path == folder.jawsFolder ? Text(IDS_DIAG_FOLDER_JAWS, {folder.path})
+         : folder.jawsFolder.empty()      ? Text(IDS_DIAG_FOLDER_OWN_NO_JAWS, {folder.path})
+                                          : Text(IDS_DIAG_FOLDER_OWN_NO_DRIVER, {folder.path, folder.jawsFolder}));
+    const std::string driver = folder.path + "\\VK.JLB";
     const std::string version = SystemFacts::FileVersion(driver);
     const std::string state = SystemFacts::FileState(driver);
-    Line(state.empty() ? "Driver: VK.JLB missing" : "Driver: VK.JLB version " + (version.empty() ? "unknown" : version));
-    const std::string keyMap = SystemFacts::FileState(folder + "\\kvbrl.ini");
-    Line(keyMap.empty() ? "Key map: kvbrl.ini missing" : "Key map: kvbrl.ini " + keyMap);
+    Line(state.empty() ? Text(IDS_DIAG_DRIVER_MISSING)
+                       : Text(IDS_DIAG_DRIVER_VERSION, {version.empty() ? Text(IDS_DIAG_UNKNOWN) : version}));
+    const std::string keyMap = SystemFacts::FileState(folder.path + "\\kvbrl.ini");
+    Line(keyMap.empty() ? Text(IDS_DIAG_KEYMAP_MISSING) : Text(IDS_DIAG_KEYMAP_STATE, {keyMap}));
     LogTool::WriteState(m_out);
 }
 
@@ -53,10 +60,10 @@ bool Finder::FoundWithoutProbe()
 {
     for (const std::string& port : m_usbPorts)
         if (IsPresent(port)) {
-            Line("Found: the display's USB entry names " + port + ", which is present (--probe to try it)");
+            Line(Text(IDS_DIAG_FOUND_USB, {port}));
             return true;
         }
-    Line("Not found: no USB entry of the display names a COM port that is present");
+    Line(Text(IDS_DIAG_NOT_FOUND_USB));
     return false;
 }
 
@@ -64,23 +71,23 @@ bool Finder::Probe(const std::string& port)
 {
     const std::vector<std::string> candidates = Candidates(port);
     if (candidates.empty()) {
-        Line("Not found: no port to probe (no USB entry of the display names one)");
+        Line(Text(IDS_DIAG_NOTHING_TO_PROBE));
         return false;
     }
-    Line("Probing: " + Joined(candidates));
-    const std::string folder = SystemFacts::ProgramFolder();
-    std::string found;
+    Line(Text(IDS_DIAG_PROBING, {Joined(candidates)}));
+    const std::string folder = SystemFacts::FindDriverFolder().path;
+    std::string found, cells;
     for (const std::string& candidate : candidates) {
         const PortProbe::Result result = PortProbe::Run(candidate, folder);
         Line(PortProbe::Describe(candidate, result));
         if (result.outcome == PortProbe::Answered && found.empty())
-            found = candidate + " with " + std::to_string(result.cells) + " cells";
+            found = candidate, cells = std::to_string(result.cells);
     }
     if (!found.empty()) {
-        Line("Found: the display answered on " + found);
+        Line(Text(IDS_DIAG_FOUND_ANSWERED, {found, cells}));
         return true;
     }
-    Line("Not found: no display answered on " + Joined(candidates));
+    Line(Text(IDS_DIAG_NOT_FOUND_PROBED, {Joined(candidates)}));
     return false;
 }
 
@@ -104,5 +111,5 @@ bool Finder::IsPresent(const std::string& port) const
 
 void Finder::Line(const std::string& text)
 {
-    fprintf(m_out, "%s\n", text.c_str());
+    tooltext::Line(m_out, text);
 }

@@ -1,6 +1,8 @@
 #include "LogTool.h"
 
 #include "LogSettings.h"
+#include "ToolText.h"
+#include "VkdiagTexts.h"
 
 #include <windows.h>
 
@@ -8,6 +10,8 @@
 #include <vector>
 
 namespace {
+
+using tooltext::Text;
 
 std::vector<std::string> LastLines(const std::string& path, size_t count)
 {
@@ -30,10 +34,10 @@ int LogTool::Run(const std::string& action, FILE* out)
 {
     if (action == "on" || action == "off") {
         if (!LogSettings::Set(action == "on")) {
-            fprintf(out, "The log switch could not be written (HKEY_CURRENT_USER\\%s)\n", LogSettings::kKeyPath);
+            tooltext::Line(out, Text(IDS_DIAG_LOG_SWITCH_FAILED, {LogSettings::kKeyPath}));
             return 1;
         }
-        fprintf(out, "Log: %s from the next time the screen reader opens the display\n", action.c_str());
+        tooltext::Line(out, Text(action == "on" ? IDS_DIAG_LOG_TURNED_ON : IDS_DIAG_LOG_TURNED_OFF));
         return 0;
     }
     if (action == "show") {
@@ -46,8 +50,8 @@ int LogTool::Run(const std::string& action, FILE* out)
 void LogTool::WriteState(FILE* out)
 {
     const std::string path = LogSettings::FilePath();
-    fprintf(out, "Log: %s\n", LogSettings::IsOn() ? "on" : "off");
-    fprintf(out, "Log file: %s\n", path.empty() ? "none (LOCALAPPDATA is not set)" : path.c_str());
+    tooltext::Line(out, Text(LogSettings::IsOn() ? IDS_DIAG_LOG_ON : IDS_DIAG_LOG_OFF));
+    tooltext::Line(out, path.empty() ? Text(IDS_DIAG_LOG_FILE_NONE) : Text(IDS_DIAG_LOG_FILE, {path}));
 }
 
 void LogTool::WriteTail(FILE* out, size_t count)
@@ -55,11 +59,11 @@ void LogTool::WriteTail(FILE* out, size_t count)
     WriteState(out);
     const std::string path = LogSettings::FilePath();
     if (path.empty() || GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        fprintf(out, "Log file not written yet\n");
+        tooltext::Line(out, Text(IDS_DIAG_LOG_NOT_WRITTEN));
         return;
     }
     const std::vector<std::string> lines = LastLines(path, count);
-    fprintf(out, "Last %u lines of the log:\n", static_cast<unsigned>(lines.size()));
+    tooltext::Line(out, Text(IDS_DIAG_LOG_LAST_LINES, {std::to_string(lines.size())}));
     for (const std::string& line : lines)
-        fprintf(out, "%s\n", line.c_str());
+        tooltext::Line(out, line);
 }

@@ -2,8 +2,12 @@
 
 #include "core/CBrailleDisplayDriver.h"
 #include "link/PortClaim.h"
+#include "ToolText.h"
+#include "VkdiagTexts.h"
 
 namespace {
+
+using tooltext::Text;
 
 std::string SystemText(DWORD error)
 {
@@ -60,20 +64,14 @@ bool PortProbe::LookFirst(const std::string& port, Result& result)
 
 std::string PortProbe::Describe(const std::string& port, const Result& r)
 {
-    const std::string took = " in " + std::to_string(r.ms) + " ms";
+    const std::string ms = std::to_string(r.ms);
     switch (r.outcome) {
-    case Answered:
-        return port + ": the display answered, " + std::to_string(r.cells) + " cells," + took;
-    case NoAnswer:
-        return port + ": no answer from a display," + took + " (display off, another device, or wrong port)";
-    case HeldByDriver:
-        return port + ": in use by the braille driver (the screen reader is using the display), not probed";
-    case InUse:
-        return port + ": in use by another program, not probed";
-    case Missing:
-        return port + ": no such port";
-    case OpenFailed:
-        break;
+    case Answered: return Text(IDS_DIAG_PROBE_ANSWERED, {port, std::to_string(r.cells), ms});
+    case NoAnswer: return Text(IDS_DIAG_PROBE_NO_ANSWER, {port, ms});
+    case HeldByDriver: return Text(IDS_DIAG_PROBE_DRIVER, {port});
+    case InUse: return Text(IDS_DIAG_PROBE_IN_USE, {port});
+    case Missing: return Text(IDS_DIAG_PROBE_MISSING, {port});
+    case OpenFailed: break;
     }
-    return port + ": cannot be opened: error " + std::to_string(r.error) + " " + SystemText(r.error);
+    return Text(IDS_DIAG_PROBE_FAILED, {port, std::to_string(r.error), SystemText(r.error)});
 }

@@ -2,6 +2,8 @@
 
 #include "link/CCellivantaDisplay.h"
 #include "pellacore/CComPortList.h"
+#include "ToolText.h"
+#include "VkdiagTexts.h"
 
 #include <windows.h>
 
@@ -10,8 +12,26 @@
 #include <memory>
 
 namespace {
+
 const DWORD kDevicesSize = 65536;
+// Where JAWS names the folder for braille drivers of other makers; the setup
+// installs there. vkdiag is 64-bit: it reads the 64-bit view, as the setup does.
+const char kThirdPartyBrailleKey[] = "Software\\Freedom Scientific\\ThirdPartyBraille\\1.0";
+
+std::string JawsFolder()
+{
+    char folder[MAX_PATH] = "";
+    DWORD size = sizeof folder - 1, type = 0;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kThirdPartyBrailleKey, "Target", RRF_RT_REG_SZ,
+                     &type, folder, &size) != ERROR_SUCCESS)
+        return std::string();
+    std::string path(folder);
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/'))
+        path.pop_back();
+    return path;
 }
+
+}  // namespace
 
 std::vector<std::string> SystemFacts::ComPorts()
 {
@@ -41,6 +61,15 @@ std::string SystemFacts::ProgramFolder()
     return path.substr(0, path.find_last_of('\\'));
 }
 
+SystemFacts::DriverFolder SystemFacts::FindDriverFolder()
+{
+    DriverFolder folder{ProgramFolder(), JawsFolder()};
+    if (!folder.jawsFolder.empty() &&
+        GetFileAttributesA((folder.jawsFolder + "\\VK.JLB").c_str()) != INVALID_FILE_ATTRIBUTES)
+        folder.path = folder.jawsFolder;
+    return folder;
+}
+
 std::string SystemFacts::FileVersion(const std::string& path)
 {
     DWORD ignored = 0;
@@ -68,8 +97,7 @@ std::string SystemFacts::FileState(const std::string& path)
     SYSTEMTIME t;
     FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
     FileTimeToSystemTime(&local, &t);
-    char text[96];
-    snprintf(text, sizeof text, "%lu bytes, changed %04u-%02u-%02u %02u:%02u", data.nFileSizeLow, t.wYear, t.wMonth,
-             t.wDay, t.wHour, t.wMinute);
-    return text;
+    char changed[32];
+    snprintf(changed, sizeof changed, "%04u-%02u-%02u %02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
+    return tooltext::Text(IDS_DIAG_FILE_STATE, {std::to_string(data.nFileSizeLow), changed});
 }

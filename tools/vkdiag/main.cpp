@@ -4,6 +4,8 @@
 #include "KeyMapReport.h"
 #include "LogTool.h"
 #include "SystemFacts.h"
+#include "ToolText.h"
+#include "VkdiagTexts.h"
 #include "Trace.h"
 #include "Version.h"
 #include "core/CBrailleDisplayDriver.h"
@@ -17,21 +19,7 @@
 
 namespace {
 
-const char kHelp[] =
-    "vkdiag " VK_VERSION_TEXT ": finds the Cellivanta VK display and writes a report for support.\n"
-    "\n"
-    "  vkdiag find                  the COM ports, the display's USB entries, the driver and key map\n"
-    "                               installed, whether the log is on\n"
-    "  vkdiag find --probe [PORT]   also tries each candidate port (or PORT, or usb) as the driver\n"
-    "                               does: the display's answer, its cell count, the time it took;\n"
-    "                               a port in use (the screen reader has the display) is not tried\n"
-    "  vkdiag report FILE           all of that with --probe, the key map check and the end of the\n"
-    "                               log, into FILE to send to support\n"
-    "  vkdiag log on|off            the driver's log, from the next time the display is opened\n"
-    "  vkdiag log show              where the log is and its last 40 lines\n"
-    "\n"
-    "Exit codes: 0 display found (and answered, with --probe or report); 1 not found, or the log\n"
-    "switch could not be written; 2 bad usage; 3 the report file could not be written.\n";
+using tooltext::Text;
 
 enum ExitCode { kFound = 0, kNotFound = 1, kBadUsage = 2, kNoReport = 3 };
 
@@ -46,17 +34,27 @@ void KeepTrace(const char* line)
     g_traceLines.push_back(line);
 }
 
-int BadUsage()
+// Says what was wrong with the command line, and where the help is.
+int BadUsage(const std::string& refusal)
 {
-    fputs(kHelp, stderr);
+    tooltext::Line(stderr, refusal);
+    tooltext::Line(stderr, Text(IDS_DIAG_SEE_HELP));
     return kBadUsage;
+}
+
+std::string SupportContact()
+{
+    const std::string contact = VK_SUPPORT_CONTACT;
+    return contact.empty() ? Text(IDS_DIAG_SUPPORT_DEALER) : contact;
 }
 
 int Find(int argc, char** argv)
 {
     const bool probe = argc >= 3 && std::string(argv[2]) == "--probe";
-    if (argc > 4 || (argc >= 3 && !probe))
-        return BadUsage();
+    if (argc >= 3 && !probe)
+        return BadUsage(Text(IDS_DIAG_FIND_ARGUMENTS, {argv[2]}));
+    if (argc > 4)
+        return BadUsage(Text(IDS_DIAG_FIND_ARGUMENTS, {argv[4]}));
     const std::string port = argc == 4 ? argv[3] : "";
     return Finder(stdout).Run(probe, port) ? kFound : kNotFound;
 }
@@ -65,15 +63,17 @@ void WriteReportBody(FILE* out, bool& found)
 {
     SYSTEMTIME t;
     GetLocalTime(&t);
-    fprintf(out, "vkdiag %s report, %04u-%02u-%02u %02u:%02u\n\n", VK_VERSION_TEXT, t.wYear, t.wMonth, t.wDay,
-            t.wHour, t.wMinute);
+    char now[32];
+    snprintf(now, sizeof now, "%04u-%02u-%02u %02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
+    fprintf(out, "%s\n", Text(IDS_DIAG_REPORT_TITLE, {VK_VERSION_TEXT, now}).c_str());
+    fprintf(out, "%s\n\n", Text(IDS_DIAG_SUPPORT, {SupportContact()}).c_str());
     found = Finder(out).Run(true, "");
-    fprintf(out, "\nKey map check:\n");
+    fprintf(out, "\n%s\n", Text(IDS_DIAG_REPORT_KEYMAP).c_str());
     LineWriter lines(out, 0);
-    KeyMapReport::Write(SystemFacts::ProgramFolder() + "\\kvbrl.ini", "kvbrl.ini", lines);
+    KeyMapReport::Write(SystemFacts::FindDriverFolder().path + "\\kvbrl.ini", "kvbrl.ini", lines);
     fprintf(out, "\n");
     LogTool::WriteTail(out, LogTool::kShownLines);
-    fprintf(out, "\nDriver trace while probing:\n");
+    fprintf(out, "\n%s\n", Text(IDS_DIAG_REPORT_TRACE).c_str());
     std::lock_guard<std::mutex> lock(g_traceMutex);
     for (const std::string& line : g_traceLines)
         fprintf(out, "%s\n", line.c_str());
@@ -82,29 +82,29 @@ void WriteReportBody(FILE* out, bool& found)
 int Report(int argc, char** argv)
 {
     if (argc != 3)
-        return BadUsage();
+        return BadUsage(Text(IDS_DIAG_REPORT_ARGUMENTS));
     FILE* out = fopen(argv[2], "w");
-    if (!out) {
-        printf("The report could not be written to %s\n", argv[2]);
-        return kNoReport;
-    }
     bool found = false;
-    WriteReportBody(out, found);
-    if (fclose(out) != 0) {
-        printf("The report could not be written to %s\n", argv[2]);
+    if (out) {
+        // One language for support, whatever the user's.
+        tooltext::UseEnglish(true);
+        WriteReportBody(out, found);
+        tooltext::UseEnglish(false);
+    }
+    if (!out || fclose(out) != 0) {
+        tooltext::Line(stdout, Text(IDS_DIAG_REPORT_NOT_WRITTEN, {argv[2]}));
         return kNoReport;
     }
-    printf("Report written to %s\n", argv[2]);
-    printf(found ? "The display answered\n" : "The display was not found\n");
+    tooltext::Line(stdout, Text(IDS_DIAG_REPORT_WRITTEN, {argv[2]}));
+    tooltext::Line(stdout, Text(IDS_DIAG_SUPPORT, {SupportContact()}));
+    tooltext::Line(stdout, Text(found ? IDS_DIAG_REPORT_ANSWERED : IDS_DIAG_REPORT_NOT_FOUND));
     return found ? kFound : kNotFound;
 }
 
 int Log(int argc, char** argv)
 {
-    if (argc != 3)
-        return BadUsage();
-    const int result = LogTool::Run(argv[2], stdout);
-    return result == kBadUsage ? BadUsage() : result;
+    const int result = argc == 3 ? LogTool::Run(argv[2], stdout) : kBadUsage;
+    return result == kBadUsage ? BadUsage(Text(IDS_DIAG_LOG_ARGUMENTS)) : result;
 }
 
 }  // namespace
@@ -114,8 +114,8 @@ int main(int argc, char** argv)
     SetTraceSink(KeepTrace);
     const std::string command = argc >= 2 ? argv[1] : "";
     int result = kBadUsage;
-    if (command == "--help" || command == "-h" || command == "/?") {
-        fputs(kHelp, stdout);
+    if (command == "help" || command == "--help" || command == "-h" || command == "/?") {
+        tooltext::Write(stdout, Text(IDS_DIAG_HELP, {VK_VERSION_TEXT}));
         result = kFound;
     } else if (command == "find") {
         result = Find(argc, argv);
@@ -124,7 +124,7 @@ int main(int argc, char** argv)
     } else if (command == "log") {
         result = Log(argc, argv);
     } else {
-        result = BadUsage();
+        result = BadUsage(command.empty() ? Text(IDS_DIAG_NO_COMMAND) : Text(IDS_DIAG_UNKNOWN_COMMAND, {command}));
     }
     fflush(stdout);
     return result;

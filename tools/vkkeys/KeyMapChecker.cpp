@@ -1,6 +1,8 @@
 #include "KeyMapChecker.h"
 
 #include "ComputerBraille.h"
+#include "KeyMapTexts.h"
+#include "ToolText.h"
 #include "TextUtil.h"
 #include "keys/CCellivantaKeyCombination.h"
 
@@ -10,8 +12,8 @@
 namespace {
 
 using Section = KeyMapFile::Section;
+using tooltext::Text;
 
-const char kKeyList[] = "keys are D1-D9, T1-T4, C1-C6, Routing";
 const char* const kModifierNames[] = {"Control", "Alt", "Shift", "Insert", "Windows"};
 const int kFunctionKeyCount = 24;
 
@@ -75,11 +77,11 @@ std::string LetterOrDigit(uint32_t dKeys)
     const char plain = ComputerBraille::DotsToChar(static_cast<uint8_t>(dKeys & 0x3F));
     if (!isalnum(static_cast<unsigned char>(plain)))
         return "";
-    const std::string kind = isdigit(static_cast<unsigned char>(plain)) ? "digit " : "letter ";
+    const unsigned kind = isdigit(static_cast<unsigned char>(plain)) ? IDS_THE_DIGIT : IDS_THE_LETTER;
     const char whole = ComputerBraille::DotsToChar(static_cast<uint8_t>(dKeys));
-    if (isalnum(static_cast<unsigned char>(whole)))
-        return kind + whole;
-    return kind + plain + (extra == 0x40 ? " with dot 7" : extra == 0x80 ? " with dot 8" : "");
+    if (isalnum(static_cast<unsigned char>(whole)) || extra == 0)
+        return Text(kind, {std::string(1, isalnum(static_cast<unsigned char>(whole)) ? whole : plain)});
+    return Text(IDS_WITH_DOT, {Text(kind, {std::string(1, plain)}), extra == 0x40 ? "7" : "8"});
 }
 
 }  // namespace
@@ -127,16 +129,13 @@ void KeyMapChecker::CheckHeaders(const KeyMapFile& file)
         read.push_back(KeyMapFile::NameOf(s));
     for (const KeyMapFile::Header& header : file.Headers()) {
         if (header.section == KeyMapFile::Repeated)
-            Add(header.line, true,
-                "[" + header.name + "] is already on line " + std::to_string(header.firstLine) +
-                    ", the one the driver reads; move these entries there");
+            Add(header.line, true, Text(IDS_SECTION_REPEATED, {header.name, std::to_string(header.firstLine)}));
         if (header.section != KeyMapFile::OtherSection)
             continue;
         const std::string nearest = Nearest(header.name, read);
         Add(header.line, true,
-            "[" + header.name + "] is never read; " +
-                (nearest.empty() ? "the driver reads [Typing Modifiers], [Typing], [Function Keys]"
-                                 : "write [" + nearest + "]"));
+            nearest.empty() ? Text(IDS_SECTION_NEVER_READ, {header.name})
+                            : Text(IDS_SECTION_NEVER_READ_NEAREST, {header.name, nearest}));
     }
 }
 
@@ -146,31 +145,31 @@ bool KeyMapChecker::CheckChord(const KeyMapFile::Entry& entry, KeyChord& chord)
 {
     const int line = entry.line;
     if (!entry.key.empty() && entry.key[0] == '[') {
-        Add(line, true, entry.key + " lacks its ']'; write it as [Typing], say");
+        Add(line, true, Text(IDS_SECTION_UNCLOSED, {entry.key}));
         return false;
     }
     if (entry.section == KeyMapFile::OtherSection || entry.section == KeyMapFile::Repeated)
         return false;  // told once, at the section's header
     if (entry.section == KeyMapFile::NoSection) {
-        Add(line, true, "entry before any section is never read; put it under [Typing] or another section");
+        Add(line, true, Text(IDS_ENTRY_BEFORE_SECTION));
         return false;
     }
     if (!entry.hasEquals) {
-        Add(line, true, "'" + entry.key + "' has no '='; write CHORD=VALUE");
+        Add(line, true, Text(IDS_ENTRY_NO_EQUALS, {entry.key}));
         return false;
     }
     if (entry.key.empty()) {
-        Add(line, true, "empty chord before '='; write its keys, such as D1+D9");
+        Add(line, true, Text(IDS_ENTRY_EMPTY_CHORD));
         return false;
     }
     if (!chord.Parse(entry.key)) {
         Add(line, true,
-            chord.BadKey().empty() ? "empty key name in " + entry.key + "; remove the extra '+'"
-                                   : "unknown key " + chord.BadKey() + " in " + entry.key + "; " + kKeyList);
+            chord.BadKey().empty() ? Text(IDS_ENTRY_EMPTY_KEY, {entry.key})
+                                   : Text(IDS_ENTRY_UNKNOWN_KEY, {chord.BadKey(), entry.key}));
         return false;
     }
     if (!text::EqualNoCase(entry.key, chord.Name())) {
-        Add(line, true, entry.key + " is never looked up; write " + chord.Name());
+        Add(line, true, Text(IDS_ENTRY_NEVER_LOOKED_UP, {entry.key, chord.Name()}));
         return false;
     }
     return true;
@@ -181,9 +180,7 @@ bool KeyMapChecker::IsRepeated(const KeyMapFile::Entry& entry, const KeyChord& c
 {
     for (const Chord& seen : m_seen)
         if (seen.section == entry.section && seen.name == chord.Name()) {
-            Add(entry.line, true,
-                chord.Name() + " is already on line " + std::to_string(seen.line) +
-                    ", the one the driver reads; remove one");
+            Add(entry.line, true, Text(IDS_ENTRY_REPEATED, {chord.Name(), std::to_string(seen.line)}));
             return true;
         }
     return false;
@@ -193,7 +190,7 @@ void KeyMapChecker::CheckValue(const std::string& path, const KeyMapFile::Entry&
 {
     const int line = entry.line;
     if (entry.value.empty()) {
-        Add(line, true, chord.Name() + " has no value and is ignored; write a value or remove the line");
+        Add(line, true, Text(IDS_VALUE_EMPTY, {chord.Name()}));
         return;
     }
     // What the driver gets for this chord, through its own lookup; it acts on
@@ -205,19 +202,16 @@ void KeyMapChecker::CheckValue(const std::string& path, const KeyMapFile::Entry&
         m_chords.push_back(m_seen.back());
     const size_t limit = CKeyCombination::kKeyMapValueSize - 1;
     if (entry.value.size() > limit) {
-        Add(line, true,
-            "value of " + std::to_string(entry.value.size()) + " characters; the driver reads only " +
-                std::to_string(limit) + ", shorten it");
+        Add(line, true, Text(IDS_VALUE_TOO_LONG, {std::to_string(entry.value.size()), std::to_string(limit)}));
         return;
     }
     if (read != entry.value) {
-        Add(line, false, "the driver reads this value as '" + read + "'");
+        Add(line, false, Text(IDS_VALUE_READ_AS, {read}));
         return;
     }
     const size_t comment = CommentStart(read);
     if (comment != std::string::npos) {
-        Add(line, true,
-            "'" + read.substr(comment) + "' becomes part of the value; put comments on a line of their own");
+        Add(line, true, Text(IDS_VALUE_COMMENT, {read.substr(comment)}));
         return;
     }
     if (CheckShadowing(entry, chord))
@@ -237,7 +231,7 @@ bool KeyMapChecker::CheckSpacing(int line, const std::string& value)
             std::string joined;
             for (const std::string& p : text::Split(value, '+'))
                 joined += (joined.empty() ? "" : "+") + text::Trim(p);
-            Add(line, false, "spaces around '+' are sent as they are; write " + joined);
+            Add(line, false, Text(IDS_VALUE_SPACES, {joined}));
             return false;
         }
     return true;
@@ -255,13 +249,13 @@ void KeyMapChecker::CheckModifierValue(int line, const std::string& value)
     for (size_t i = 0; i < parts.size(); ++i) {
         const std::string part = text::Trim(parts[i]);
         if (part == function && i + 1 < parts.size()) {
-            Add(line, true, "Function must come last; the driver drops what follows it");
+            Add(line, true, Text(IDS_FUNCTION_NOT_LAST));
         } else if (part == function) {
             m_hasFunctionModifier = true;
         } else if (text::EqualNoCase(part, function)) {
-            Add(line, true, "write " + function + " with a capital F; the driver looks for it so");
+            Add(line, true, Text(IDS_FUNCTION_CAPITAL));
         } else if (!IsKnown(part, names)) {
-            Add(line, true, "'" + part + "' is not a modifier; use Control, Alt, Shift, Insert, Windows, Function");
+            Add(line, true, Text(IDS_NOT_A_MODIFIER, {part}));
         }
     }
 }
@@ -276,7 +270,7 @@ void KeyMapChecker::CheckTypingValue(int line, const std::string& value)
             continue;
         const std::string nearest = Nearest(part, KeyboardKeyNames());
         Add(line, false,
-            "'" + part + "' is not a key name vkkeys knows" + (nearest.empty() ? "" : "; did you mean " + nearest + "?"));
+            nearest.empty() ? Text(IDS_UNKNOWN_KEY_NAME, {part}) : Text(IDS_UNKNOWN_KEY_NAME_NEAREST, {part, nearest}));
     }
 }
 
@@ -288,7 +282,7 @@ void KeyMapChecker::CheckFunctionKeyValue(int line, const std::string& value)
         if (value == std::to_string(n))
             number = n;
     if (number == 0)
-        Add(line, true, "'" + value + "' is not 1-24; write the number of the F key, such as 5 for F5");
+        Add(line, true, Text(IDS_NOT_AN_F_KEY, {value}));
 }
 
 // A dot chord listed in [Typing] or [Typing Modifiers] no longer types its
@@ -300,8 +294,7 @@ bool KeyMapChecker::CheckShadowing(const KeyMapFile::Entry& entry, const KeyChor
     const std::string letter = LetterOrDigit(chord.Keys().m_dKeys);
     if (letter.empty())
         return false;
-    Add(entry.line, true,
-        chord.Name() + " is the " + letter + ", which then cannot be typed; use another chord, such as one with D9");
+    Add(entry.line, true, Text(IDS_CHORD_TYPES_CHARACTER, {chord.Name(), letter}));
     return true;
 }
 
@@ -314,9 +307,7 @@ void KeyMapChecker::CheckAcrossSections(const KeyMapFile& file)
             continue;
         for (const Chord& other : m_seen)
             if (other.section != KeyMapFile::Modifiers && other.name == modifier.name) {
-                Add(other.line, true,
-                    other.name + " is a modifier on line " + std::to_string(modifier.line) +
-                        ", which always wins; remove one");
+                Add(other.line, true, Text(IDS_MODIFIER_WINS, {other.name, std::to_string(modifier.line)}));
                 m_chords.erase(std::remove_if(m_chords.begin(), m_chords.end(),
                                               [&](const Chord& c) { return c.line == other.line; }),
                                m_chords.end());
@@ -326,8 +317,7 @@ void KeyMapChecker::CheckAcrossSections(const KeyMapFile& file)
         return;
     for (const KeyMapFile::Header& header : file.Headers())
         if (header.section == KeyMapFile::FunctionKeys) {
-            Add(header.line, false,
-                "no modifier is Function, so these keys are never used; add one, such as C6=Function");
+            Add(header.line, false, Text(IDS_NO_FUNCTION_MODIFIER));
             return;
         }
 }

@@ -1,6 +1,8 @@
 #include "KeyMapFile.h"
 
+#include "KeyMapTexts.h"
 #include "TextUtil.h"
+#include "ToolText.h"
 #include "keys/CombinationKeys.h"
 
 #include <cstdio>
@@ -163,7 +165,7 @@ bool KeyMapFile::Decode(const std::string& bytes, Wide& text, std::string& probl
 {
     const bool little = bytes.compare(0, 2, "\xFF\xFE") == 0, big = bytes.compare(0, 2, "\xFE\xFF") == 0;
     if ((little || big) && bytes.size() % 2 != 0) {
-        problem = "is UTF-16 text cut in the middle of a character, which the driver reads as it likes; save it again";
+        problem = tooltext::Text(IDS_FILE_UTF16_CUT);
         return false;
     }
     if (little || big)
@@ -223,14 +225,13 @@ void KeyMapFile::NoteControlCharacters(const Wide& line, int number)
 {
     for (char16_t c : line) {
         if (c == 0) {
-            m_problems.push_back({number, "a NUL byte: the driver reads the name or value only up to it; remove it"});
+            m_problems.push_back({number, tooltext::Text(IDS_FILE_NUL_BYTE)});
             return;
         }
         if (c < 0x20 && c != '\t') {
             char code[8];
             snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(c));
-            m_problems.push_back({number, std::string("control character ") + code +
-                                              ": the driver reads it as part of the line; remove it"});
+            m_problems.push_back({number, tooltext::Text(IDS_FILE_CONTROL_CHARACTER, {code})});
             return;
         }
     }

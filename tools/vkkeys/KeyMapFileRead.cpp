@@ -2,6 +2,9 @@
 // the platform (the parsing is fuzzed natively).
 #include "KeyMapFile.h"
 
+#include "KeyMapTexts.h"
+#include "ToolText.h"
+
 #include <windows.h>
 
 namespace {
@@ -46,13 +49,13 @@ std::string ReadFailure(DWORD error)
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-        return "cannot be read: no such file";
+        return tooltext::Text(IDS_FILE_NOT_FOUND);
     case ERROR_ACCESS_DENIED:
-        return "cannot be read: access denied";
+        return tooltext::Text(IDS_FILE_ACCESS_DENIED);
     case ERROR_SHARING_VIOLATION:
-        return "cannot be read: in use by another program";
+        return tooltext::Text(IDS_FILE_IN_USE);
     default:
-        return "cannot be read: error " + std::to_string(error);
+        return tooltext::Text(IDS_FILE_READ_ERROR, {std::to_string(error)});
     }
 }
 
@@ -60,7 +63,7 @@ bool ReadBytes(const std::string& path, std::string& bytes, std::string& problem
 {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        problem = "is a folder, not a key map file";
+        problem = tooltext::Text(IDS_FILE_IS_FOLDER);
         return false;
     }
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -77,7 +80,7 @@ bool ReadBytes(const std::string& path, std::string& bytes, std::string& problem
         ok = size == 0 || (ReadFile(file, &bytes[0], size, &read, nullptr) && read == size);
         problem = ok ? "" : ReadFailure(GetLastError());
     } else {
-        problem = "is too large to be a key map file";
+        problem = tooltext::Text(IDS_FILE_TOO_LARGE);
     }
     CloseHandle(file);
     return ok;

@@ -1,26 +1,27 @@
 #include "KeyMapLister.h"
 
+#include "KeyMapTexts.h"
+#include "ToolText.h"
 #include "keys/CCellivantaKeyCombination.h"
 
 namespace {
 
 using Section = KeyMapFile::Section;
+using tooltext::Text;
 
 const char kKeyboardPrefix[] = "qwerty:";
 const int kNameCapacity = 1000;  // what the driver's key dispatch passes
 
 struct SectionText {
     Section section;
-    const char* line;  // the heading on a braille display
-    const char* markdown;
+    unsigned line;  // the heading on a braille display
+    unsigned markdown;
 };
 
 const SectionText kSections[] = {
-    {KeyMapFile::Modifiers, "Modifiers, then press a key:",
-     "Press and release the chord, then the key it applies to."},
-    {KeyMapFile::Typing, "Keyboard keys:", "Each chord presses a key of the keyboard, after any waiting modifier."},
-    {KeyMapFile::FunctionKeys, "After Function, F keys:",
-     "Right after a modifier with Function, these chords give the F keys."},
+    {KeyMapFile::Modifiers, IDS_LIST_MODIFIERS, IDS_DOC_MODIFIERS},
+    {KeyMapFile::Typing, IDS_LIST_TYPING, IDS_DOC_TYPING},
+    {KeyMapFile::FunctionKeys, IDS_LIST_FUNCTION_KEYS, IDS_DOC_FUNCTION_KEYS},
 };
 
 std::string BaseName(const std::string& path)
@@ -67,37 +68,33 @@ std::string KeyMapLister::Gives(const KeyMapChecker::Chord& chord) const
 
 void KeyMapLister::PrintText(LineWriter& out, size_t ignored) const
 {
-    out.Line(BaseName(m_path) + ": " + std::to_string(m_chords.size()) + " chords");
+    out.Line(Text(IDS_LIST_COUNT, {BaseName(m_path), std::to_string(m_chords.size())}));
     for (const SectionText& s : kSections) {
         bool heading = false;
         for (const KeyMapChecker::Chord& chord : m_chords) {
             if (chord.section != s.section)
                 continue;
             if (!heading)
-                out.Line(s.line), heading = true;
+                out.Line(Text(s.line)), heading = true;
             const std::string braille = chord.braille.empty() ? "" : " (" + chord.braille + ")";
             out.Line(chord.name + braille + " = " + Gives(chord));
         }
     }
-    out.Line("Other dot chords type braille.");
-    out.Line("Other chords go to the screen reader.");
+    out.Line(Text(IDS_LIST_OTHER_DOTS));
+    out.Line(Text(IDS_LIST_OTHER_CHORDS));
     if (ignored)
-        out.Line(std::to_string(ignored) + " entries do nothing: vkkeys check");
+        out.Line(Text(IDS_LIST_IGNORED, {std::to_string(ignored)}));
 }
 
 void KeyMapLister::PrintMarkdown(FILE* out) const
 {
-    fprintf(out, "# Keys of the Cellivanta VK\n\n");
-    fprintf(out, "What each chord of the key map `%s` does. Made by `vkkeys list --markdown`; "
-                 "dot chords not listed here type braille, and other chords reach the screen reader "
-                 "under their own names, such as D2+T1.\n",
-            BaseName(m_path).c_str());
+    tooltext::Write(out, "# " + Text(IDS_DOC_TITLE) + "\n\n" + Text(IDS_DOC_INTRO, {BaseName(m_path)}) + "\n");
     for (const SectionText& s : kSections) {
-        fprintf(out, "\n## %s\n\n%s\n\n| Chord | Braille | Gives |\n|---|---|---|\n", KeyMapFile::NameOf(s.section),
-                s.markdown);
+        tooltext::Write(out, "\n## " + std::string(KeyMapFile::NameOf(s.section)) + "\n\n" + Text(s.markdown) + "\n\n" +
+                                 Text(IDS_DOC_COLUMNS) + "\n|---|---|---|\n");
         for (const KeyMapChecker::Chord& chord : m_chords)
             if (chord.section == s.section)
-                fprintf(out, "| %s | %s | %s |\n", chord.name.c_str(), MarkdownCell(chord.braille).c_str(),
-                        MarkdownCell(Gives(chord)).c_str());
+                tooltext::Write(out, "| " + chord.name + " | " + MarkdownCell(chord.braille) + " | " +
+                                         MarkdownCell(Gives(chord)) + " |\n");
     }
 }

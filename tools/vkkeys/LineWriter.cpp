@@ -1,5 +1,7 @@
 #include "LineWriter.h"
 
+#include "ToolText.h"
+
 namespace {
 
 const char kIndent[] = "  ";
@@ -24,10 +26,10 @@ void LineWriter::Line(const std::string& line)
     std::string indent;
     while (m_width > indent.size() && indent.size() + rest.size() > m_width) {
         const size_t cut = CutPoint(rest, m_width - indent.size());
-        fprintf(m_out, "%s%s\n", indent.c_str(), rest.substr(0, cut).c_str());
+        tooltext::Line(m_out, indent + rest.substr(0, cut));
         rest = rest.substr(cut);
         rest.erase(0, rest.find_first_not_of(' '));
         indent = kIndent;
     }
-    fprintf(m_out, "%s%s\n", indent.c_str(), rest.c_str());
+    tooltext::Line(m_out, indent + rest);
 }

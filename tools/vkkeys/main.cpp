@@ -2,6 +2,7 @@
 //
 //   vkkeys check [FILE] [--width N]
 //   vkkeys list [FILE] [--width N] [--markdown]
+//   vkkeys help (or --help, /?)
 //
 // FILE defaults to the kvbrl.ini beside vkkeys, where the setup installs it.
 // check exits with 1 when an entry cannot work, 0 when there are at most
@@ -10,7 +11,10 @@
 #include "KeyMapChecker.h"
 #include "KeyMapLister.h"
 #include "KeyMapReport.h"
+#include "KeyMapTexts.h"
 #include "LineWriter.h"
+#include "ToolText.h"
+#include "VkkeysTexts.h"
 
 #include <windows.h>
 
@@ -20,8 +24,10 @@
 
 namespace {
 
-const char kUsage[] = "usage: vkkeys check|list [FILE] [--width N] [--markdown]\n";
+using tooltext::Text;
+
 const size_t kMinWidth = 20;
+enum ExitCode { kDone = 0, kErrors = 1, kBadUsage = 2 };
 
 struct Options {
     std::string command;
@@ -29,6 +35,7 @@ struct Options {
     std::string shownName;  // the file as the lines name it
     size_t width = 0;
     bool markdown = false;
+    std::string refusal;  // what was wrong with the command line
 };
 
 std::string DefaultKeyMap()
@@ -48,37 +55,60 @@ std::string FullPath(const std::string& path)
     return n > 0 && n < MAX_PATH ? std::string(full, n) : path;
 }
 
+bool IsHelp(const std::string& arg)
+{
+    return arg == "help" || arg == "--help" || arg == "-h" || arg == "/?";
+}
+
+// The first thing wrong with one argument, or "".
+std::string Take(int argc, char** argv, int& i, Options& options)
+{
+    const std::string arg = argv[i];
+    if (arg == "--markdown") {
+        options.markdown = true;
+    } else if (arg == "--width") {
+        char* end = nullptr;
+        const long width = i + 1 < argc ? strtol(argv[i + 1], &end, 10) : 0;
+        if (!end || *end || end == argv[i + 1])
+            return Text(IDS_VKKEYS_WIDTH_MISSING);
+        if (width < static_cast<long>(kMinWidth))
+            return Text(IDS_VKKEYS_WIDTH_TOO_SMALL, {argv[i + 1]});
+        options.width = static_cast<size_t>(width);
+        ++i;
+    } else if (arg.compare(0, 1, "-") == 0) {
+        return Text(IDS_VKKEYS_UNKNOWN_OPTION, {arg});
+    } else if (options.command.empty()) {
+        if (arg != "check" && arg != "list")
+            return Text(IDS_VKKEYS_UNKNOWN_COMMAND, {arg});
+        options.command = arg;
+    } else if (!options.path.empty()) {
+        return Text(IDS_VKKEYS_SECOND_FILE, {arg});
+    } else {
+        options.path = FullPath(arg);
+        options.shownName = arg;
+    }
+    return "";
+}
+
 bool ParseOptions(int argc, char** argv, Options& options)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--markdown") {
-            options.markdown = true;
-        } else if (arg == "--width" && i + 1 < argc) {
-            const long width = strtol(argv[++i], nullptr, 10);
-            if (width < static_cast<long>(kMinWidth))
-                return false;
-            options.width = static_cast<size_t>(width);
-        } else if (options.command.empty() && (arg == "check" || arg == "list")) {
-            options.command = arg;
-        } else if (!options.command.empty() && options.path.empty() && arg.compare(0, 2, "--") != 0) {
-            options.path = FullPath(arg);
-            options.shownName = arg;
-        } else {
-            return false;
-        }
-    }
+    for (int i = 1; i < argc && options.refusal.empty(); ++i)
+        options.refusal = Take(argc, argv, i, options);
+    if (options.refusal.empty() && options.command.empty())
+        options.refusal = Text(IDS_VKKEYS_NO_COMMAND);
+    if (options.refusal.empty() && options.markdown && options.command != "list")
+        options.refusal = Text(IDS_VKKEYS_MARKDOWN_WITHOUT_LIST);
     if (options.path.empty()) {
         options.path = DefaultKeyMap();
         options.shownName = "kvbrl.ini";
     }
-    return !options.command.empty() && !(options.markdown && options.command != "list");
+    return options.refusal.empty();
 }
 
 int Check(const Options& options)
 {
     LineWriter out(stdout, options.width);
-    return KeyMapReport::Write(options.path, options.shownName, out) ? 1 : 0;
+    return KeyMapReport::Write(options.path, options.shownName, out) ? kErrors : kDone;
 }
 
 int List(const Options& options)
@@ -86,8 +116,8 @@ int List(const Options& options)
     KeyMapChecker checker;
     const auto findings = checker.Check(options.path);
     if (!findings.empty() && findings[0].line == 0 && findings[0].error) {
-        LineWriter(stdout, options.width).Line(options.shownName + ": " + findings[0].text);
-        return 1;
+        LineWriter(stdout, options.width).Line(Text(IDS_REPORT_FINDING, {options.shownName, findings[0].text}));
+        return kErrors;
     }
     KeyMapLister lister(options.path, checker.Chords());
     if (options.markdown) {
@@ -96,17 +126,22 @@ int List(const Options& options)
         LineWriter out(stdout, options.width);
         lister.PrintText(out, checker.EntryCount() - checker.Chords().size());
     }
-    return 0;
+    return kDone;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && IsHelp(argv[1])) {
+        tooltext::Write(stdout, Text(IDS_VKKEYS_HELP));
+        return kDone;
+    }
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        fputs(kUsage, stderr);
-        return 2;
+        tooltext::Line(stderr, options.refusal);
+        tooltext::Line(stderr, Text(IDS_VKKEYS_SEE_HELP));
+        return kBadUsage;
     }
     const int result = options.command == "check" ? Check(options) : List(options);
     fflush(stdout);

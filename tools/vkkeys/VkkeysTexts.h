@@ -1,0 +1,12 @@
+// vkkeys' own string ids (its help and refusals): vkkeys.rc.
+#pragma once
+
+#define IDS_VKKEYS_HELP 300
+#define IDS_VKKEYS_NO_COMMAND 301
+#define IDS_VKKEYS_UNKNOWN_COMMAND 302
+#define IDS_VKKEYS_WIDTH_MISSING 303
+#define IDS_VKKEYS_WIDTH_TOO_SMALL 304
+#define IDS_VKKEYS_MARKDOWN_WITHOUT_LIST 305
+#define IDS_VKKEYS_SECOND_FILE 306
+#define IDS_VKKEYS_UNKNOWN_OPTION 307
+#define IDS_VKKEYS_SEE_HELP 308
