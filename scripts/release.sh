@@ -10,6 +10,10 @@
 # SIGN_TIMESTAMP_URL optional. Without a certificate the release is unsigned,
 # and says so.
 #
+# SUPPORT_CONTACT: where users turn for help (an address, a telephone number),
+# shown by vkdiag, in both guides and in the build information; without it
+# they name the dealer who sold the display.
+#
 # Only a committed tree is built: the release is dated and described by its
 # commit, so uncommitted changes would ship under a name that is not theirs.
 #
@@ -36,6 +40,7 @@ umask 022
 absolute() { [ -z "$1" ] && return 0; readlink -f "$1"; }
 export SIGN_CERT=$(absolute "${SIGN_CERT:-}") SIGN_KEY=$(absolute "${SIGN_KEY:-}")
 export SIGN_TIMESTAMP_URL=${SIGN_TIMESTAMP_URL:-}
+export SUPPORT_CONTACT=${SUPPORT_CONTACT:-}
 if [ -n "$SIGN_CERT" ]; then
     [ -f "$SIGN_CERT" ] || { echo "SIGN_CERT: no file $SIGN_CERT" >&2; exit 1; }
     case "$SIGN_CERT" in
@@ -84,9 +89,27 @@ crlf() {
     if LC_ALL=C grep -q -P '[\x80-\xFF]' "$1"; then printf '\357\273\277'; fi >"$2"
     sed 's/\r$//; s/$/\r/' "$1" >>"$2"
 }
-# The guide ends with the key reference of the shipped key map.
-scripts/guide-text.sh docs/user-guide.md docs/keys.md >build/release/user-guide.txt
-crlf build/release/user-guide.txt "$stage/User guide.txt"
+# Each guide ends with the key reference of the shipped key map in its
+# language, and names the support contact set for this build (the guide's
+# own words for the dealer otherwise).
+guide() {  # guide MARKDOWN KEYS DEALER NAME
+    scripts/guide-text.sh "$1" "$2" | awk -v dealer="$3" '
+        ENVIRON["SUPPORT_CONTACT"] != "" && /^Support/ && (i = index($0, dealer)) {
+            $0 = substr($0, 1, i - 1) ENVIRON["SUPPORT_CONTACT"] substr($0, i + length(dealer))
+        } 1' >build/release/guide.txt
+    crlf build/release/guide.txt "$stage/$4"
+}
+guide docs/user-guide.md docs/keys.md "the dealer who sold you the display" "User guide.txt"
+guide docs/guide-fr.md docs/keys-fr.md "le revendeur qui vous a vendu l'afficheur" "Guide de l'utilisateur.txt"
+
+# The release notes, one file for each language of docs/changes.md.
+notes() {  # notes PART TITLE NAME
+    { echo "# $2"; awk -v part="## $1" '/^## / { on = $0 == part; next } on' docs/changes.md; } |
+        scripts/guide-text.sh /dev/stdin >build/release/notes.txt
+    crlf build/release/notes.txt "$stage/$3"
+}
+notes English "What's new" "What's new.txt"
+notes Français "Nouveautés" "Nouveautés.txt"
 
 # The licences: the product's own, and those of what is built into the
 # programs: the MinGW-w64 runtime and GCC's runtime libraries (linked
@@ -116,6 +139,7 @@ debian() { echo "Debian package $1 $(dpkg-query -W -f='${Version}' "$1" 2>/dev/n
     echo "Cellivanta VK $version"
     echo "Commit: $commit"
     echo "Commit time: $(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')"
+    echo "Support: ${SUPPORT_CONTACT:-the dealer who sold the display}"
     if [ -n "$SIGN_CERT" ]; then
         echo "Signed: $(openssl x509 -noout -subject -in "$SIGN_CERT" 2>/dev/null || echo "PKCS#12 certificate")"
         if [ -n "$SIGN_TIMESTAMP_URL" ]; then
@@ -138,12 +162,36 @@ debian() { echo "Debian package $1 $(dpkg-query -W -f='${Version}' "$1" 2>/dev/n
 } >build/release/build-info.txt
 crlf build/release/build-info.txt "$stage/Build information.txt"
 
+# Marks every name in the archive as UTF-8 (general purpose bit 11), which
+# Debian's zip leaves unset: Windows would read Nouveautés.txt in the OEM code
+# page otherwise. Walks the local headers, then the central directory's.
+mark_utf8_names() {
+    perl -e '
+        open my $f, "+<:raw", $ARGV[0] or die "$ARGV[0]: $!";
+        my $z = do { local $/; <$f> };
+        my $p = 0;
+        while (substr($z, $p, 4) eq "PK\x03\x04") {
+            my ($flags, $size, $name, $extra) = unpack "v x10 V x4 v v", substr($z, $p + 6, 24);
+            substr($z, $p + 6, 2) = pack "v", $flags | 0x800;
+            $p += 30 + $name + $extra + $size;
+        }
+        while (substr($z, $p, 4) eq "PK\x01\x02") {
+            my ($flags) = unpack "v", substr($z, $p + 8, 2);
+            my ($name, $extra, $comment) = unpack "v v v", substr($z, $p + 28, 6);
+            substr($z, $p + 8, 2) = pack "v", $flags | 0x800;
+            $p += 46 + $name + $extra + $comment;
+        }
+        seek $f, 0, 0; print $f $z; close $f or die "$ARGV[0]: $!";
+    ' "$1"
+}
+
 # The archive: one time, fixed modes, names in byte order, no extra fields.
 chmod -R u=rwX,go=rX build/release/stage
 find build/release/stage -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 out=$root/dist/release
 rm -rf "$out" && mkdir -p "$out"
 (cd build/release/stage && find "$name" -type f | sort | zip -q -X -D "$out/$name.zip" -@)
+mark_utf8_names "$out/$name.zip"
 (cd build/release/stage && find "$name" -type f | sort | xargs -d '\n' sha256sum && cd "$out" && sha256sum "$name.zip") \
     >"$out/SHA256SUMS.tmp"
 mv "$out/SHA256SUMS.tmp" "$out/SHA256SUMS"

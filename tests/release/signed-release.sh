@@ -60,6 +60,10 @@ mkdir -p "$unpacked" && (cd "$unpacked" && unzip -q "$clone"/dist/release/*.zip)
 bin32=$clone/build/release/i686/bin bin64=$clone/build/release/x86_64/bin
 
 status=0
+echo "== both guides and both release notes, under their names =="
+for text in "User guide.txt" "Guide de l'utilisateur.txt" "What's new.txt" "Nouveautés.txt"; do
+    [ -s "$(find "$unpacked" -name "$text" -print -quit)" ] || { echo "MISSING     $text" >&2; status=1; }
+done
 echo "== the password: never on a signer's command line or in the build's environment =="
 calls=$(grep -c '^ARGS: sign ' "$work/signer.log" || true)
 if [ "$calls" -lt 5 ]; then
