@@ -6,16 +6,36 @@ namespace {
 
 const char kIndent[] = "  ";
 
-// Where to cut text so that the first piece has at most room characters.
+// Cells of UTF-8 text (a French message's accented letters take one each).
+size_t Cells(const std::string& text)
+{
+    size_t cells = 0;
+    for (char c : text)
+        cells += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return cells;
+}
+
+// The byte where the cell after the first `cells` cells starts.
+size_t ByteOfCell(const std::string& text, size_t cells)
+{
+    size_t i = 0;
+    for (size_t seen = 0; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == cells)
+            break;
+    return i;
+}
+
+// Where to cut text so that the first piece has at most room cells.
 size_t CutPoint(const std::string& text, size_t room)
 {
-    for (size_t i = room; i > 0; --i)
+    const size_t end = ByteOfCell(text, room);
+    for (size_t i = end; i > 0; --i)
         if (text[i] == ' ')
             return i;
-    for (size_t i = room; i > 0; --i)
+    for (size_t i = end; i > 0; --i)
         if (text[i - 1] == '+')
             return i;
-    return room;
+    return end;
 }
 
 }  // namespace
@@ -24,7 +44,7 @@ void LineWriter::Line(const std::string& line)
 {
     std::string rest = line;
     std::string indent;
-    while (m_width > indent.size() && indent.size() + rest.size() > m_width) {
+    while (m_width > indent.size() && indent.size() + Cells(rest) > m_width) {
         const size_t cut = CutPoint(rest, m_width - indent.size());
         tooltext::Line(m_out, indent + rest.substr(0, cut));
         rest = rest.substr(cut);
