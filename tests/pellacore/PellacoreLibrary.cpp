@@ -62,6 +62,7 @@ PellacoreLibrary Load()
     Bind(lib.hModule, "EnumComPorts", lib.EnumComPorts);
     Bind(lib.hModule, "EnumComPortsEx", lib.EnumComPortsEx);
     Bind(lib.hModule, "KillPcEmulator", lib.KillPcEmulator);
+    Bind(lib.hModule, "SecureSetupFolder", lib.SecureSetupFolder);
     return lib;
 }
 

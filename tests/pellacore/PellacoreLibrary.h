@@ -16,6 +16,7 @@ struct PellacoreLibrary {
     decltype(&::EnumComPorts) EnumComPorts = nullptr;
     decltype(&::EnumComPortsEx) EnumComPortsEx = nullptr;
     decltype(&::KillPcEmulator) KillPcEmulator = nullptr;
+    decltype(&::SecureSetupFolder) SecureSetupFolder = nullptr;
 };
 
 // Loads the library once (it sits beside the test program); fails the test

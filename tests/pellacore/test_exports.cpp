@@ -19,8 +19,8 @@ TEST(PellacoreExports, ExactlyThePlainNames)
     EXPECT_EQ(names, (std::vector<std::string>{"EnumComPorts", "EnumComPortsEx",
                                                "GetThirdPartyFolderFromRegistry",
                                                "GetThirdPartyFolderFromRegistryW", "Is64BitsOS",
-                                               "KillPcEmulator"}));
-    EXPECT_EQ(functionCount, 6u) << "no exports by ordinal only";
+                                               "KillPcEmulator", "SecureSetupFolder"}));
+    EXPECT_EQ(functionCount, 7u) << "no exports by ordinal only";
 }
 
 TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
@@ -33,6 +33,7 @@ TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.GetThirdPartyFolderFromRegistry), {0, 0}), 8);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.GetThirdPartyFolderFromRegistryW), {0, 0}), 8);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.EnumComPorts), {0, 0, 0, 0}), 16);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.SecureSetupFolder), {0, 0, 0}), 12);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.EnumComPortsEx),
                                 {reinterpret_cast<std::uintptr_t>(szKey), 0, 0, 0, 0}),
               20);
