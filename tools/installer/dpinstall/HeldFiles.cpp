@@ -170,9 +170,9 @@ DWORD CreateHeldFolder(const std::wstring& path, FolderAccess access, HANDLE& he
     LocalFree(security.lpSecurityDescriptor);
     if (!created)
         return createError;
-    HANDLE folder = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                nullptr);
+    HANDLE folder = HeldFilePlatform().createFile(path.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return GetLastError();
     const DWORD error = CheckHeldFolder(path, access, folder);
