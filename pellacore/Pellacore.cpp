@@ -6,6 +6,7 @@
 #include "CComPortList.h"
 #include "CRegistryKey.h"
 #include "CUsbPortFinder.h"
+#include "SetupFiles.h"
 #include "SetupFolder.h"
 #include "TextBuffer.h"
 
@@ -149,4 +150,17 @@ int WINAPI KillPcEmulator()
         return 0;
     // Posted, not sent: the setup must not wait for the emulator to close.
     return PostMessageA(hWnd, WM_CLOSE, 0, 0) ? 1 : 0;
+}
+
+int WINAPI Sha256OfFile(const wchar_t* szPath, int nHexSize, wchar_t* szHex)
+{
+    std::wstring hex;
+    if (!szPath || !szHex || nHexSize < 1 || !HashFile(szPath, hex))
+        return 0;
+    return CopyText(szHex, nHexSize, hex.c_str()) ? 1 : 0;
+}
+
+int WINAPI CancelSetupRenames(const wchar_t* szFolder, const wchar_t* szNames)
+{
+    return szFolder && szNames ? CancelRenames(szFolder, szNames) : -1;
 }

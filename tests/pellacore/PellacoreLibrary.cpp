@@ -63,6 +63,8 @@ PellacoreLibrary Load()
     Bind(lib.hModule, "EnumComPortsEx", lib.EnumComPortsEx);
     Bind(lib.hModule, "KillPcEmulator", lib.KillPcEmulator);
     Bind(lib.hModule, "SecureSetupFolder", lib.SecureSetupFolder);
+    Bind(lib.hModule, "Sha256OfFile", lib.Sha256OfFile);
+    Bind(lib.hModule, "CancelSetupRenames", lib.CancelSetupRenames);
     return lib;
 }
 

@@ -1,6 +1,8 @@
-// SecureSetupFolder: the folder an elevated setup installs into is never
+// What the setup asks of the library about its folder and files:
+// SecureSetupFolder (the folder an elevated setup installs into is never
 // reached through a link, is made for administrators only, and one that
-// another account owns or may change is narrowed before the setup writes.
+// another account owns or may change is narrowed before the setup writes),
+// the key map's SHA-256, and cancelling the renames an install left.
 #include "FolderSecurity.h"
 #include "PellacoreLibrary.h"
 #include "SetupFolder.h"
@@ -72,6 +74,27 @@ TEST(SetupFolder, RefusesLinksMakesAndNarrows)
     CloseHandle(held);
     EXPECT_EQ(Pellacore().SecureSetupFolder(made.c_str(), &held, &error), kSetupFolderReady) << error;
     CloseHandle(held);
+    testenv::RemoveTree(folder);
+}
+
+TEST(SetupFiles, HashesAKeyMapAndCancelsOnlyTheSetupsRenames)
+{
+    const std::string folder = testenv::FreshDir("setup-files");
+    const std::wstring wide(folder.begin(), folder.end());
+    testenv::WriteBytes(folder + "\\kvbrl.ini", "abc");
+    wchar_t hex[65] = L"";
+    EXPECT_EQ(Pellacore().Sha256OfFile((wide + L"\\kvbrl.ini").c_str(), 65, hex), 1);
+    EXPECT_EQ(std::wstring(hex), L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(Pellacore().Sha256OfFile((wide + L"\\missing.ini").c_str(), 65, hex), 0);
+
+    for (const char* name : {"VK.JLB.part", "other.part"}) {
+        testenv::WriteBytes(folder + "\\" + name, "new");
+        ASSERT_TRUE(MoveFileExA((folder + "\\" + name).c_str(), (folder + "\\" + name + ".done").c_str(),
+                                MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
+    }
+    EXPECT_EQ(Pellacore().CancelSetupRenames(wide.c_str(), L"VK.JLB.part|vkkeys.exe.part|"), 1);
+    EXPECT_EQ(Pellacore().CancelSetupRenames(wide.c_str(), L"VK.JLB.part|vkkeys.exe.part|"), 0);
+    EXPECT_EQ(Pellacore().CancelSetupRenames(wide.c_str(), L"other.part|"), 1) << "another maker's rename stays";
     testenv::RemoveTree(folder);
 }
 

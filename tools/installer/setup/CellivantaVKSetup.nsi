@@ -86,8 +86,6 @@ SetDateSave off
 !define EXIT_RESTART_NEEDED 3010
 !define LOG_NAME "Cellivanta VK setup.log"
 !define KEYMAP "kvbrl.ini"
-!define SESSION_MANAGER "SYSTEM\CurrentControlSet\Control\Session Manager"
-!define PENDING_RENAMES "PendingFileRenameOperations"
 ; What the uninstaller adds to the files' size on the disk, with room to spare.
 !define UNINSTALLER_KB 1024
 
@@ -527,55 +525,13 @@ Function ${UN}WriteLog
 FunctionEnd
 
 ; The SHA-256 of $HashPath in $HashHex (lower-case hex), "" when the file
-; cannot be read. A key map is small: anything over 1 MB is not one of ours.
+; cannot be read or is larger than a key map.
 Function ${UN}Sha256OfFile
+    System::Call '$PLUGINSDIR\Pellacore::Sha256OfFile(w "$HashPath", i 65, w .r0) i .r1 ?u'
     StrCpy $HashHex ""
-    System::Call 'kernel32::CreateFileW(w "$HashPath", i 0x80000000, i 1, p 0, i 3, i 0, p 0) p .r0'
-    ${If} $0 == -1
-        Return
+    ${If} $1 == 1
+        StrCpy $HashHex $0
     ${EndIf}
-    System::Call 'kernel32::GetFileSize(p r0, p 0) i .r1'
-    ${If} $1 < 0
-    ${OrIf} $1 > 1048576
-        System::Call 'kernel32::CloseHandle(p r0)'
-        Return
-    ${EndIf}
-    IntOp $2 $1 + 1
-    System::Alloc $2
-    Pop $2
-    System::Call 'kernel32::ReadFile(p r0, p r2, i r1, *i .r3, p 0) i .r4'
-    System::Call 'kernel32::CloseHandle(p r0)'
-    ${If} $4 == 0
-    ${OrIf} $3 != $1
-        System::Free $2
-        Return
-    ${EndIf}
-    ; PROV_RSA_AES, CRYPT_VERIFYCONTEXT; CALG_SHA_256; HP_HASHVAL.
-    System::Call 'advapi32::CryptAcquireContextW(*p .r5, p 0, p 0, i 24, i 0xF0000000) i .r4'
-    ${If} $4 != 0
-        System::Call 'advapi32::CryptCreateHash(p r5, i 0x800c, p 0, i 0, *p .r6) i .r4'
-        ${If} $4 != 0
-            System::Alloc 32
-            Pop $7
-            System::Call 'advapi32::CryptHashData(p r6, p r2, i r1, i 0) i .r4'
-            ${If} $4 != 0
-                System::Call 'advapi32::CryptGetHashParam(p r6, i 2, p r7, *i 32, i 0) i .r4'
-            ${EndIf}
-            ${If} $4 != 0
-                ${For} $8 0 31
-                    IntOp $9 $7 + $8
-                    System::Call "*$9(&i1 .r3)"
-                    IntOp $3 $3 & 0xff
-                    IntFmt $3 "%02x" $3
-                    StrCpy $HashHex "$HashHex$3"
-                ${Next}
-            ${EndIf}
-            System::Free $7
-            System::Call 'advapi32::CryptDestroyHash(p r6)'
-        ${EndIf}
-        System::Call 'advapi32::CryptReleaseContext(p r5, i 0)'
-    ${EndIf}
-    System::Free $2
 FunctionEnd
 
 ; $0 = 1 when $HashHex is a key map this product installed or shipped.
@@ -1068,80 +1024,19 @@ FunctionEnd
 
 ; An install that asked for a restart left new files (*.part) to be moved in
 ; place then: without this, the restart would bring the driver back after the
-; uninstall. Takes them out of the renames Windows does at its start.
+; uninstall. Takes them out of the renames Windows does at its start; other
+; makers' renames stay.
+!define NEW_FILES ""
+!macro AddNewFileName NAME SOURCE
+    !define /redef NEW_FILES "${NEW_FILES}${NAME}.part|"
+!macroend
+!insertmacro ForEachPayload AddNewFileName
 Function un.CancelPendingReplacements
-    ; KEY_QUERY_VALUE | KEY_SET_VALUE
-    System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "${SESSION_MANAGER}", i 0, i 3, *p .r0) i .r1'
-    ${If} $1 != 0
-        Return
+    System::Call '$PLUGINSDIR\Pellacore::CancelSetupRenames(w "$INSTDIR", w "${NEW_FILES}") i .r1 ?u'
+    ${If} $1 < 0
+        !insertmacro Say "$(RestartNotCancelled)"
+        StrCpy $Left "$Left *.part"
     ${EndIf}
-    System::Call 'advapi32::RegQueryValueExW(p r0, w "${PENDING_RENAMES}", p 0, *i .r2, p 0, *i .r3) i .r1'
-    ${If} $1 != 0
-    ${OrIf} $2 != 7
-        System::Call 'advapi32::RegCloseKey(p r0)'
-        Return
-    ${EndIf}
-    ; Zeroed, with room for terminators the value may lack.
-    IntOp $3 $3 + 4
-    System::Alloc $3
-    Pop $4
-    System::Alloc $3
-    Pop $5
-    System::Call 'advapi32::RegQueryValueExW(p r0, w "${PENDING_RENAMES}", p 0, p 0, p r4, *i r3) i .r1'
-    StrLen $R0 "\??\$INSTDIR\"
-    StrCpy $6 $4
-    StrCpy $7 $5
-    StrCpy $8 0
-    ${DoWhile} $1 == 0
-        ; Pairs of names: the file, then where it goes ("" to delete it).
-        System::Call 'kernel32::lstrlenW(p r6) i .r9'
-        ${If} $9 == 0
-            ${Break}
-        ${EndIf}
-        System::Call 'kernel32::lstrcpynW(w .R1, p r6, i ${NSIS_MAX_STRLEN})'
-        IntOp $R2 $9 + 1
-        IntOp $R2 $R2 * 2
-        IntOp $R3 $6 + $R2
-        System::Call 'kernel32::lstrlenW(p R3) i .R3'
-        IntOp $R3 $R3 + 1
-        IntOp $R3 $R3 * 2
-        IntOp $R2 $R2 + $R3
-        ; Only the names this setup registers: other makers' renames stay.
-        StrCpy $R4 $R1 $R0
-        StrCpy $R5 $R1 "" $R0
-        StrCpy $R6 0
-        ${If} $R4 == "\??\$INSTDIR\"
-            ${If} $R5 == "VK.JLB.part"
-            ${OrIf} $R5 == "vkkeys.exe.part"
-            ${OrIf} $R5 == "vkdiag.exe.part"
-            ${OrIf} $R5 == "${KEYMAP}.part"
-                StrCpy $R6 1
-            ${EndIf}
-        ${EndIf}
-        ${If} $R6 == 1
-            IntOp $8 $8 + 1
-        ${Else}
-            System::Call 'kernel32::RtlMoveMemory(p r7, p r6, i R2)'
-            IntOp $7 $7 + $R2
-        ${EndIf}
-        IntOp $6 $6 + $R2
-    ${Loop}
-    ${If} $8 != 0
-        IntOp $7 $7 - $5
-        ${If} $7 == 0
-            System::Call 'advapi32::RegDeleteValueW(p r0, w "${PENDING_RENAMES}") i .r1'
-        ${Else}
-            IntOp $7 $7 + 2
-            System::Call 'advapi32::RegSetValueExW(p r0, w "${PENDING_RENAMES}", i 0, i 7, p r5, i r7) i .r1'
-        ${EndIf}
-        ${If} $1 != 0
-            !insertmacro Say "$(RestartNotCancelled)"
-            StrCpy $Left "$Left *.part"
-        ${EndIf}
-    ${EndIf}
-    System::Free $4
-    System::Free $5
-    System::Call 'advapi32::RegCloseKey(p r0)'
 FunctionEnd
 
 Section "Uninstall"
