@@ -178,6 +178,7 @@ DWORD CreateHeldFolder(const std::wstring& path, FolderAccess access, HANDLE& he
     const DWORD error = CheckHeldFolder(path, access, folder);
     if (error != ERROR_SUCCESS) {
         CloseHandle(folder);
+        RemoveDirectoryW(path.c_str());  // only an empty folder, or a link itself
         return error;
     }
     held = folder;
