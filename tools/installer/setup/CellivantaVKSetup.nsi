@@ -5,7 +5,10 @@
 ; (asked through Pellacore). Without that folder JAWS could never load the
 ; driver, so the setup then stops and installs nothing; so it does on 32-bit
 ; Windows, where the 64-bit driver cannot load. Runs silently with /S.
-; The uninstaller removes exactly what the setup put there.
+; The uninstaller removes exactly what the setup put there. The uninstall
+; entry runs it in place (_?=), never as a copy in the user's temporary
+; folder; it removes itself when Windows restarts. One that leaves a file in
+; use for the restart says so and exits with 3010.
 ;
 ; vkkeys.exe, the key map checker, and vkdiag.exe, which finds the display
 ; and writes a report for support, go beside them.
@@ -73,7 +76,9 @@ SetDateSave off
 !define EXIT_NO_LOG 9
 ; Started as SYSTEM (a deployment tool's service): it refuses.
 !define EXIT_RUNS_AS_SYSTEM 10
-; The folder JAWS names is not a full path on a local drive.
+; The folder JAWS names is no usable folder: not a full path on a local
+; drive, a link or reached through one, or recorded so that it names none
+; (not text, too long, a variable Windows does not define).
 !define EXIT_NO_USABLE_FOLDER 11
 ; Other users may change the folder, and its access list could not be
 ; narrowed to administrators.
@@ -253,6 +258,7 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
 ; works. $0 is the helper's answer: 2 made, 3 narrowed, 4 owner changed, 5 a
 ; link, 0 failed (the error's text in $4), "error" when it could not load.
 Function ${UN}SecureFolder
+    StrCpy $5 ""
     System::Call '$PLUGINSDIR\Pellacore::SecureSetupFolder(w "$INSTDIR", *p .r5, *i .r4) i .r0 ?u'
     StrCpy $FolderHandle $5
     ${If} $0 == 0
@@ -858,6 +864,13 @@ FunctionEnd
     File "/oname=${NAME}.part" "${SOURCE}"
 !macroend
 
+; The key map is the user's once changed: InstallKeyMap decides on it.
+!macro ReplaceProgramFile NAME SOURCE
+    !if "${NAME}" != "${KEYMAP}"
+        !insertmacro ReplaceFile "${NAME}" "$INSTDIR\${NAME}.part"
+    !endif
+!macroend
+
 ; The key map is replaced while it is one we installed or shipped; a changed
 ; one is the user's: it stays, and the new default goes beside it.
 Function InstallKeyMap
@@ -930,9 +943,7 @@ Section "Driver"
     ${EndIf}
     SetOverwrite on
     ; The driver first: it is what the user runs.
-    !insertmacro ReplaceFile "VK.JLB" "$INSTDIR\VK.JLB.part"
-    !insertmacro ReplaceFile "vkkeys.exe" "$INSTDIR\vkkeys.exe.part"
-    !insertmacro ReplaceFile "vkdiag.exe" "$INSTDIR\vkdiag.exe.part"
+    !insertmacro ForEachPayload ReplaceProgramFile
     Call InstallKeyMap
 
     ClearErrors
@@ -1056,12 +1067,12 @@ Section "Uninstall"
             MessageBox MB_OK|MB_ICONINFORMATION "$(KeyMapStays)" /SD IDOK
         ${EndIf}
     ${EndIf}
-    ${If} $AtRestart != ""
-        !insertmacro Say "$(RemovedAtRestart)"
-    ${EndIf}
     ; Files that stay keep the entry and the uninstaller, to run again; the
     ; page then says the uninstall did not complete.
     ${If} $Left != ""
+        ${If} $AtRestart != ""
+            !insertmacro Say "$(RemovedAtRestart)"
+        ${EndIf}
         !insertmacro Say "$(FilesLeft)"
         MessageBox MB_OK|MB_ICONSTOP "$(FilesLeft)" /SD IDOK
         SetErrorLevel ${EXIT_WRITE_FAILED}
