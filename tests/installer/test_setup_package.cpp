@@ -83,7 +83,7 @@ TEST_F(SetupPackage, InstallsTheDriverAndItsToolsIntoTheJawsFolder)
     Program setup("\"" + BinDir() + "\\Setup.exe\" /S");
     DWORD exitCode = STILL_ACTIVE;
     bool pluginsInTemp = false;
-    while (!setup.Wait(20, exitCode)) {
+    for (int waits = 0; waits < 3000 && !setup.Wait(20, exitCode); ++waits) {
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA((TempDir() + "ns*.tmp").c_str(), &found);
         pluginsInTemp = pluginsInTemp || (search != INVALID_HANDLE_VALUE && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
@@ -145,7 +145,7 @@ TEST_F(SetupPackage, AFolderItMadeGoesWithTheUninstall)
     ASSERT_TRUE(FileExists(made + "\\VK.JLB"));
     folder = made;
     Uninstall();
-    EXPECT_NE(PendingRenames().find(made + '\0'), std::string::npos) << "the folder stays after the restart";
+    EXPECT_NE(PendingRenames().find(made + "\\" + '\0'), std::string::npos) << "the folder stays until the restart";
 }
 
 // A silent setup logs into a new folder it made itself in the temporary
