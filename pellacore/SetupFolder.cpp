@@ -54,6 +54,14 @@ DWORD MakeMissing(const std::wstring& path, bool& made)
     return ERROR_SUCCESS;
 }
 
+// Opened as it is, a link not followed, and without delete sharing: while
+// it is held, neither it nor a folder above it can be renamed.
+HANDLE Hold(const std::wstring& path, DWORD access)
+{
+    return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL | access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
 SetupFolderResult Narrow(HANDLE held, bool made, DWORD& error)
 {
     FolderOthers others = FolderOthers::Owner;
@@ -83,9 +91,11 @@ SetupFolderResult SecureFolder(const std::wstring& folder, HANDLE& held, DWORD& 
         return kSetupFolderFailed;
     // Long names only now that every folder on the path is there.
     const std::wstring path = FullPath(folder);
-    HANDLE handle = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE handle = Hold(path, WRITE_DAC | WRITE_OWNER);
+    // A folder administrators may not change the access list of (Windows'
+    // own) is read only: one that needs narrowing then cannot be narrowed.
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        handle = Hold(path, 0);
     if (handle == INVALID_HANDLE_VALUE) {
         error = GetLastError();
         return kSetupFolderFailed;
