@@ -1,4 +1,5 @@
 #include "CRegistryKey.h"
+#include "SystemEnvironment.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -82,23 +83,34 @@ CRegistryKey::Read CRegistryKey::QueryString(const char* szValueName, wchar_t* s
 }
 
 // A REG_EXPAND_SZ value names its folder through environment variables
-// ("%ProgramData%\..."): handed out expanded, when that still fits.
+// ("%ProgramData%\..."): handed out expanded with the system's variables,
+// when that still fits. Never with this process's own: for an elevated setup
+// they are the user's, which any program of the user can set
+// (HKCU\Environment) to lead the setup into a folder of its own. A variable
+// the system does not have names no folder.
 CRegistryKey::Read CRegistryKey::Expand(wchar_t* szText, DWORD cchMax, DWORD& cchRead)
 {
-    wchar_t expanded[kMaxChars + 1];
-    const DWORD cchNeeded = ExpandEnvironmentStringsW(szText, expanded, kMaxChars + 1);
-    if (cchNeeded == 0 || cchNeeded > kMaxChars + 1 || cchNeeded - 1 > cchMax)
+    std::wstring expanded;
+    if (!ExpandWithSystemVariables(szText, expanded) || expanded.size() > cchMax)
         return Read::Failed;
-    cchRead = cchNeeded - 1;
-    wmemcpy(szText, expanded, cchNeeded);
+    cchRead = static_cast<DWORD>(expanded.size());
+    wmemcpy(szText, expanded.c_str(), expanded.size() + 1);
     return Read::Done;
+}
+
+bool CRegistryKey::HasValue(const char* szValueName, DWORD* pdwType) const
+{
+    DWORD dwType = 0;
+    const LONG result = RegQueryValueExW(m_hKey, Widen(szValueName).c_str(), nullptr, &dwType, nullptr, nullptr);
+    if (pdwType)
+        *pdwType = dwType;
+    return result == ERROR_SUCCESS;
 }
 
 bool CRegistryKey::IsString(const char* szValueName) const
 {
     DWORD dwType = 0;
-    const LONG result = RegQueryValueExW(m_hKey, Widen(szValueName).c_str(), nullptr, &dwType, nullptr, nullptr);
-    return result == ERROR_SUCCESS && (dwType == REG_SZ || dwType == REG_EXPAND_SZ);
+    return HasValue(szValueName, &dwType) && (dwType == REG_SZ || dwType == REG_EXPAND_SZ);
 }
 
 bool CRegistryKey::QueryText(const char* szValueName, char* szText, DWORD cbMax) const

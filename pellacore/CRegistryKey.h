@@ -19,6 +19,9 @@ public:
     // terminator); the platform's result, ERROR_NO_MORE_ITEMS past the last.
     LONG EnumSubKey(DWORD dwIndex, char* szName, DWORD cchName) const;
 
+    // Whether the value is there, of any type (its type into *pdwType).
+    bool HasValue(const char* szValueName, DWORD* pdwType = nullptr) const;
+
     // Whether the value is there and a string (REG_SZ, REG_EXPAND_SZ).
     bool IsString(const char* szValueName) const;
 

@@ -6,6 +6,8 @@
 #include "CComPortList.h"
 #include "CRegistryKey.h"
 #include "CUsbPortFinder.h"
+#include "SetupFiles.h"
+#include "SetupFolder.h"
 #include "TextBuffer.h"
 
 #include <algorithm>
@@ -57,22 +59,26 @@ int EnumeratePorts(const char* szDeviceKey, std::size_t cchPathLimit, int nPortL
     return AddDosDevicePorts(list, usbPort.PortName()) ? 1 : 0;
 }
 
+enum class FolderRead { Missing, Unusable, Copied };
+
 // The folder in bytes or in wide characters, nFolderSize with the terminator.
+// Unusable: the value is there but names no folder that fits (not text, too
+// long, or a variable the system does not have).
 template <typename Char>
-int CopyThirdPartyFolder(int nFolderSize, Char* szFolder)
+FolderRead CopyThirdPartyFolder(int nFolderSize, Char* szFolder)
 {
     if (nFolderSize < 1 || !szFolder)
-        return 0;
+        return FolderRead::Missing;
     CRegistryKey key;
-    if (!key.Open(kThirdPartyBrailleKey))
-        return 0;
+    if (!key.Open(kThirdPartyBrailleKey) || !key.HasValue("Target"))
+        return FolderRead::Missing;
     Char szTarget[kMaxTarget + 1];
     DWORD cchMax = std::min(static_cast<DWORD>(nFolderSize - 1), kMaxTarget);
     // A value that is no text names no folder.
     if (!key.IsString("Target") || !key.QueryText("Target", szTarget, cchMax))
-        return 0;
+        return FolderRead::Unusable;
     key.Close();
-    return CopyText(szFolder, nFolderSize, szTarget) ? 1 : 0;
+    return CopyText(szFolder, nFolderSize, szTarget) ? FolderRead::Copied : FolderRead::Unusable;
 }
 
 }  // namespace
@@ -98,12 +104,27 @@ int WINAPI Is64BitsOS()
 
 int WINAPI GetThirdPartyFolderFromRegistry(int nFolderSize, char* szFolder)
 {
-    return CopyThirdPartyFolder(nFolderSize, szFolder);
+    return CopyThirdPartyFolder(nFolderSize, szFolder) == FolderRead::Copied ? 1 : 0;
 }
 
 int WINAPI GetThirdPartyFolderFromRegistryW(int nFolderSize, wchar_t* szFolder)
 {
-    return CopyThirdPartyFolder(nFolderSize, szFolder);
+    switch (CopyThirdPartyFolder(nFolderSize, szFolder)) {
+    case FolderRead::Copied:
+        return 1;
+    case FolderRead::Unusable:
+        return 2;
+    case FolderRead::Missing:
+        break;
+    }
+    return 0;
+}
+
+int WINAPI SecureSetupFolder(const wchar_t* szFolder, HANDLE* phFolder, DWORD* pdwError)
+{
+    if (!szFolder || !phFolder || !pdwError)
+        return kSetupFolderFailed;
+    return SecureFolder(szFolder, *phFolder, *pdwError);
 }
 
 int WINAPI EnumComPorts(int nPortListSize, char* szPortList, int nUsbPortSize, char* szUsbPort)
@@ -129,4 +150,17 @@ int WINAPI KillPcEmulator()
         return 0;
     // Posted, not sent: the setup must not wait for the emulator to close.
     return PostMessageA(hWnd, WM_CLOSE, 0, 0) ? 1 : 0;
+}
+
+int WINAPI Sha256OfFile(const wchar_t* szPath, int nHexSize, wchar_t* szHex)
+{
+    std::wstring hex;
+    if (!szPath || !szHex || nHexSize < 1 || !HashFile(szPath, hex))
+        return 0;
+    return CopyText(szHex, nHexSize, hex.c_str()) ? 1 : 0;
+}
+
+int WINAPI CancelSetupRenames(const wchar_t* szFolder, const wchar_t* szNames)
+{
+    return szFolder && szNames ? CancelRenames(szFolder, szNames) : -1;
 }

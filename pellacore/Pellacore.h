@@ -16,8 +16,27 @@ int WINAPI Is64BitsOS();
 int WINAPI GetThirdPartyFolderFromRegistry(int nFolderSize, char* szFolder);
 
 // The same folder as wide text (nFolderSize characters, terminator
-// included), whatever characters it has: what a Unicode setup calls.
+// included), whatever characters it has: what a Unicode setup calls. 2 when
+// the value is there but names no usable folder (not text, too long, or
+// through a variable the system does not define), so that the setup can say
+// so rather than that JAWS is missing.
 int WINAPI GetThirdPartyFolderFromRegistryW(int nFolderSize, wchar_t* szFolder);
+
+// Readies the folder the elevated setup installs into (SetupFolder.h):
+// answers a SetupFolderResult; *phFolder receives the handle that holds the
+// folder (for the setup to close when it is done), *pdwError the platform's
+// error when the answer is kSetupFolderFailed.
+int WINAPI SecureSetupFolder(const wchar_t* szFolder, HANDLE* phFolder, DWORD* pdwError);
+
+// The SHA-256 of a file of at most 1 MB (a key map) as lower-case
+// hexadecimal text in szHex (nHexSize characters, 65 with the terminator).
+int WINAPI Sha256OfFile(const wchar_t* szPath, int nHexSize, wchar_t* szHex);
+
+// Takes the renames of szFolder's files named in szNames ("|" after each)
+// out of those Windows does at its next start: what an install left for a
+// restart, cancelled by its uninstaller. The number taken out, -1 when the
+// renames could not be written back.
+int WINAPI CancelSetupRenames(const wchar_t* szFolder, const wchar_t* szNames);
 
 // Lists the COM ports as "COM1;COM3;" in szPortList, leaving out the display's
 // USB virtual COM port, which goes into szUsbPort when it is known.

@@ -5,6 +5,8 @@ using namespace testenv;
 namespace {
 
 const char kUninstaller[] = "Uninstall Cellivanta VK.exe";
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingRenames[] = "PendingFileRenameOperations";
 
 }  // namespace
 
@@ -16,6 +18,8 @@ void SetupFixture::SetUp()
 
 void SetupFixture::TearDown()
 {
+    // Wine would carry them out when the prefix starts again.
+    ClearPendingRenames();
     RemoveJawsFolder();
     RemoveTree(folder);
     m_uninstallKey.Delete();
@@ -58,6 +62,11 @@ void SetupFixture::RemoveLogFolders(const std::string& temp)
 void SetupFixture::SetJawsFolder(const std::string& path)
 {
     m_jawsKey.SetText("", "Target", path);
+}
+
+void SetupFixture::SetJawsTarget(DWORD type, const std::string& bytes)
+{
+    m_jawsKey.SetValue("", "Target", type, bytes.data(), static_cast<DWORD>(bytes.size()));
 }
 
 void SetupFixture::RemoveJawsFolder()
@@ -109,23 +118,37 @@ int SetupFixture::RunSetupLogged(const std::string& parameters, std::string& log
     return exitCode;
 }
 
-void SetupFixture::Uninstall(const std::string& parameters)
+void SetupFixture::Uninstall(const std::string& parameters, int exitCode)
 {
-    ASSERT_EQ(RunProgram("\"" + In(kUninstaller) + "\" " + parameters), 0);
-    EXPECT_TRUE(WaitFor([&] { return !FileExists(In(kUninstaller)) && !UninstallEntryExists(); }, 30000));
+    const std::string uninstaller = "\"" + In(kUninstaller) + "\"";
+    ASSERT_EQ(UninstallValue("QuietUninstallString"), uninstaller + " /S _?=" + folder);
+    ASSERT_EQ(RunProgram(uninstaller + " " + parameters + " _?=" + folder), exitCode);
+    EXPECT_FALSE(UninstallEntryExists());
+    EXPECT_NE(PendingRenames().find(kUninstaller), std::string::npos) << "the uninstaller stays after the restart";
 }
 
-std::string SetupFixture::UninstallLogged()
+std::string SetupFixture::UninstallLogged(int exitCode)
 {
     const std::string logPath = folder + "-uninstall.log";
     DeleteFileA(logPath.c_str());
-    Uninstall("/S /LOG=" + logPath);
-    WaitFor([&] {
-        HANDLE log = CreateFileA(logPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        CloseHandle(log);
-        return log != INVALID_HANDLE_VALUE;
-    });
+    Uninstall("/S /LOG=" + logPath, exitCode);
     const std::string log = ReadBytes(logPath);
     DeleteFileA(logPath.c_str());
     return log;
+}
+
+std::string SetupFixture::PendingRenames()
+{
+    std::string names(65536, '\0');
+    DWORD cbNames = static_cast<DWORD>(names.size());
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ, nullptr, &names[0],
+                     &cbNames) != ERROR_SUCCESS)
+        return "";
+    names.resize(cbNames);
+    return names;
+}
+
+void SetupFixture::ClearPendingRenames()
+{
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames);
 }

@@ -12,12 +12,18 @@
 #include <vector>
 
 class SetupFixture : public ::testing::Test {
+public:
+    // The renames Windows does at its next start, as one text; and none.
+    static std::string PendingRenames();
+    static void ClearPendingRenames();
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
     // JAWS records its folder in the 64-bit view, also for 32-bit readers.
     void SetJawsFolder(const std::string& folder);
+    void SetJawsTarget(DWORD type, const std::string& bytes);
     void RemoveJawsFolder();
     bool UninstallEntryExists() const;
     // A text value of the uninstall entry ("" when missing), and setting one
@@ -40,12 +46,13 @@ protected:
     static void RemoveLogFolders(const std::string& temp);
 
     std::string In(const char* name) const { return folder + "\\" + name; }
-    // The uninstaller hands over to a copy of itself in the temporary folder
-    // and returns at once: wait for its work.
-    void Uninstall(const std::string& parameters = "/S");
-    // Uninstall("/S") with its log in the test's folder: what it wrote, once
-    // the uninstaller let go of it.
-    std::string UninstallLogged();
+    // The uninstaller run as Windows runs its entry's command: in place, where
+    // it stays until the restart. Expects its exit code.
+    void Uninstall(const std::string& parameters = "/S", int exitCode = 0);
+    // Uninstall("/S") with its log in the test's folder: what it wrote.
+    std::string UninstallLogged(int exitCode = 0);
+
+
 
     std::string folder;
 

@@ -6,11 +6,13 @@
 #include "CDriverPackageInstaller.h"
 #include "CInstallerWindow.h"
 #include "FakePlatform.h"
+#include "HeldFiles.h"
 #include "PlantedDlls.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
 #include <newdev.h>
+#include <sddl.h>
 
 #include <atomic>
 #include <cstring>
@@ -309,6 +311,33 @@ TEST(DriverPackageFolder, EachFailureHasItsOwnResult)
         EXPECT_EQ(g_calls.size(), c.callsMade);
     }
     g_updateError = ERROR_SUCCESS;
+    RemoveTree(parent);
+}
+
+// Between making its private folder and opening it again by its path,
+// another program puts a folder of its own there, which everyone may change.
+HANDLE WINAPI SwapFolderThenOpen(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD flags, HANDLE model)
+{
+    RemoveDirectoryW(path);
+    CreateDirectoryW(path, nullptr);
+    PSECURITY_DESCRIPTOR open = nullptr;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;OICI;FA;;;WD)", SDDL_REVISION_1, &open, nullptr);
+    SetFileSecurityW(path, DACL_SECURITY_INFORMATION, open);
+    LocalFree(open);
+    return CreateFileW(path, access, share, security, disposition, flags, model);
+}
+
+TEST(DriverPackageFolder, AFolderSwappedInBeforeItIsHeldIsRefused)
+{
+    const std::string parent = FreshDir("dpinst-swap");
+    const HeldFileCalls saved = HeldFilePlatform();
+    HeldFilePlatform().createFile = SwapFolderThenOpen;
+    HANDLE held = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(CreateHeldFolder(FakePlatform::Wide(parent + "\\private"), FolderAccess::AdministratorsOnly, held),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    HeldFilePlatform() = saved;
+    EXPECT_EQ(held, INVALID_HANDLE_VALUE);
     RemoveTree(parent);
 }
 

@@ -151,6 +151,7 @@ TEST_F(InstallerWindowTest, ProgressPageThenOutcomeUntilFinish)
             return page != progress && text.find(expected) != std::string::npos;
         })) << text;
         ASSERT_NE(page, nullptr);
+        EXPECT_EQ(GetWindow(page, GW_OWNER), progress) << "made after the progress page closed";
         EXPECT_EQ(window.Text(page), texts->caption);
         EXPECT_EQ(text.find(texts->restart) != std::string::npos, c.restart) << text;
         if (c.error) {

@@ -34,18 +34,6 @@ std::string Sha256Hex(const std::string& bytes)
     return hex;
 }
 
-// The renames Windows does at its next start, as one text.
-std::string PendingRenames()
-{
-    std::string names(65536, '\0');
-    DWORD cbNames = static_cast<DWORD>(names.size());
-    if (RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RRF_RT_REG_MULTI_SZ, nullptr, &names[0],
-                     &cbNames) != ERROR_SUCCESS)
-        return "";
-    names.resize(cbNames);
-    return names;
-}
-
 bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
@@ -54,7 +42,7 @@ bool Contains(const std::string& text, const std::string& part)
 // Takes the rename pairs whose source names `name` out again.
 void CancelRenamesOf(const std::string& name)
 {
-    const std::string all = PendingRenames();
+    const std::string all = SetupFixture::PendingRenames();
     std::string kept;
     for (size_t at = 0; at < all.size() && all[at];) {
         const std::string from = all.c_str() + at, to = all.c_str() + at + from.size() + 1;
@@ -179,13 +167,6 @@ protected:
         shippedKeyMap = ReadBytes(SourceDir() + "\\driver\\keys\\kvbrl.ini");
         ASSERT_EQ(RunSetup(), 0);
     }
-    void TearDown() override
-    {
-        // Wine would carry them out when the prefix starts again.
-        ClearPendingRenames();
-        SetupFixture::TearDown();
-    }
-    static void ClearPendingRenames() { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames); }
 
     // Probing the file for writing while vkhost loads it would make the load
     // fail: vkhost's own output says when it has the driver.
@@ -282,9 +263,9 @@ TEST_F(SetupUpdate, APlantedPartFileIsNeverWrittenInto)
                                  OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(planted, INVALID_HANDLE_VALUE);
     std::string log;
-    EXPECT_EQ(RunSetupLogged("", log), 7);
+    EXPECT_EQ(RunSetupLogged("", log), 13);
     CloseHandle(planted);
-    EXPECT_TRUE(Contains(log, "Nothing was changed")) << log;
+    EXPECT_TRUE(Contains(log, "found VK.JLB.part in " + folder + ", a file it did not write")) << log;
     EXPECT_EQ(ReadBytes(In("VK.JLB.part")), "planted");
     EXPECT_EQ(ReadBytes(In("VK.JLB")), "the old driver");
 }
@@ -387,7 +368,7 @@ TEST_F(SetupUpdate, AnUninstallBeforeTheRestartLeavesNothingToComeBack)
     ASSERT_TRUE(MoveFileExA(In("othermaker.dll.part").c_str(), In("othermaker.dll").c_str(),
                             MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
     held = CreateFileA(In("vkkeys.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    const std::string uninstallLog = UninstallLogged();
+    const std::string uninstallLog = UninstallLogged(3010);
     CloseHandle(held);
     const std::string renames = PendingRenames();
     EXPECT_FALSE(Contains(renames, "VK.JLB.part")) << "the driver comes back at the restart";
@@ -395,6 +376,7 @@ TEST_F(SetupUpdate, AnUninstallBeforeTheRestartLeavesNothingToComeBack)
     EXPECT_FALSE(FileExists(In("VK.JLB")));
     EXPECT_TRUE(Contains(renames, "vkkeys.exe")) << renames;
     EXPECT_TRUE(Contains(uninstallLog, "removed when Windows restarts: vkkeys.exe")) << uninstallLog;
+    EXPECT_TRUE(Contains(uninstallLog, "restart Windows to complete the uninstall")) << uninstallLog;
     EXPECT_TRUE(Contains(renames, "othermaker.dll.part")) << "another maker's rename is cancelled too";
     CancelRenamesOf("othermaker.dll.part");
 }

@@ -62,6 +62,9 @@ PellacoreLibrary Load()
     Bind(lib.hModule, "EnumComPorts", lib.EnumComPorts);
     Bind(lib.hModule, "EnumComPortsEx", lib.EnumComPortsEx);
     Bind(lib.hModule, "KillPcEmulator", lib.KillPcEmulator);
+    Bind(lib.hModule, "SecureSetupFolder", lib.SecureSetupFolder);
+    Bind(lib.hModule, "Sha256OfFile", lib.Sha256OfFile);
+    Bind(lib.hModule, "CancelSetupRenames", lib.CancelSetupRenames);
     return lib;
 }
 

@@ -16,6 +16,9 @@ struct PellacoreLibrary {
     decltype(&::EnumComPorts) EnumComPorts = nullptr;
     decltype(&::EnumComPortsEx) EnumComPortsEx = nullptr;
     decltype(&::KillPcEmulator) KillPcEmulator = nullptr;
+    decltype(&::SecureSetupFolder) SecureSetupFolder = nullptr;
+    decltype(&::Sha256OfFile) Sha256OfFile = nullptr;
+    decltype(&::CancelSetupRenames) CancelSetupRenames = nullptr;
 };
 
 // Loads the library once (it sits beside the test program); fails the test

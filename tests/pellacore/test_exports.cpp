@@ -16,11 +16,12 @@ TEST(PellacoreExports, ExactlyThePlainNames)
     unsigned functionCount = 0;
     std::vector<std::string> names = ExportedNames(Pellacore().hModule, &functionCount);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"EnumComPorts", "EnumComPortsEx",
+    EXPECT_EQ(names, (std::vector<std::string>{"CancelSetupRenames", "EnumComPorts", "EnumComPortsEx",
                                                "GetThirdPartyFolderFromRegistry",
                                                "GetThirdPartyFolderFromRegistryW", "Is64BitsOS",
-                                               "KillPcEmulator"}));
-    EXPECT_EQ(functionCount, 6u) << "no exports by ordinal only";
+                                               "KillPcEmulator", "SecureSetupFolder",
+                                               "Sha256OfFile"}));
+    EXPECT_EQ(functionCount, 9u) << "no exports by ordinal only";
 }
 
 TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
@@ -33,6 +34,9 @@ TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.GetThirdPartyFolderFromRegistry), {0, 0}), 8);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.GetThirdPartyFolderFromRegistryW), {0, 0}), 8);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.EnumComPorts), {0, 0, 0, 0}), 16);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.SecureSetupFolder), {0, 0, 0}), 12);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.Sha256OfFile), {0, 0, 0}), 12);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.CancelSetupRenames), {0, 0}), 8);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.EnumComPortsEx),
                                 {reinterpret_cast<std::uintptr_t>(szKey), 0, 0, 0, 0}),
               20);

@@ -77,16 +77,27 @@ TEST_F(ThirdPartyFolderTest, TheLongestFolderReadIsTwoHundredFiftyNineCharacters
     EXPECT_TRUE(tooLong.Unchanged());
 }
 
-// A folder named through the environment is handed out expanded; a value
-// that is no text at all names no folder.
+// A folder named through the environment is handed out expanded with the
+// system's variables, never this process's own (an elevated setup's are the
+// user's); a value that is no text at all names no folder, and the wide
+// answer tells such a value from a missing one.
 TEST_F(ThirdPartyFolderTest, ExpandsAnExpandableValueAndRefusesOtherTypes)
 {
     char expected[MAX_PATH] = {};
     ExpandEnvironmentStringsA("%SystemRoot%\\Braille", expected, MAX_PATH);
     key64.SetValue(kVersionKey, "Target", REG_EXPAND_SZ, "%SystemRoot%\\Braille", 21);
+    char systemRoot[MAX_PATH] = {};
+    GetEnvironmentVariableA("SystemRoot", systemRoot, MAX_PATH);
+    SetEnvironmentVariableA("SystemRoot", "C:\\planted");
+    SetEnvironmentVariableA("VKTEST_USERS_OWN", "C:\\planted");
     GuardedBuffer buffer(100);
     EXPECT_EQ(Call(buffer), 1);
     EXPECT_EQ(buffer.Text(), expected);
+    key64.SetValue(kVersionKey, "Target", REG_EXPAND_SZ, "%VKTEST_USERS_OWN%\\x", 21);
+    wchar_t unknown[100] = L"";
+    EXPECT_EQ(Pellacore().GetThirdPartyFolderFromRegistryW(100, unknown), 2) << "a variable of the user's only";
+    SetEnvironmentVariableA("SystemRoot", systemRoot);
+    key64.SetValue(kVersionKey, "Target", REG_EXPAND_SZ, "%SystemRoot%\\Braille", 21);
     GuardedBuffer tooSmall(static_cast<int>(strlen(expected)), "");
     EXPECT_EQ(Call(tooSmall), 0) << "the expanded folder must fit";
     EXPECT_TRUE(tooSmall.Unchanged());
@@ -96,6 +107,8 @@ TEST_F(ThirdPartyFolderTest, ExpandsAnExpandableValueAndRefusesOtherTypes)
         GuardedBuffer refused(100);
         EXPECT_EQ(Call(refused), 0) << type;
         EXPECT_TRUE(refused.Unchanged()) << type;
+        wchar_t wide[100] = L"";
+        EXPECT_EQ(Pellacore().GetThirdPartyFolderFromRegistryW(100, wide), 2) << type;
     }
 }
 
@@ -123,7 +136,7 @@ TEST_F(ThirdPartyFolderTest, AFolderOutsideTheCodePageIsGivenOnlyWide)
     // stored terminator must fit with room to spare.
     const int cchValue = static_cast<int>(wcslen(folder)) + 1;
     wchar_t small[100] = L"unchanged";
-    EXPECT_EQ(Pellacore().GetThirdPartyFolderFromRegistryW(cchValue, small), 0);
+    EXPECT_EQ(Pellacore().GetThirdPartyFolderFromRegistryW(cchValue, small), 2);
     EXPECT_EQ(std::wstring(small), L"unchanged");
     EXPECT_EQ(Pellacore().GetThirdPartyFolderFromRegistryW(cchValue + 1, small), 1);
 

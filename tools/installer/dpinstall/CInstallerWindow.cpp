@@ -115,19 +115,30 @@ CDriverPackageInstaller::Result CInstallerWindow::Run(const Installation& instal
 CDriverPackageInstaller::Result CInstallerWindow::Run(const OwnedInstallation& installation)
 {
     CInstallerWindow window(installation);
-    HINSTANCE module = GetModuleHandleW(nullptr);
     // The worker is started by the progress page once it is up, and posts
-    // to it when done; the page then closes. Unicode windows, so that the
-    // outcome's file names reach the screen whole.
-    DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_INSTALLING), nullptr, InstallingProc,
+    // to it when done; the page then shows the outcome page and closes after
+    // it. Unicode windows, so that the outcome's file names reach the screen
+    // whole.
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_INSTALLING), nullptr, InstallingProc,
                     reinterpret_cast<LPARAM>(&window));
-    if (window.m_worker.joinable())
-        window.m_worker.join();
-    else
-        window.m_result = installation(nullptr);  // no window could be made: install all the same
-    window.m_outcomeText = OutcomeText(window.m_result);
-    DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_FINISHED), nullptr, FinishedProc, reinterpret_cast<LPARAM>(&window));
+    if (!window.m_worker.joinable()) {  // no window could be made: install all the same
+        window.m_result = installation(nullptr);
+        window.ShowOutcome(nullptr);
+    }
     return window.m_result;
+}
+
+// The outcome page, owned by the progress page while that is still open: a
+// window of the program that has the foreground hands it on to the page it
+// owns, which a new window made after it closed may be refused, and a screen
+// reader then reads nothing of it.
+void CInstallerWindow::ShowOutcome(HWND progressPage)
+{
+    if (m_worker.joinable())
+        m_worker.join();
+    m_outcomeText = OutcomeText(m_result);
+    DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FINISHED), progressPage, FinishedProc,
+                    reinterpret_cast<LPARAM>(this));
 }
 
 std::wstring CInstallerWindow::OutcomeText(const CDriverPackageInstaller::Result& result)
@@ -176,6 +187,7 @@ INT_PTR CALLBACK CInstallerWindow::InstallingProc(HWND hWnd, UINT message, WPARA
         return TRUE;
     }
     case WM_INSTALLATION_DONE:
+        window->ShowOutcome(hWnd);
         EndDialog(hWnd, IDOK);
         return TRUE;
     case WM_COMMAND:

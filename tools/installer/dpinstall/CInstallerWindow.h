@@ -2,7 +2,8 @@
 // device while the installation runs on a worker thread, then a page with the
 // outcome in plain words and a Finish button. Each page is a dialog of its
 // own, so that screen readers read the outcome page as they read any newly
-// opened dialog.
+// opened dialog; the outcome page is owned by the progress page, which
+// closes after it.
 #pragma once
 
 #include "CDriverPackageInstaller.h"
@@ -29,6 +30,7 @@ public:
 private:
     explicit CInstallerWindow(const OwnedInstallation& installation);
 
+    void ShowOutcome(HWND progressPage);
     static INT_PTR CALLBACK InstallingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK FinishedProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -1,4 +1,5 @@
 #include "HeldFiles.h"
+#include "FolderSecurity.h"
 
 #include <sddl.h>
 
@@ -130,6 +131,24 @@ std::wstring FinalPath(HANDLE held)
     return path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
 }
 
+// The folder opened again by its path is the one made: a folder, no link,
+// and, where only administrators may change it, one that another program
+// swapped in between (its own, or a link to one) is noticed through the
+// handle that now holds it.
+DWORD CheckHeldFolder(const std::wstring& path, FolderAccess access, HANDLE folder)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(folder, &info) || IsLink(info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_REPARSE_POINT_ENCOUNTERED;
+    if (access != FolderAccess::AdministratorsOnly)
+        return ERROR_SUCCESS;
+    FolderOthers others = FolderOthers::None;
+    DWORD error = CheckFolderOthers(folder, others);
+    if (error == ERROR_SUCCESS && others != FolderOthers::None)
+        error = ERROR_ACCESS_DENIED;
+    return error == ERROR_SUCCESS ? CheckLeadsTo(path, folder) : error;
+}
+
 }  // namespace
 
 HeldFileCalls& HeldFilePlatform()
@@ -151,14 +170,16 @@ DWORD CreateHeldFolder(const std::wstring& path, FolderAccess access, HANDLE& he
     LocalFree(security.lpSecurityDescriptor);
     if (!created)
         return createError;
-    HANDLE folder = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE folder = HeldFilePlatform().createFile(path.c_str(), FILE_LIST_DIRECTORY | READ_CONTROL,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return GetLastError();
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(folder, &info) || IsLink(info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    const DWORD error = CheckHeldFolder(path, access, folder);
+    if (error != ERROR_SUCCESS) {
         CloseHandle(folder);
-        return ERROR_REPARSE_POINT_ENCOUNTERED;
+        RemoveDirectoryW(path.c_str());  // only an empty folder, or a link itself
+        return error;
     }
     held = folder;
     return ERROR_SUCCESS;

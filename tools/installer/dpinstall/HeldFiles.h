@@ -21,7 +21,10 @@ enum class FolderAccess {
 // Makes the folder at path (failing on anything already there, a link
 // included) with the given access, and holds it without delete sharing, so
 // that nobody can rename it and put another in its place. held receives the
-// handle.
+// handle. A folder for administrators only is checked through that handle:
+// one that another program put in its place before it was held (its own, or
+// one reached through a link) gives ERROR_ACCESS_DENIED or
+// ERROR_REPARSE_POINT_ENCOUNTERED.
 DWORD CreateHeldFolder(const std::wstring& path, FolderAccess access, HANDLE& held);
 
 using RandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
@@ -59,8 +62,9 @@ DWORD CheckNoLinkOnPath(const std::wstring& path);
 DWORD CheckLeadsTo(const std::wstring& path, HANDLE held);
 
 // The calls with which WriteHeldFile opens a written file again and reads it
-// back. Tests replace them to play another program at work on the file (an
-// antivirus holding it, a failing disk); programs never change them.
+// back, and CreateHeldFolder opens the folder it made. Tests replace them to
+// play another program at work on the file or folder (an antivirus holding
+// it, a failing disk, a folder swapped in); programs never change them.
 struct HeldFileCalls {
     decltype(&::CreateFileW) createFile = ::CreateFileW;
     decltype(&::ReadFile) readFile = ::ReadFile;

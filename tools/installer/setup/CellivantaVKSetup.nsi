@@ -5,7 +5,10 @@
 ; (asked through Pellacore). Without that folder JAWS could never load the
 ; driver, so the setup then stops and installs nothing; so it does on 32-bit
 ; Windows, where the 64-bit driver cannot load. Runs silently with /S.
-; The uninstaller removes exactly what the setup put there.
+; The uninstaller removes exactly what the setup put there. The uninstall
+; entry runs it in place (_?=), never as a copy in the user's temporary
+; folder; it removes itself when Windows restarts. One that leaves a file in
+; use for the restart says so and exits with 3010.
 ;
 ; vkkeys.exe, the key map checker, and vkdiag.exe, which finds the display
 ; and writes a report for support, go beside them.
@@ -73,20 +76,32 @@ SetDateSave off
 !define EXIT_NO_LOG 9
 ; Started as SYSTEM (a deployment tool's service): it refuses.
 !define EXIT_RUNS_AS_SYSTEM 10
-; The folder JAWS names is not a full path on a local drive.
+; The folder JAWS names is no usable folder: not a full path on a local
+; drive, a link or reached through one, or recorded so that it names none
+; (not text, too long, a variable Windows does not define).
 !define EXIT_NO_USABLE_FOLDER 11
 ; Other users may change the folder, and its access list could not be
 ; narrowed to administrators.
 !define EXIT_FOLDER_NOT_PROTECTED 12
-; The platform's "success, restart required": a file in use is replaced at
-; the next restart.
+; A file in the folder that the setup did not write, where it writes its new
+; files first (VK.JLB.part ...), could not be removed: another program holds it.
+!define EXIT_FOREIGN_FILE 13
+; The platform's "success, restart required": a file in use is replaced (or,
+; uninstalling, removed) at the next restart.
 !define EXIT_RESTART_NEEDED 3010
 !define LOG_NAME "Cellivanta VK setup.log"
 !define KEYMAP "kvbrl.ini"
-!define SESSION_MANAGER "SYSTEM\CurrentControlSet\Control\Session Manager"
-!define PENDING_RENAMES "PendingFileRenameOperations"
 ; What the uninstaller adds to the files' size on the disk, with room to spare.
 !define UNINSTALLER_KB 1024
+
+; The files the setup installs: their names in $INSTDIR and what they are
+; built from. Each step on all of them goes through this list.
+!macro ForEachPayload STEP
+    !insertmacro ${STEP} "VK.JLB" "${VK_JLB}"
+    !insertmacro ${STEP} "vkkeys.exe" "${VKKEYS_EXE}"
+    !insertmacro ${STEP} "vkdiag.exe" "${VKDIAG_EXE}"
+    !insertmacro ${STEP} "${KEYMAP}" "${KVBRL_INI}"
+!macroend
 
 Name "$(ProductName)"
 OutFile "${OUTFILE}"
@@ -94,6 +109,10 @@ ShowInstDetails show
 ShowUninstDetails show
 
 Var FolderCreated
+; The handle that holds $INSTDIR while the setup works in it, and what was
+; changed about who may change it ("" when nothing).
+Var FolderHandle
+Var FolderChange
 ; The log's handle: empty until the first line, "-" when there is none.
 Var LogFile
 Var LogFolder
@@ -123,6 +142,8 @@ Var DriverOldNote
 Var Left
 Var AtRestart
 Var FinishNotes
+; The uninstall page's last line: done, or done at the restart.
+Var UninstallOutcome
 
 !define MUI_ICON "${SETUP_ICON}"
 !define MUI_UNICON "${SETUP_ICON}"
@@ -137,100 +158,15 @@ Var FinishNotes
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "$UninstallOutcome"
 !insertmacro MUI_UNPAGE_INSTFILES
 
 ; The first language is the one used when the user's is neither.
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "French"
 
-LangString ProductName ${LANG_ENGLISH} "Cellivanta VK driver for JAWS"
-LangString ProductName ${LANG_FRENCH} "Pilote Cellivanta VK pour JAWS"
-LangString WelcomeTitle ${LANG_ENGLISH} "Cellivanta VK driver for JAWS"
-LangString WelcomeTitle ${LANG_FRENCH} "Pilote Cellivanta VK pour JAWS"
-LangString WelcomeText ${LANG_ENGLISH} "This setup installs the driver of the Cellivanta VK braille display for JAWS 10 or later.$\r$\n$\r$\nThe driver (VK.JLB), its key map (kvbrl.ini), the key map checker (vkkeys.exe), the display finder (vkdiag.exe) and the uninstaller (${UNINSTALLER}) will be installed into the folder that JAWS uses for braille displays of other makers:$\r$\n$\r$\n$INSTDIR$\r$\n$\r$\nJAWS may keep running: the last page says when it uses the new driver. A key map you changed is kept."
-LangString WelcomeText ${LANG_FRENCH} "Cette installation ajoute le pilote de l'afficheur braille Cellivanta VK à JAWS 10 ou version ultérieure.$\r$\n$\r$\nLe pilote (VK.JLB), son fichier de touches (kvbrl.ini), le vérificateur de touches (vkkeys.exe), l'outil de recherche de l'afficheur (vkdiag.exe) et le programme de désinstallation (${UNINSTALLER}) seront installés dans le dossier que JAWS utilise pour les afficheurs braille d'autres fabricants :$\r$\n$\r$\n$INSTDIR$\r$\n$\r$\nJAWS peut rester ouvert : la dernière page indique quand il utilise le nouveau pilote. Un fichier de touches que vous avez modifié est conservé."
-LangString FinishText ${LANG_ENGLISH} "The Cellivanta VK driver is installed in $INSTDIR.$\r$\n$\r$\nStart JAWS and choose the Cellivanta VK display in its braille settings."
-LangString FinishText ${LANG_FRENCH} "Le pilote Cellivanta VK est installé dans $INSTDIR.$\r$\n$\r$\nDémarrez JAWS et choisissez l'afficheur Cellivanta VK dans ses réglages braille."
-LangString NoJawsFolder ${LANG_ENGLISH} "JAWS 10 or later was not found: this computer has no folder where JAWS looks for braille displays of other makers.$\r$\n$\r$\nInstall JAWS first, then run this setup again. Nothing was installed."
-LangString NoJawsFolder ${LANG_FRENCH} "JAWS 10 ou version ultérieure est introuvable : cet ordinateur n'a aucun dossier où JAWS cherche les afficheurs braille d'autres fabricants.$\r$\n$\r$\nInstallez d'abord JAWS, puis relancez cette installation. Rien n'a été installé."
-LangString Needs64Bit ${LANG_ENGLISH} "The Cellivanta VK braille driver needs 64-bit Windows, and this computer runs 32-bit Windows.$\r$\n$\r$\nNothing was installed."
-LangString Needs64Bit ${LANG_FRENCH} "Le pilote braille Cellivanta VK nécessite Windows 64 bits, et cet ordinateur utilise Windows 32 bits.$\r$\n$\r$\nRien n'a été installé."
-LangString InstallingInto ${LANG_ENGLISH} "Installing the Cellivanta VK driver into $INSTDIR"
-LangString InstallingInto ${LANG_FRENCH} "Installation du pilote Cellivanta VK dans $INSTDIR"
-LangString EmulatorClosed ${LANG_ENGLISH} "The PC emulator was asked to close."
-LangString EmulatorClosed ${LANG_FRENCH} "L'émulateur PC a été invité à se fermer."
-LangString CouldNotCheck ${LANG_ENGLISH} "The setup could not check whether this computer runs 64-bit Windows: its helper library Pellacore.dll could not be loaded (a security policy or an antivirus may block it).$\r$\n$\r$\nNothing was installed."
-LangString CouldNotCheck ${LANG_FRENCH} "L'installation n'a pas pu vérifier si cet ordinateur utilise Windows 64 bits : sa bibliothèque Pellacore.dll n'a pas pu être chargée (une stratégie de sécurité ou un antivirus la bloque peut-être).$\r$\n$\r$\nRien n'a été installé."
-LangString NewerAsk ${LANG_ENGLISH} "A newer version of the Cellivanta VK driver is installed ($InstalledVersion). This setup holds the older version ${PRODUCT_VERSION}.$\r$\n$\r$\nReplace the newer version with the older one?"
-LangString NewerAsk ${LANG_FRENCH} "Une version plus récente du pilote Cellivanta VK est installée ($InstalledVersion). Cette installation contient la version plus ancienne ${PRODUCT_VERSION}.$\r$\n$\r$\nRemplacer la version plus récente par l'ancienne ?"
-LangString NewerKept ${LANG_ENGLISH} "A newer version of the Cellivanta VK driver is installed ($InstalledVersion) and was kept: this setup holds the older version ${PRODUCT_VERSION}. Nothing was installed. To install the older version anyway, run the setup with /DOWNGRADE."
-LangString NewerKept ${LANG_FRENCH} "Une version plus récente du pilote Cellivanta VK est installée ($InstalledVersion) et a été conservée : cette installation contient la version plus ancienne ${PRODUCT_VERSION}. Rien n'a été installé. Pour installer quand même l'ancienne version, lancez l'installation avec /DOWNGRADE."
-LangString Repairing ${LANG_ENGLISH} "Repairing version ${PRODUCT_VERSION}."
-LangString Repairing ${LANG_FRENCH} "Réparation de la version ${PRODUCT_VERSION}."
-LangString Upgrading ${LANG_ENGLISH} "Updating version $InstalledVersion to ${PRODUCT_VERSION}."
-LangString Upgrading ${LANG_FRENCH} "Mise à jour de la version $InstalledVersion vers ${PRODUCT_VERSION}."
-LangString Downgrading ${LANG_ENGLISH} "Replacing version $InstalledVersion with the older ${PRODUCT_VERSION}."
-LangString Downgrading ${LANG_FRENCH} "Remplacement de la version $InstalledVersion par l'ancienne ${PRODUCT_VERSION}."
-LangString Installed ${LANG_ENGLISH} "Version ${PRODUCT_VERSION} of the Cellivanta VK driver is installed in $INSTDIR."
-LangString Installed ${LANG_FRENCH} "La version ${PRODUCT_VERSION} du pilote Cellivanta VK est installée dans $INSTDIR."
-LangString KeyMapKept ${LANG_ENGLISH} "Your changed key map ${KEYMAP} was kept. The new default key map is beside it as ${KEYMAP}.new. To compare them, type in that folder: fc ${KEYMAP} ${KEYMAP}.new (vkkeys check ${KEYMAP}.new checks the new one)."
-LangString KeyMapKept ${LANG_FRENCH} "Votre fichier de touches modifié ${KEYMAP} a été conservé. Le nouveau fichier de touches par défaut est à côté, sous le nom ${KEYMAP}.new. Pour les comparer, tapez dans ce dossier : fc ${KEYMAP} ${KEYMAP}.new (vkkeys check ${KEYMAP}.new vérifie le nouveau)."
-LangString DriverWasInUse ${LANG_ENGLISH} "JAWS was using the old driver. The new one is in place: JAWS loads it the next time it starts braille, for example when you restart JAWS. $DriverOldNote"
-LangString DriverWasInUse ${LANG_FRENCH} "JAWS utilisait l'ancien pilote. Le nouveau est en place : JAWS le charge la prochaine fois qu'il démarre le braille, par exemple quand vous redémarrez JAWS. $DriverOldNote"
-LangString OldRemovedAtRestart ${LANG_ENGLISH} "The old file is removed when Windows restarts."
-LangString OldRemovedAtRestart ${LANG_FRENCH} "L'ancien fichier est supprimé au redémarrage de Windows."
-LangString OldFileStays ${LANG_ENGLISH} "The old file $OldName is still in use and Windows could not plan its removal: delete it from $INSTDIR once JAWS is closed."
-LangString OldFileStays ${LANG_FRENCH} "L'ancien fichier $OldName est encore utilisé et Windows n'a pas pu prévoir sa suppression : supprimez-le de $INSTDIR une fois JAWS fermé."
-LangString ReplacedAtRestart ${LANG_ENGLISH} "$ReplaceTarget is in use and cannot be replaced now: Windows replaces it when it restarts. Until then the old version stays in use."
-LangString ReplacedAtRestart ${LANG_FRENCH} "$ReplaceTarget est utilisé et ne peut pas être remplacé maintenant : Windows le remplace à son redémarrage. D'ici là, l'ancienne version reste utilisée."
-LangString CouldNotWrite ${LANG_ENGLISH} "The setup could not write its files into $INSTDIR (the disk may be full, or the folder protected). Nothing was changed."
-LangString CouldNotWrite ${LANG_FRENCH} "L'installation n'a pas pu écrire ses fichiers dans $INSTDIR (le disque est peut-être plein, ou le dossier protégé). Rien n'a été modifié."
-LangString CouldNotReplace ${LANG_ENGLISH} "The setup could not replace $ReplaceTarget in $INSTDIR, not even at the next restart. $FailNote Close JAWS, restart Windows and run the setup again."
-LangString CouldNotReplace ${LANG_FRENCH} "L'installation n'a pas pu remplacer $ReplaceTarget dans $INSTDIR, même au prochain redémarrage. $FailNote Fermez JAWS, redémarrez Windows et relancez l'installation."
-LangString NoneUpdated ${LANG_ENGLISH} "No file was changed."
-LangString NoneUpdated ${LANG_FRENCH} "Aucun fichier n'a été modifié."
-LangString SomeUpdated ${LANG_ENGLISH} "Files already updated:$Updated."
-LangString SomeUpdated ${LANG_FRENCH} "Fichiers déjà mis à jour :$Updated."
-LangString OldNotBack ${LANG_ENGLISH} "The old $ReplaceTarget could not be put back: it is in $INSTDIR as $OldName, and Windows puts it back when it restarts."
-LangString OldNotBack ${LANG_FRENCH} "L'ancien $ReplaceTarget n'a pas pu être remis en place : il est dans $INSTDIR sous le nom $OldName, et Windows le remet en place à son redémarrage."
-LangString OldNotBackNow ${LANG_ENGLISH} "The old $ReplaceTarget could not be put back: it is in $INSTDIR as $OldName. Rename it to $ReplaceTarget."
-LangString OldNotBackNow ${LANG_FRENCH} "L'ancien $ReplaceTarget n'a pas pu être remis en place : il est dans $INSTDIR sous le nom $OldName. Renommez-le en $ReplaceTarget."
-LangString NotEnoughSpace ${LANG_ENGLISH} "The disk of $INSTDIR has too little free space: the setup needs $0 KB and $1 KB are free. Free some space and run the setup again. Nothing was changed."
-LangString NotEnoughSpace ${LANG_FRENCH} "Le disque de $INSTDIR n'a pas assez d'espace libre : l'installation a besoin de $0 Ko et $1 Ko sont libres. Libérez de l'espace et relancez l'installation. Rien n'a été modifié."
-LangString CouldNotRegister ${LANG_ENGLISH} "The driver files are in $INSTDIR, but the setup could not write its uninstaller or its uninstall entry (the disk may be full). Free some space and run the setup again."
-LangString CouldNotRegister ${LANG_FRENCH} "Les fichiers du pilote sont dans $INSTDIR, mais l'installation n'a pas pu écrire son programme de désinstallation ou son entrée de désinstallation (le disque est peut-être plein). Libérez de l'espace et relancez l'installation."
-LangString RunsAsSystem ${LANG_ENGLISH} "The setup was started as the SYSTEM account, which it does not run as. To install on many computers, run it from an administrator account (start /wait Setup.exe /S). Nothing was installed."
-LangString RunsAsSystem ${LANG_FRENCH} "L'installation a été lancée sous le compte SYSTEM, sous lequel elle ne s'exécute pas. Pour installer sur de nombreux ordinateurs, lancez-la depuis un compte administrateur (start /wait Setup.exe /S). Rien n'a été installé."
-LangString NoSafeDllSearch ${LANG_ENGLISH} "This Windows lacks the update KB2533623 (safe loading of DLLs), without which the setup could load another program's code with administrator rights.$\r$\n$\r$\nInstall KB2533623 from Windows Update, then run this setup again. Nothing was installed."
-LangString NoSafeDllSearch ${LANG_FRENCH} "Il manque à ce Windows la mise à jour KB2533623 (chargement sûr des DLL), sans laquelle l'installation pourrait charger le code d'un autre programme avec les droits d'administrateur.$\r$\n$\r$\nInstallez KB2533623 par Windows Update, puis relancez cette installation. Rien n'a été installé."
-LangString NoUsableFolder ${LANG_ENGLISH} "JAWS names $1 as the folder for braille drivers of other makers, which is no usable folder: it is not a full path on a drive of this computer.$\r$\n$\r$\nRepair or reinstall JAWS, then run this setup again. Nothing was installed."
-LangString NoUsableFolder ${LANG_FRENCH} "JAWS indique $1 comme dossier des pilotes braille d'autres fabricants, ce qui n'est pas un dossier utilisable : ce n'est pas un chemin complet sur un lecteur de cet ordinateur.$\r$\n$\r$\nRéparez ou réinstallez JAWS, puis relancez cette installation. Rien n'a été installé."
-LangString FolderProtected ${LANG_ENGLISH} "Other users could change the files in $INSTDIR: the setup now lets only administrators and SYSTEM change that folder (users may read it), and the files in it follow."
-LangString FolderProtected ${LANG_FRENCH} "D'autres utilisateurs pouvaient modifier les fichiers de $INSTDIR : l'installation ne permet plus qu'aux administrateurs et à SYSTEM de modifier ce dossier (les utilisateurs peuvent le lire), et les fichiers qu'il contient suivent."
-LangString FolderNotProtected ${LANG_ENGLISH} "Other users can change the files in $INSTDIR, and so replace the driver JAWS runs for every user, and the setup could not let only administrators change that folder. Windows answered: $4$\r$\n$\r$\nLet only administrators and SYSTEM change it, then run this setup again. Nothing was installed."
-LangString FolderNotProtected ${LANG_FRENCH} "D'autres utilisateurs peuvent modifier les fichiers de $INSTDIR, et donc remplacer le pilote que JAWS exécute pour tous les utilisateurs, et l'installation n'a pas pu réserver la modification de ce dossier aux administrateurs. Windows a répondu : $4$\r$\n$\r$\nNe permettez qu'aux administrateurs et à SYSTEM de le modifier, puis relancez cette installation. Rien n'a été installé."
-LangString CouldNotReadFolder ${LANG_ENGLISH} "The setup could not look up the folder where JAWS keeps braille drivers of other makers: its helper library Pellacore.dll could not be loaded (a security policy or an antivirus may block it).$\r$\n$\r$\nNothing was installed."
-LangString CouldNotReadFolder ${LANG_FRENCH} "L'installation n'a pas pu trouver le dossier où JAWS range les pilotes braille d'autres fabricants : sa bibliothèque Pellacore.dll n'a pas pu être chargée (une stratégie de sécurité ou un antivirus la bloque peut-être).$\r$\n$\r$\nRien n'a été installé."
-LangString NoLog ${LANG_ENGLISH} "The setup did not write its log $LogPath: $LogProblem$\r$\n$\r$\nNothing was installed."
-LangString NoLog ${LANG_FRENCH} "L'installation n'a pas écrit son journal $LogPath : $LogProblem$\r$\n$\r$\nRien n'a été installé."
-LangString LogIsLink ${LANG_ENGLISH} "that path is a link or goes through one, and could lead elsewhere. Name a new file in a folder of your own."
-LangString LogIsLink ${LANG_FRENCH} "ce chemin est un lien ou passe par un lien, et pourrait mener ailleurs. Indiquez un nouveau fichier dans un dossier à vous."
-LangString LogExists ${LANG_ENGLISH} "a file of that name exists already, and the setup writes its log only into a new file."
-LangString LogExists ${LANG_FRENCH} "un fichier de ce nom existe déjà, et l'installation n'écrit son journal que dans un nouveau fichier."
-LangString LogNoFolder ${LANG_ENGLISH} "it could not create a new folder of its own for it in $TEMP."
-LangString LogNoFolder ${LANG_FRENCH} "elle n'a pas pu créer de nouveau dossier à elle pour ce journal dans $TEMP."
-LangString LogNotCreated ${LANG_ENGLISH} "Windows answered: $4"
-LangString LogNotCreated ${LANG_FRENCH} "Windows a répondu : $4"
-LangString FinishRestartText ${LANG_ENGLISH} "The Cellivanta VK driver is installed in $INSTDIR, but a file in use is replaced only when Windows restarts. Until then JAWS keeps the old driver."
-LangString FinishRestartText ${LANG_FRENCH} "Le pilote Cellivanta VK est installé dans $INSTDIR, mais un fichier utilisé n'est remplacé qu'au redémarrage de Windows. D'ici là, JAWS garde l'ancien pilote."
-LangString KeyMapStays ${LANG_ENGLISH} "Your changed key map stays in $INSTDIR\${KEYMAP}."
-LangString KeyMapStays ${LANG_FRENCH} "Votre fichier de touches modifié reste dans $INSTDIR\${KEYMAP}."
-LangString RemovedAtRestart ${LANG_ENGLISH} "In use, removed when Windows restarts:$AtRestart."
-LangString RemovedAtRestart ${LANG_FRENCH} "Utilisés, supprimés au redémarrage de Windows :$AtRestart."
-LangString FilesLeft ${LANG_ENGLISH} "The uninstaller could not remove from $INSTDIR, not even at the next restart:$Left. The uninstall entry stays: close JAWS and the Cellivanta VK tools, then uninstall again."
-LangString FilesLeft ${LANG_FRENCH} "La désinstallation n'a pas pu supprimer de $INSTDIR, même au prochain redémarrage :$Left. L'entrée de désinstallation reste : fermez JAWS et les outils Cellivanta VK, puis désinstallez de nouveau."
-LangString RestartNotCancelled ${LANG_ENGLISH} "Windows could not be stopped from putting the new files in place at its next restart. Run the uninstaller again after that restart."
-LangString RestartNotCancelled ${LANG_FRENCH} "Windows n'a pas pu être empêché de mettre en place les nouveaux fichiers à son prochain redémarrage. Relancez la désinstallation après ce redémarrage."
+!include "${__FILEDIR__}/English.nsh"
+!include "${__FILEDIR__}/French.nsh"
 
 VIProductVersion "${PRODUCT_VERSION}"
 VIFileVersion "${PRODUCT_VERSION}"
@@ -274,12 +210,15 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
 !macroend
 
 ; Stops the setup while it installs, with what was changed in TEXT.
-!macro FailInstall TEXT
+!macro FailInstallWith TEXT CODE
     StrCpy $FailureSaid 1
     !insertmacro Say "${TEXT}"
     MessageBox MB_OK|MB_ICONSTOP "${TEXT}" /SD IDOK
-    SetErrorLevel ${EXIT_WRITE_FAILED}
+    SetErrorLevel ${CODE}
     Abort
+!macroend
+!macro FailInstall TEXT
+    !insertmacro FailInstallWith "${TEXT}" ${EXIT_WRITE_FAILED}
 !macroend
 
 ; Key maps shipped by earlier versions: still unchanged, so still ours to
@@ -288,7 +227,57 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
     StrCmp $HashHex "${HASH}" shipped
 !macroend
 
+; The plug-ins folder, where the engine unpacks its System plug-in and the
+; setup its helper library before loading them, is by default made in the
+; temporary folder, which for an elevated setup is the user's own: a program
+; of the user could swap what is loaded there between the unpacking and the
+; load. It goes instead into a new folder in Program Files, which only
+; administrators can change and whose files they alone can write; so before
+; any plug-in is called. A setup that cannot write there is not elevated,
+; and keeps the engine's folder in its user's own temporary folder.
+!macro PluginsDirForAdministrators
+    StrCpy $0 0
+    ${Do}
+        StrCpy $1 "$PROGRAMFILES\Cellivanta VK setup $0"
+        ${IfNot} ${FileExists} "$1\*.*"
+            ClearErrors
+            CreateDirectory $1
+            ${IfNot} ${Errors}
+                UnsafeStrCpy $PLUGINSDIR $1
+                ${Break}
+            ${EndIf}
+        ${EndIf}
+        IntOp $0 $0 + 1
+    ${LoopUntil} $0 >= 10
+!macroend
+
 !macro CommonFunctions UN
+; Readies $INSTDIR through the helper library (made when missing; no link on
+; it or above it; only administrators may change it) and holds it open in
+; $FolderHandle, so that nothing on its path can be swapped while the setup
+; works. $0 is the helper's answer: 2 made, 3 narrowed, 4 owner changed, 5 a
+; link, 0 failed (the error's text in $4), "error" when it could not load.
+Function ${UN}SecureFolder
+    StrCpy $5 ""
+    System::Call '$PLUGINSDIR\Pellacore::SecureSetupFolder(w "$INSTDIR", *p .r5, *i .r4) i .r0 ?u'
+    StrCpy $FolderHandle $5
+    ${If} $0 == 0
+    ${OrIf} $0 == "error"
+        System::Call 'kernel32::FormatMessageW(i 0x12FF, p 0, i r4, i 0, w .r4, i ${NSIS_MAX_STRLEN}, p 0)'
+    ${EndIf}
+    ${If} $0 == 5
+        !insertmacro StopSetup "$(FolderIsLink)" ${EXIT_NO_USABLE_FOLDER}
+    ${EndIf}
+FunctionEnd
+
+; Lets go of $INSTDIR, which can then be removed.
+Function ${UN}ReleaseFolder
+    ${If} $FolderHandle != ""
+        System::Call 'kernel32::CloseHandle(p $FolderHandle)'
+        StrCpy $FolderHandle ""
+    ${EndIf}
+FunctionEnd
+
 ; The log, opened at the start. A path given with /LOG= is the caller's
 ; choice; without one a silent setup makes a new folder of its own. Either way
 ; the log is a new file on a path without links, checked through its handle;
@@ -542,55 +531,13 @@ Function ${UN}WriteLog
 FunctionEnd
 
 ; The SHA-256 of $HashPath in $HashHex (lower-case hex), "" when the file
-; cannot be read. A key map is small: anything over 1 MB is not one of ours.
+; cannot be read or is larger than a key map.
 Function ${UN}Sha256OfFile
+    System::Call '$PLUGINSDIR\Pellacore::Sha256OfFile(w "$HashPath", i 65, w .r0) i .r1 ?u'
     StrCpy $HashHex ""
-    System::Call 'kernel32::CreateFileW(w "$HashPath", i 0x80000000, i 1, p 0, i 3, i 0, p 0) p .r0'
-    ${If} $0 == -1
-        Return
+    ${If} $1 == 1
+        StrCpy $HashHex $0
     ${EndIf}
-    System::Call 'kernel32::GetFileSize(p r0, p 0) i .r1'
-    ${If} $1 < 0
-    ${OrIf} $1 > 1048576
-        System::Call 'kernel32::CloseHandle(p r0)'
-        Return
-    ${EndIf}
-    IntOp $2 $1 + 1
-    System::Alloc $2
-    Pop $2
-    System::Call 'kernel32::ReadFile(p r0, p r2, i r1, *i .r3, p 0) i .r4'
-    System::Call 'kernel32::CloseHandle(p r0)'
-    ${If} $4 == 0
-    ${OrIf} $3 != $1
-        System::Free $2
-        Return
-    ${EndIf}
-    ; PROV_RSA_AES, CRYPT_VERIFYCONTEXT; CALG_SHA_256; HP_HASHVAL.
-    System::Call 'advapi32::CryptAcquireContextW(*p .r5, p 0, p 0, i 24, i 0xF0000000) i .r4'
-    ${If} $4 != 0
-        System::Call 'advapi32::CryptCreateHash(p r5, i 0x800c, p 0, i 0, *p .r6) i .r4'
-        ${If} $4 != 0
-            System::Alloc 32
-            Pop $7
-            System::Call 'advapi32::CryptHashData(p r6, p r2, i r1, i 0) i .r4'
-            ${If} $4 != 0
-                System::Call 'advapi32::CryptGetHashParam(p r6, i 2, p r7, *i 32, i 0) i .r4'
-            ${EndIf}
-            ${If} $4 != 0
-                ${For} $8 0 31
-                    IntOp $9 $7 + $8
-                    System::Call "*$9(&i1 .r3)"
-                    IntOp $3 $3 & 0xff
-                    IntFmt $3 "%02x" $3
-                    StrCpy $HashHex "$HashHex$3"
-                ${Next}
-            ${EndIf}
-            System::Free $7
-            System::Call 'advapi32::CryptDestroyHash(p r6)'
-        ${EndIf}
-        System::Call 'advapi32::CryptReleaseContext(p r5, i 0)'
-    ${EndIf}
-    System::Free $2
 FunctionEnd
 
 ; $0 = 1 when $HashHex is a key map this product installed or shipped.
@@ -658,6 +605,7 @@ FunctionEnd
 !macroend
 
 Function .onInit
+    !insertmacro PluginsDirForAdministrators
     !insertmacro RefuseWithoutSafeDllSearch
     !insertmacro RefuseAsSystem
     !insertmacro RequireLog
@@ -676,6 +624,8 @@ Function .onInit
     !insertmacro CallPellacore "GetThirdPartyFolderFromRegistryW(i 261, w .r1) i .r0"
     ${If} $0 == "error"
         !insertmacro StopSetup "$(CouldNotReadFolder)" ${EXIT_COULD_NOT_CHECK}
+    ${ElseIf} $0 == 2
+        !insertmacro StopSetup "$(FolderValueUnusable)" ${EXIT_NO_USABLE_FOLDER}
     ${ElseIf} $0 != 1
     ${OrIf} $1 == ""
         !insertmacro StopSetup "$(NoJawsFolder)" ${EXIT_NO_JAWS_FOLDER}
@@ -826,86 +776,26 @@ FunctionEnd
     ${EndIf}
 !macroend
 
-!macro AddIfSidIs WELL_KNOWN
-    System::Call 'advapi32::IsWellKnownSid(p r6, i ${WELL_KNOWN}) i .r3'
-    ${If} $3 != 0
-        StrCpy $0 1
-    ${EndIf}
-!macroend
-
-; $0 = 1 when an entry of the access list of $INSTDIR lets Users,
-; Authenticated Users, Everyone or the interactive users add, change or
-; remove what is in it, or change who may (no access list lets everyone).
-Function FolderLetsOthersWrite
-    StrCpy $0 1
-    ; SE_FILE_OBJECT, DACL_SECURITY_INFORMATION
-    System::Call 'advapi32::GetNamedSecurityInfoW(w "$INSTDIR", i 1, i 4, p 0, p 0, *p .r1, p 0, *p .r2) i .r3'
-    ${If} $3 != 0
-        Return
-    ${EndIf}
-    ${If} $1 != 0
-        StrCpy $0 0
-        ; ACL: AclRevision, Sbz1, AclSize, AceCount
-        System::Call '*$1(&i1 .r3, &i1 .r3, &i2 .r3, &i2 .r4)'
-        StrCpy $5 0
-        ${While} $5 < $4
-            System::Call 'advapi32::GetAce(p r1, i r5, *p .r6) i .r3'
-            ; ACE_HEADER (AceType, AceFlags, AceSize), Mask, then the SID
-            System::Call '*$6(&i1 .r7, &i1 .r3, &i2 .r3, i .r8)'
-            IntOp $6 $6 + 8
-            ; FILE_WRITE_DATA, FILE_APPEND_DATA, FILE_DELETE_CHILD, WRITE_DAC,
-            ; WRITE_OWNER, GENERIC_ALL, GENERIC_WRITE
-            IntOp $8 $8 & 0x500C0046
-            ; ACCESS_ALLOWED_ACE_TYPE, to WinWorldSid, WinInteractiveSid,
-            ; WinAuthenticatedUserSid or WinBuiltinUsersSid
-            ${If} $3 != 0
-            ${AndIf} $7 == 0
-            ${AndIf} $8 != 0
-                !insertmacro AddIfSidIs 1
-                !insertmacro AddIfSidIs 11
-                !insertmacro AddIfSidIs 17
-                !insertmacro AddIfSidIs 27
-            ${EndIf}
-            IntOp $5 $5 + 1
-        ${EndWhile}
-    ${EndIf}
-    System::Call 'kernel32::LocalFree(p r2)'
-FunctionEnd
-
 ; A folder other users may change would let one of them swap the driver
-; that JAWS then runs for every user: it gets an access list of its own,
-; owned by administrators, which its files inherit. One that cannot be
-; narrowed stops the setup before anything is written.
-Function ProtectFolder
-    Call FolderLetsOthersWrite
-    ${If} $0 == 0
-        Return
+; that JAWS then runs for every user, and the uninstaller an administrator
+; later runs: it is narrowed to administrators before anything is written,
+; and one that cannot be stops the setup.
+Function PrepareFolder
+    Call SecureFolder
+    StrCpy $FolderChange ""
+    ${If} $0 == 2
+        StrCpy $FolderCreated 1
+    ${ElseIf} $0 == 3
+        StrCpy $FolderChange "$(FolderProtected)"
+    ${ElseIf} $0 == 4
+        StrCpy $FolderChange "$(FolderOwned)"
+    ${ElseIf} $0 != 1
+        !insertmacro StopSetup "$(FolderNotProtected)" ${EXIT_FOLDER_NOT_PROTECTED}
     ${EndIf}
-    ; ERROR_ACCESS_DENIED, should the access list not be made or not hold
-    StrCpy $9 5
-    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", i 1, *p .r1, p 0) i .r2'
-    ${If} $2 != 0
-        System::Call 'advapi32::GetSecurityDescriptorOwner(p r1, *p .r5, *i .r6)'
-        System::Call 'advapi32::GetSecurityDescriptorDacl(p r1, *i .r6, *p .r7, *i .r6)'
-        ; OWNER | DACL | PROTECTED_DACL_SECURITY_INFORMATION
-        System::Call 'advapi32::SetNamedSecurityInfoW(w "$INSTDIR", i 1, i 0x80000005, p r5, p 0, p r7, p 0) i .r2'
-        ${If} $2 != 0
-            StrCpy $9 $2
-        ${EndIf}
-        System::Call 'kernel32::LocalFree(p r1)'
+    ${If} $FolderChange != ""
+        !insertmacro Say "$FolderChange"
+        StrCpy $FinishNotes "$FinishNotes$\r$\n$\r$\n$FolderChange"
     ${EndIf}
-    ; What Windows keeps is checked, not what was asked for.
-    Call FolderLetsOthersWrite
-    ${If} $0 == 0
-        !insertmacro Say "$(FolderProtected)"
-        StrCpy $FinishNotes "$FinishNotes$\r$\n$\r$\n$(FolderProtected)"
-        Return
-    ${EndIf}
-    System::Call 'kernel32::FormatMessageW(i 0x12FF, p 0, i r9, i 0, w .r4, i ${NSIS_MAX_STRLEN}, p 0)'
-    ${If} $FolderCreated == 1
-        RMDir $INSTDIR
-    ${EndIf}
-    !insertmacro StopSetup "$(FolderNotProtected)" ${EXIT_FOLDER_NOT_PROTECTED}
 FunctionEnd
 
 ; Stops before anything is written when the disk of $INSTDIR has too little
@@ -945,21 +835,41 @@ FunctionEnd
 ; the outcome is said and has its exit code.
 Function .onInstFailed
     Call RemoveNewFiles
+    Call ReleaseFolder
     ${If} $FolderCreated == 1
         RMDir $INSTDIR
     ${EndIf}
     ${If} $FailureSaid != 1
         !insertmacro Say "$(CouldNotWrite)"
+        SetErrorLevel ${EXIT_WRITE_FAILED}
     ${EndIf}
-    SetErrorLevel ${EXIT_WRITE_FAILED}
 FunctionEnd
 
+!macro DeleteNewFile NAME SOURCE
+    Delete "$INSTDIR\${NAME}.part"
+!macroend
 Function RemoveNewFiles
-    Delete "$INSTDIR\VK.JLB.part"
-    Delete "$INSTDIR\vkkeys.exe.part"
-    Delete "$INSTDIR\vkdiag.exe.part"
-    Delete "$INSTDIR\${KEYMAP}.part"
+    !insertmacro ForEachPayload DeleteNewFile
 FunctionEnd
+
+; $0: the first new file's name that is still there ("" when none).
+!macro FindNewFileLeft NAME SOURCE
+    ${If} $0 == ""
+    ${AndIf} ${FileExists} "$INSTDIR\${NAME}.part"
+        StrCpy $0 "${NAME}.part"
+    ${EndIf}
+!macroend
+
+!macro UnpackNewFile NAME SOURCE
+    File "/oname=${NAME}.part" "${SOURCE}"
+!macroend
+
+; The key map is the user's once changed: InstallKeyMap decides on it.
+!macro ReplaceProgramFile NAME SOURCE
+    !if "${NAME}" != "${KEYMAP}"
+        !insertmacro ReplaceFile "${NAME}" "$INSTDIR\${NAME}.part"
+    !endif
+!macroend
 
 ; The key map is replaced while it is one we installed or shipped; a changed
 ; one is the user's: it stays, and the new default goes beside it.
@@ -1011,38 +921,29 @@ Section "Driver"
     ${EndIf}
     Call CheckFreeSpace
     StrCpy $FolderCreated 0
-    ${IfNot} ${FileExists} "$INSTDIR\*.*"
-        StrCpy $FolderCreated 1
-    ${EndIf}
+    Call PrepareFolder
     SetOutPath "$INSTDIR"
-    Call ProtectFolder
     ; A .part file already there may be another user's, planted to be
     ; written into (keeping its owner and access list) and swapped later:
     ; each goes first, and one that cannot go stops the setup.
     Call RemoveNewFiles
-    ${If} ${FileExists} "$INSTDIR\VK.JLB.part"
-    ${OrIf} ${FileExists} "$INSTDIR\vkkeys.exe.part"
-    ${OrIf} ${FileExists} "$INSTDIR\vkdiag.exe.part"
-    ${OrIf} ${FileExists} "$INSTDIR\${KEYMAP}.part"
-        !insertmacro FailInstall "$(CouldNotWrite)"
+    StrCpy $0 ""
+    !insertmacro ForEachPayload FindNewFileLeft
+    ${If} $0 != ""
+        !insertmacro FailInstallWith "$(ForeignFileStays)" ${EXIT_FOREIGN_FILE}
     ${EndIf}
     ; Every new file is written beside the old one first: a failure here
     ; leaves the installed files as they were.
     SetOverwrite try
     ClearErrors
-    File "/oname=VK.JLB.part" "${VK_JLB}"
-    File "/oname=vkkeys.exe.part" "${VKKEYS_EXE}"
-    File "/oname=vkdiag.exe.part" "${VKDIAG_EXE}"
-    File "/oname=${KEYMAP}.part" "${KVBRL_INI}"
+    !insertmacro ForEachPayload UnpackNewFile
     ${If} ${Errors}
         Call RemoveNewFiles
         !insertmacro FailInstall "$(CouldNotWrite)"
     ${EndIf}
     SetOverwrite on
     ; The driver first: it is what the user runs.
-    !insertmacro ReplaceFile "VK.JLB" "$INSTDIR\VK.JLB.part"
-    !insertmacro ReplaceFile "vkkeys.exe" "$INSTDIR\vkkeys.exe.part"
-    !insertmacro ReplaceFile "vkdiag.exe" "$INSTDIR\vkdiag.exe.part"
+    !insertmacro ForEachPayload ReplaceProgramFile
     Call InstallKeyMap
 
     ClearErrors
@@ -1051,8 +952,11 @@ Section "Driver"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${PRODUCT_VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Kelvadore"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+    ; Run in place (_?=): never as a copy of itself in the temporary folder,
+    ; which for an elevated uninstaller is the user's. It removes itself
+    ; when Windows restarts.
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}" _?=$INSTDIR'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S _?=$INSTDIR'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     ; What the next setup and the uninstaller compare the key map with.
@@ -1086,10 +990,15 @@ Section "Driver"
 SectionEnd
 
 Function un.onInit
+    !insertmacro PluginsDirForAdministrators
     ; It loads a DLL by name too (the crypto provider behind the key map's hash).
     !insertmacro RefuseWithoutSafeDllSearch
     !insertmacro RefuseAsSystem
     !insertmacro RequireLog
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\Pellacore.dll" "${PELLACORE_DLL}"
+    Call un.SecureFolder
+    StrCpy $UninstallOutcome "$(MUI_UNTEXT_FINISH_SUBTITLE)"
 FunctionEnd
 
 ; Removes $0 now, or at the next restart when it is in use; what stays is
@@ -1113,99 +1022,39 @@ FunctionEnd
     Call un.RemoveFile
 !macroend
 
+; A file the setup installed with its old copies; the key map is the user's
+; to keep when changed, and is looked at on its own.
+!macro RemoveInstalledFile NAME SOURCE
+    !if "${NAME}" != "${KEYMAP}"
+        !insertmacro RemoveFile "${NAME}"
+        !insertmacro RemoveFile "${NAME}.old-*"
+    !endif
+    ; A new file an install left for the restart that never came.
+    !insertmacro RemoveFile "${NAME}.part"
+!macroend
+
 ; An install that asked for a restart left new files (*.part) to be moved in
 ; place then: without this, the restart would bring the driver back after the
-; uninstall. Takes them out of the renames Windows does at its start.
+; uninstall. Takes them out of the renames Windows does at its start; other
+; makers' renames stay.
+!define NEW_FILES ""
+!macro AddNewFileName NAME SOURCE
+    !define /redef NEW_FILES "${NEW_FILES}${NAME}.part|"
+!macroend
+!insertmacro ForEachPayload AddNewFileName
 Function un.CancelPendingReplacements
-    ; KEY_QUERY_VALUE | KEY_SET_VALUE
-    System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "${SESSION_MANAGER}", i 0, i 3, *p .r0) i .r1'
-    ${If} $1 != 0
-        Return
+    System::Call '$PLUGINSDIR\Pellacore::CancelSetupRenames(w "$INSTDIR", w "${NEW_FILES}") i .r1 ?u'
+    ${If} $1 < 0
+        !insertmacro Say "$(RestartNotCancelled)"
+        StrCpy $Left "$Left *.part"
     ${EndIf}
-    System::Call 'advapi32::RegQueryValueExW(p r0, w "${PENDING_RENAMES}", p 0, *i .r2, p 0, *i .r3) i .r1'
-    ${If} $1 != 0
-    ${OrIf} $2 != 7
-        System::Call 'advapi32::RegCloseKey(p r0)'
-        Return
-    ${EndIf}
-    ; Zeroed, with room for terminators the value may lack.
-    IntOp $3 $3 + 4
-    System::Alloc $3
-    Pop $4
-    System::Alloc $3
-    Pop $5
-    System::Call 'advapi32::RegQueryValueExW(p r0, w "${PENDING_RENAMES}", p 0, p 0, p r4, *i r3) i .r1'
-    StrLen $R0 "\??\$INSTDIR\"
-    StrCpy $6 $4
-    StrCpy $7 $5
-    StrCpy $8 0
-    ${DoWhile} $1 == 0
-        ; Pairs of names: the file, then where it goes ("" to delete it).
-        System::Call 'kernel32::lstrlenW(p r6) i .r9'
-        ${If} $9 == 0
-            ${Break}
-        ${EndIf}
-        System::Call 'kernel32::lstrcpynW(w .R1, p r6, i ${NSIS_MAX_STRLEN})'
-        IntOp $R2 $9 + 1
-        IntOp $R2 $R2 * 2
-        IntOp $R3 $6 + $R2
-        System::Call 'kernel32::lstrlenW(p R3) i .R3'
-        IntOp $R3 $R3 + 1
-        IntOp $R3 $R3 * 2
-        IntOp $R2 $R2 + $R3
-        ; Only the names this setup registers: other makers' renames stay.
-        StrCpy $R4 $R1 $R0
-        StrCpy $R5 $R1 "" $R0
-        StrCpy $R6 0
-        ${If} $R4 == "\??\$INSTDIR\"
-            ${If} $R5 == "VK.JLB.part"
-            ${OrIf} $R5 == "vkkeys.exe.part"
-            ${OrIf} $R5 == "vkdiag.exe.part"
-            ${OrIf} $R5 == "${KEYMAP}.part"
-                StrCpy $R6 1
-            ${EndIf}
-        ${EndIf}
-        ${If} $R6 == 1
-            IntOp $8 $8 + 1
-        ${Else}
-            System::Call 'kernel32::RtlMoveMemory(p r7, p r6, i R2)'
-            IntOp $7 $7 + $R2
-        ${EndIf}
-        IntOp $6 $6 + $R2
-    ${Loop}
-    ${If} $8 != 0
-        IntOp $7 $7 - $5
-        ${If} $7 == 0
-            System::Call 'advapi32::RegDeleteValueW(p r0, w "${PENDING_RENAMES}") i .r1'
-        ${Else}
-            IntOp $7 $7 + 2
-            System::Call 'advapi32::RegSetValueExW(p r0, w "${PENDING_RENAMES}", i 0, i 7, p r5, i r7) i .r1'
-        ${EndIf}
-        ${If} $1 != 0
-            !insertmacro Say "$(RestartNotCancelled)"
-            StrCpy $Left "$Left *.part"
-        ${EndIf}
-    ${EndIf}
-    System::Free $4
-    System::Free $5
-    System::Call 'advapi32::RegCloseKey(p r0)'
 FunctionEnd
 
 Section "Uninstall"
     ReadRegStr $ShippedHash HKLM "${UNINSTALL_KEY}" "KeyMapSha256"
     Call un.CancelPendingReplacements
-    !insertmacro RemoveFile "VK.JLB"
-    !insertmacro RemoveFile "VK.JLB.old-*"
-    !insertmacro RemoveFile "vkkeys.exe"
-    !insertmacro RemoveFile "vkkeys.exe.old-*"
-    !insertmacro RemoveFile "vkdiag.exe"
-    !insertmacro RemoveFile "vkdiag.exe.old-*"
+    !insertmacro ForEachPayload RemoveInstalledFile
     !insertmacro RemoveFile "${KEYMAP}.new"
-    ; New files an install left for the restart that never came.
-    !insertmacro RemoveFile "VK.JLB.part"
-    !insertmacro RemoveFile "vkkeys.exe.part"
-    !insertmacro RemoveFile "vkdiag.exe.part"
-    !insertmacro RemoveFile "${KEYMAP}.part"
     ${If} ${FileExists} "$INSTDIR\${KEYMAP}"
         StrCpy $HashPath "$INSTDIR\${KEYMAP}"
         Call un.Sha256OfFile
@@ -1218,20 +1067,31 @@ Section "Uninstall"
             MessageBox MB_OK|MB_ICONINFORMATION "$(KeyMapStays)" /SD IDOK
         ${EndIf}
     ${EndIf}
-    ${If} $AtRestart != ""
-        !insertmacro Say "$(RemovedAtRestart)"
-    ${EndIf}
-    ; Files that stay keep the entry and the uninstaller, to run again.
+    ; Files that stay keep the entry and the uninstaller, to run again; the
+    ; page then says the uninstall did not complete.
     ${If} $Left != ""
+        ${If} $AtRestart != ""
+            !insertmacro Say "$(RemovedAtRestart)"
+        ${EndIf}
         !insertmacro Say "$(FilesLeft)"
         MessageBox MB_OK|MB_ICONSTOP "$(FilesLeft)" /SD IDOK
         SetErrorLevel ${EXIT_WRITE_FAILED}
-        Return
+        Abort
     ${EndIf}
-    Delete "$INSTDIR\${UNINSTALLER}"
+    Call un.ReleaseFolder
+    ; Run in place, the uninstaller is still running: it goes when Windows
+    ; restarts, and the folder after it. That is no work left for the user.
+    Delete /REBOOTOK "$INSTDIR\${UNINSTALLER}"
     ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" "FolderCreated"
     ${If} $0 == 1
         RMDir /REBOOTOK "$INSTDIR"
     ${EndIf}
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ; The driver still loaded by JAWS stays until the restart: not finished.
+    ${If} $AtRestart != ""
+        StrCpy $UninstallOutcome "$(UninstalledAtRestart)"
+        !insertmacro Say "$(UninstalledAtRestart)"
+        MessageBox MB_OK|MB_ICONINFORMATION "$(UninstalledAtRestart)" /SD IDOK
+        SetErrorLevel ${EXIT_RESTART_NEEDED}
+    ${EndIf}
 SectionEnd
