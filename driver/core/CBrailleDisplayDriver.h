@@ -61,12 +61,10 @@ public:
     static const UINT WM_BT_LAST = WM_USER + 2 + BTPoll;
     static const UINT WM_DEVICE_BYTE = WM_USER + 12;
     static const UINT WM_PROCESS_KEY_QUEUE = WM_USER + 13;
-    // Asks the hidden window's own thread to destroy it (no other thread can).
-    static const UINT WM_DESTROY_HIDDEN = WM_USER + 14;
+    // WM_PROCESS_KEY_QUEUE's wParam: who asked for the run.
+    enum KeyQueueRun { kRunAsked = 0, kRunAfterBytes = 1 };
     // To the braille thread: a port arrived, a lost display is tried at once.
     static const UINT WM_BT_PORT_ARRIVED = WM_USER + 16;
-    // To the braille thread: the window took its round and bytes wait.
-    static const UINT WM_BT_ROUND_TAKEN = WM_USER + 17;
     static const DWORD MAX_WAIT_TIMEOUT = 5000;
     // Open stops looking for the display after this long, whatever the
     // number of ports; it returns at the latest MAX_WAIT_TIMEOUT later.
@@ -139,35 +137,31 @@ private:
     bool LeaveCall();
     BOOL OpenSession(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks, const char* lpszDisplayName,
                      const char* lpszDriverName);
-    bool StartSession(const char* lpszPort, bool& threadServes);
-    BOOL AbandonOpen(bool threadServes);
-    void CloseSession();
-    void LetGoOfSession(bool threadEnded, const char* caller);
+    bool ConnectSession(const char* lpszPort);
+    void EndSession(DWORD threadEndMs);
     BOOL SleepSession(BOOL bSleep);
     bool SetKeyMapPath(const char* lpszDriverName);
 
     // ---- The screen reader's side of the braille thread (BrailleThreadControl.cpp) ----
     bool BeginBrailleThread();
+    static bool CallerWaitsFor(int code);
     BOOL PostThreadCommand(int code, const void* data, int count);
     bool WaitForCommandComplete(DWORD breakOffMs);
     // Asks the braille thread to give up what it waits for (a handshake, a
     // busy port, a port that does not open), inside a call.
     void BreakOff();
-    bool EndBrailleThread();
-    // The session's event, window and class, once no braille thread runs.
-    void Cleanup();
 
     // ---- The braille thread (BrailleThread.cpp) ----
-    static unsigned __stdcall BrailleThreadProc(void* pvStart);
-    void ServeCommands(HANDLE hDone);
+    static unsigned __stdcall BrailleThreadProc(void* pvDriver);
+    void ServeCommands();
     void DropCommandsLeft();
-    BOOL RunQueuedMessages(HANDLE hDone);
+    BOOL RunQueuedMessages();
     BOOL ProcessThreadCommandSafely(int code, BYTE* block, DWORD dwParam);
     BOOL ProcessThreadCommand(int code, BYTE* block, DWORD dwParam);
     bool InitDevice(const char* lpszPort);
     std::vector<std::string> PortCandidates(const std::string& lpszPort);
     bool TryPort(const std::string& port, int& textCells, int& statusCells);
-    bool HandshakeWait(DWORD ms);
+    bool HandshakeWait(DWORD ms) const;
     bool BrokenOff() const;
     void SleepDevice(bool bSleep);
     void BlankCells();
@@ -184,11 +178,10 @@ private:
     bool Reconnect();
 
     // ---- The hand-off and the hidden window (HiddenWindowHandOff.cpp) ----
-    // The braille thread's side: rounds of bytes posted to the window.
+    // The braille thread's side: notices of bytes posted to the window.
     void TakeReceived(size_t bound);
     void ForwardReceived(HWND hWnd);
-    bool PostRound(HWND hWnd, size_t waiting, DWORD now);
-    bool RoundInFlight(HWND hWnd) const;
+    const char* PostNotice(HWND hWnd, size_t waiting, DWORD now);
     bool LineTurnedQuiet(DWORD now) const;
     bool WindowAlive() const;
     // Made, destroyed and revived by the screen reader's threads.
@@ -204,9 +197,10 @@ private:
     void UnregisterWindowClass();
     // The window's own thread: the received bytes, the key queue.
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+    bool ServesWindow(HWND hWnd) const;
     void AssembleHandedBytes(size_t count);
-    void RunKeyQueue(WPARAM round, LPARAM stamp);
-    void DrainKeyQueue();
+    void RunKeyQueue(HWND hWnd, WPARAM run, LPARAM stamp);
+    bool DrainKeyQueue(HWND hWnd);
     void DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb, int nKeyCombLen,
                                int nRoutingIndex, WORD woBrailleDots);
     int DeliverTypedKey(IBrailleDriverCallbacks* callbacks, BYTE byKey);
@@ -221,7 +215,6 @@ private:
     char m_szKeyMapName[256] = "Cellivanta VK";
     std::string m_sTypingIniFile;  // read by the window's thread; set only while no window lives
     char m_szWndClassName[80] = "BrailleDisplayDrvClass";
-    HANDLE m_hEventCommandComplete = nullptr;
 
     // -- Each locked by itself (the table above).
     CCallLock m_callLock;
@@ -237,10 +230,10 @@ private:
     // queue, cleared by that run.
     std::atomic<bool> m_bQueueRunAsked{false};
 
-    // -- Written by the braille thread while Open waits for it; read by anyone once it answered.
+    // -- Written by the braille thread only, in BTINIT while Open waits for
+    // it; read by anyone once it answered.
     int m_nTextCells = 0;
     int m_nStatusCells = 0;
-    std::string m_sPortName;
 
     // -- The display: its connection, the cells and the handshake are the
     // braille thread's; its receive state (frame assembler, key capture, key
@@ -248,11 +241,11 @@ private:
     // queue at Open, when no window lives.
     CCellivantaDisplay m_display;
 
-    // -- The braille thread's own: its copy of the break-off, the port
-    // argument of the last Open, the line the screen reader gave last (shown
-    // again when the display comes back), the watch over the display.
-    HANDLE m_hBrailleAbort = nullptr;
+    // -- The braille thread's own: the port argument of the last Open and
+    // the port the display answered on, the line the screen reader gave last
+    // (shown again when the display comes back), the watch over the display.
     std::string m_sOpenPort;
+    std::string m_sPortName;
     std::vector<BYTE> m_currentLine;
     bool m_bWatchLink = false;
     bool m_bLost = false;
@@ -261,15 +254,9 @@ private:
     bool m_bWindowGoneTraced = false;
     bool m_bRetryNow = false;
     DWORD m_dwNextRetry = 0;
-    // Its side of the hand-off: the window its last round went to, that
-    // round's number and time, when it last forwarded bytes, whether the
-    // quiet line since was announced, a queue run still owed (bytes posted
-    // whose run was refused), a failing post traced.
-    HWND m_hWndRound = nullptr;
-    LONG m_nRoundPosted = 0;
-    DWORD m_dwRoundPostedAt = 0;
+    // Its side of the hand-off: when it last posted bytes, whether a notice
+    // went since the line turned quiet, a failing post traced.
     DWORD m_dwLastBytesForwarded = 0;
-    bool m_bQuietForwarded = true;
-    bool m_bQueueRunOwed = false;
+    bool m_bQuietNoticed = true;
     bool m_bPostFailing = false;
 };

@@ -6,9 +6,12 @@
 
 #include <process.h>
 
+CBrailleThread::CBrailleThread() : m_hEventCommandComplete(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
 CBrailleThread::~CBrailleThread()
 {
     CloseIfSet(m_hThread);
+    CloseHandle(m_hEventCommandComplete);
 }
 
 bool CBrailleThread::Begin(Proc proc, void* arg)
@@ -27,11 +30,11 @@ bool CBrailleThread::Begin(Proc proc, void* arg)
 }
 
 // The caller holds the call lock, the only one that replaces the handle.
-DWORD CBrailleThread::WaitFor(HANDLE event, DWORD waitMs) const
+DWORD CBrailleThread::WaitForCompletion(DWORD waitMs) const
 {
     if (!m_hThread)
         return WAIT_OBJECT_0 + 1;
-    HANDLE handles[2] = {event, m_hThread};
+    HANDLE handles[2] = {m_hEventCommandComplete, m_hThread};
     return PumpingWait(2, handles, waitMs);
 }
 

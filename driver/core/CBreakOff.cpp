@@ -1,12 +1,11 @@
 #include "CBreakOff.h"
-#include "CloseIfSet.h"
 #include "SrwGuard.h"
 
 CBreakOff::CBreakOff() : m_hEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 CBreakOff::~CBreakOff()
 {
-    CloseIfSet(m_hEvent);
+    CloseHandle(m_hEvent);
 }
 
 void CBreakOff::Raise()
@@ -47,21 +46,10 @@ void CBreakOff::CloseDone()
 // Under the lock: the event says what the state says.
 void CBreakOff::Update()
 {
-    if (!m_hEvent)
-        return;
     if (m_nClosers > 0 || m_bRaisedInCall)
         SetEvent(m_hEvent);
     else
         ResetEvent(m_hEvent);
-}
-
-HANDLE CBreakOff::CopyForThread() const
-{
-    HANDLE copy = nullptr;
-    if (!m_hEvent ||
-        !DuplicateHandle(GetCurrentProcess(), m_hEvent, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return nullptr;
-    return copy;
 }
 
 bool CBreakOff::IsRaised() const

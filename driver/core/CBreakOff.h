@@ -24,15 +24,16 @@ public:
     // Close, from any thread, around its wait for the lock and its end of the session.
     void RaiseForClose();
     void CloseDone();
-    // The braille thread's own copy of the event (null when none could be made).
-    HANDLE CopyForThread() const;
+    // The event the braille thread's waits (and its port's) give up on; it
+    // lives as long as the driver.
+    HANDLE Event() const { return m_hEvent; }
     bool IsRaised() const;
 
 private:
     void Update();
 
     mutable SRWLOCK m_lock = SRWLOCK_INIT;
-    HANDLE m_hEvent;
+    const HANDLE m_hEvent;  // manual reset
     int m_nClosers = 0;
     bool m_bRaisedInCall = false;
 };

@@ -68,14 +68,22 @@ TEST(ReceiveHandOff, DroppedBytesStartTheWindowAfresh)
     EXPECT_EQ(PlayHandOff({"+ab\x1B", "|", "+cd", "<1", "<9"}, 4), "*\x1B;*cd;");
 }
 
-// The round the window took last; whether bytes wait for the next.
-TEST(ReceiveHandOff, TheWindowsRoundSaysWhetherBytesWait)
+// A notice stays posted until the take that ends its bytes, not one cut
+// short by a new connection; bytes put after that take get a notice of their own.
+TEST(ReceiveHandOff, ANoticeLastsUntilTheWindowTookItsBytes)
 {
     CReceiveHandOff handOff;
-    EXPECT_FALSE(handOff.RoundTaken(1));
+    std::string bytes;
     handOff.Put("ab", CReceiveHandOff::kMaxWaiting);
-    EXPECT_TRUE(handOff.RoundTaken(2));
-    EXPECT_EQ(handOff.LastRoundTaken(), 2);
+    handOff.NewConnection(false);
+    handOff.Put("cd", CReceiveHandOff::kMaxWaiting);
+    handOff.MarkNoticePosted(true);
+    handOff.Put("e", CReceiveHandOff::kMaxWaiting);
+    handOff.Take(4, bytes);
+    EXPECT_TRUE(handOff.NoticePosted()) << "cleared at a new connection, before the notice's last bytes";
+    handOff.Take(2, bytes);
+    EXPECT_FALSE(handOff.NoticePosted());
+    EXPECT_EQ(handOff.Waiting(), 1u);
 }
 
 // ---- The break-off ---------------------------------------------------------
@@ -83,7 +91,7 @@ TEST(ReceiveHandOff, TheWindowsRoundSaysWhetherBytesWait)
 // A script of the calls: "R" a call raises it, "+" the call leaves with the
 // session going on, "-" with the session ended, "N" Open begins a session,
 // "C" a Close is made, "c" that Close returns. After each step: raised (1)
-// or not (0), as the braille thread's copy of the event sees it.
+// or not (0), as the braille thread sees the event.
 struct BreakOffCase {
     const char* what;
     const char* script;
@@ -104,8 +112,8 @@ TEST(BreakOff, EachCallClearsItsOwnAndAClosesLastsUntilItReturns)
     };
     for (const BreakOffCase& c : cases) {
         CBreakOff breakOff;
-        HANDLE copy = breakOff.CopyForThread();
-        ASSERT_NE(copy, nullptr);
+        HANDLE event = breakOff.Event();
+        ASSERT_NE(event, nullptr);
         std::string raised;
         for (const char* step = c.script; *step; ++step) {
             switch (*step) {
@@ -116,12 +124,11 @@ TEST(BreakOff, EachCallClearsItsOwnAndAClosesLastsUntilItReturns)
             case 'C': breakOff.RaiseForClose(); break;
             default: breakOff.CloseDone(); break;
             }
-            const bool set = WaitForSingleObject(copy, 0) == WAIT_OBJECT_0;
+            const bool set = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
             EXPECT_EQ(set, breakOff.IsRaised()) << c.what;
             raised += set ? '1' : '0';
         }
         EXPECT_EQ(raised, c.raised) << c.what;
-        CloseHandle(copy);
     }
 }
 
