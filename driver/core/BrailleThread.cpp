@@ -223,7 +223,6 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int
         if (!HandshakeWait(kAnswerWaitMs) || !answer.Read())
             return false;
         if (m_display.GetDisplayInfos(textCells, statusCells)) {
-            m_display.LockDisplayInfos();
             m_display.ForgetLastCells();
             m_handOff.Put(answer.Bytes(), CReceiveHandOff::kMaxWaitingWithoutWindow);
             return true;
@@ -334,7 +333,7 @@ void CBrailleDisplayDriver::Poll()
     } else {
         m_bWindowGoneTraced = false;
     }
-    TakeReceived(hWnd ? CReceiveHandOff::kMaxWaiting : CReceiveHandOff::kMaxWaitingWithoutWindow);
+    PutReceived(hWnd ? CReceiveHandOff::kMaxWaiting : CReceiveHandOff::kMaxWaitingWithoutWindow);
     if (hWnd)
         ForwardReceived(hWnd);
     WatchLink();

@@ -1,33 +1,58 @@
 // The driver object: the one implementation of the screen reader's braille
 // driver interface. A single static instance lives in VK.JLB.
 //
-// Four threads meet here: the screen reader's (its calls), the hidden
-// window's (one of the screen reader's: received bytes and keys), the braille
-// thread (the display) and the transport's worker (link/). What crosses
-// between them, and nothing else:
+// Five threads meet in the driver: the screen reader's (its calls), the
+// hidden window's (one of the screen reader's: received bytes and keys), the
+// braille thread (the display), the transport's worker (link/) and the trace
+// writer (trace/). Every mechanism by which they meet, and nothing else:
 //
-// | What                      | Set by                         | Read by                         | Needed for                    |
-// |---------------------------|--------------------------------|---------------------------------|-------------------------------|
-// | m_callLock (CCallLock)    | Open, Close, Sleep; a line     | the same                        | one session change at a time; |
-// |                           | that revives the window        |                                 | a nested Close is owed        |
-// | m_brailleThread           | Open, Close (begin, end); the  | any thread that posts to it     | no post to a reused id or to  |
-// | (CBrailleThread)          | braille thread (last command)  | or wakes it                     | a thread that took its last   |
-// | m_breakOff (CBreakOff)    | Close (from its start), Sleep, | the braille thread's handshake  | bounded Close, Sleep and Open |
-// |                           | a wait that ran out            | and port retries (its own copy) |                               |
-// | m_hEventCommandComplete   | the braille thread (its own    | the call that posted BTINIT,    | Open, Close and Sleep learn   |
-// |                           | copy)                          | BTSLEEP or BTTERMINATE          | their command ran             |
-// | m_handOff                 | the braille thread (bytes, new | the window's thread (takes,     | no key lost; a connection     |
-// | (CReceiveHandOff)         | connections); the window (its  | starts afresh); the braille     | that comes back needs nobody  |
-// |                           | rounds)                        | thread (rounds)                 | to answer                     |
-// | m_hWnd                    | the call that makes or ends    | every thread                    | keys on the window's thread   |
-// |                           | the window                     |                                 |                               |
-// | m_pCallbacks              | Open, SetCallbacks             | the window's thread             | callbacks replaced any time   |
-// | m_bQueueRunAsked          | a slot 38 call of another      | the window's thread (clears)    | one queue run on its way      |
-// |                           | thread                         |                                 |                               |
-// | m_bOpened, m_bSleeping    | Open, Close, Sleep             | ShowText, ShowStatus, Clear     | lines refused while asleep    |
+// | What                          | Set by                          | Read by                       | Needed for                    |
+// |-------------------------------|---------------------------------|-------------------------------|-------------------------------|
+// | core/ (this object)           |                                 |                               |                               |
+// | m_callLock (CCallLock: event, | Open, Close, Sleep; a line that | the same                      | one session change at a time; |
+// | owner id)                     | revives the window              |                               | a nested Close is owed        |
+// | m_brailleThread (CBrailleThre-| Open, Close (begin, end); the   | any thread that posts to it   | no post to a reused id or a   |
+// | ad: lock; completion event)   | braille thread (its start, a    | or wakes it; Open, Close and  | thread past its last command; |
+// |                               | command waited for, its last)   | Sleep wait for the completion | calls learn their command ran |
+// | m_breakOff (CBreakOff: lock,  | Close (from its start), Sleep   | the braille thread's handshake| bounded Close, Sleep and Open |
+// | event)                        | (TRUE), a wait that ran out     | and the transport's open      |                               |
+// | m_handOff (CReceiveHandOff:   | the braille thread (bytes, new  | the window's thread (takes,   | no key lost; one notice on    |
+// | lock; the notice flag)        | connections, notice posted);    | starts afresh); the braille   | its way at a time, the next   |
+// |                               | the window (takes, clears flag) | thread (waiting, flag)        | as soon as it is taken        |
+// | m_hWnd (atomic)               | the call that makes or ends the | every thread                  | keys on the window's thread   |
+// |                               | window                          |                               |                               |
+// | m_pCallbacks (atomic)         | Open, SetCallbacks              | the window's thread           | callbacks replaced any time   |
+// | m_bOpened, m_bSleeping        | Open, Close, Sleep              | ShowText, ShowStatus, Clear   | lines refused while asleep    |
+// | (atomics)                     |                                 |                               |                               |
+// | Commands WM_BT_FIRST + code   | Open, Close, Sleep, ShowText,   | the braille thread            | every exchange with the       |
+// | (thread messages, heap block) | ShowStatus, Clear               |                               | display on one thread         |
+// | The notice: WM_DEVICE_BYTE,   | the braille thread              | the window's thread           | bytes and keys reach the      |
+// | then WM_PROCESS_KEY_QUEUE     |                                 |                               | screen reader's thread        |
+// | WM_BT_PORT_ARRIVED (thread    | the window (a port arrived)     | the braille thread            | a lost display tried at once  |
+// | message: look at the link)    |                                 |                               |                               |
+// | link/ (the transport)         |                                 |                               |                               |
+// | receive buffer (critical      | the worker (stores a pass)      | the braille thread (reads out)| no byte lost or torn          |
+// | section)                      |                                 |                               |                               |
+// | data event (auto reset)       | the worker                      | the braille thread's wait     | bytes forwarded at once       |
+// | stop event; ready event       | the braille thread; the worker  | the worker; the braille thread| the worker starts and ends    |
+// |                               |                                 |                               | when its owner says           |
+// | state, connected, stop asked, | the braille thread (Init, Start,| the worker; the braille thread| the worker stores only while  |
+// | output purged (atomics)       | Stop, purges)                   | (before a write)              | started; a cut frame mended   |
+// | port failed, link lost        | the worker, a write             | the braille thread (its watch)| a pulled cable noticed        |
+// | (atomics)                     |                                 |                               |                               |
+// | abandoned records (mutex)     | the braille thread (cancels)    | the braille thread, the next  | records of operations the     |
+// |                               |                                 | Init (reaps)                  | system holds are freed once   |
+// | port mark (named object)      | the braille thread (connect)    | other processes (diagnostics) | who holds a port is known     |
+// | trace/ (the trace writer)     |                                 |                               |                               |
+// | sink (atomic); switch (lock)  | Open (FollowSwitch), Close      | every thread that traces      | lines go to the log or nowhere|
+// | log queue (lock), wake event  | every thread that traces (lines)| the writer                    | no caller waits on the disk   |
+// | writer's handle               | Open (start), Close (stop)      | Close's stop (PumpingWait)    | what was queued is written    |
+// | library hold (reference)      | each thread's starter           | the loader                    | no thread runs in code that   |
+// |                               |                                 |                               | was unloaded                  |
 //
 // Everything else is one thread's own, as grouped below. Every wait of the
-// screen reader's threads is PumpingWait (bounded, serving their messages).
+// screen reader's threads is bounded and serves what is sent to them:
+// PumpingWait, or SendMessageTimeout without SMTO_BLOCK.
 #pragma once
 
 #include "IBrailleDriver.h"
@@ -61,8 +86,8 @@ public:
     static const UINT WM_BT_LAST = WM_USER + 2 + BTPoll;
     static const UINT WM_DEVICE_BYTE = WM_USER + 12;
     static const UINT WM_PROCESS_KEY_QUEUE = WM_USER + 13;
-    // WM_PROCESS_KEY_QUEUE's wParam: who asked for the run.
-    enum KeyQueueRun { kRunAsked = 0, kRunAfterBytes = 1 };
+    // WM_PROCESS_KEY_QUEUE's wParam when it ends a notice (lParam: its time).
+    static const WPARAM kNoticeRun = 1;
     // To the braille thread: a port arrived, a lost display is tried at once.
     static const UINT WM_BT_PORT_ARRIVED = WM_USER + 16;
     static const DWORD MAX_WAIT_TIMEOUT = 5000;
@@ -179,7 +204,7 @@ private:
 
     // ---- The hand-off and the hidden window (HiddenWindowHandOff.cpp) ----
     // The braille thread's side: notices of bytes posted to the window.
-    void TakeReceived(size_t bound);
+    void PutReceived(size_t bound);
     void ForwardReceived(HWND hWnd);
     const char* PostNotice(HWND hWnd, size_t waiting, DWORD now);
     bool LineTurnedQuiet(DWORD now) const;
@@ -226,9 +251,6 @@ private:
     std::atomic<IBrailleDriverCallbacks*> m_pCallbacks{nullptr};
     // -- Replaced by the screen reader's threads inside a call; read by every thread.
     std::atomic<HWND> m_hWnd{nullptr};
-    // -- Set by a thread that asks the window's thread for a run of the key
-    // queue, cleared by that run.
-    std::atomic<bool> m_bQueueRunAsked{false};
 
     // -- Written by the braille thread only, in BTINIT while Open waits for
     // it; read by anyone once it answered.

@@ -3,7 +3,7 @@
 // thread of the screen reader (the one that opened the driver, last woke it,
 // or called it after the window's thread ended), so the bytes are assembled,
 // and the keys they make are delivered, on the screen reader's own thread.
-// The braille thread hands the bytes over in rounds; the window's thread
+// The braille thread hands the bytes over with notices; the window's thread
 // owns the frame assembler, the key capture and the key queue, and starts
 // them afresh where the hand-off says a new connection's bytes begin.
 #include "CBrailleDisplayDriver.h"
@@ -34,7 +34,7 @@ bool IsPortArrival(WPARAM wParam, LPARAM lParam)
 
 // What the display sent goes into the hand-off at once, window or not: the
 // hand-off keeps its bound while nobody takes the bytes.
-void CBrailleDisplayDriver::TakeReceived(size_t bound)
+void CBrailleDisplayDriver::PutReceived(size_t bound)
 {
     std::string received;
     if (!m_bLost && m_display.IsConnected() && m_display.ReadReceived(received))
@@ -43,7 +43,7 @@ void CBrailleDisplayDriver::TakeReceived(size_t bound)
 
 // One notice at most is on its way to the window: the bytes that wait
 // (WM_DEVICE_BYTE, wParam = how many) and the key queue run behind them
-// (WM_PROCESS_KEY_QUEUE, kRunAfterBytes, lParam = when it was posted). The
+// (WM_PROCESS_KEY_QUEUE, kNoticeRun, lParam = when it was posted). The
 // next goes once the window took those bytes. A tick with nothing new posts
 // nothing, but for one notice once the line turned quiet, by which the window
 // gives up a frame cut short (and runs keys whose run was refused).
@@ -78,7 +78,7 @@ const char* CBrailleDisplayDriver::PostNotice(HWND hWnd, size_t waiting, DWORD n
         m_dwLastBytesForwarded = now;
         m_bQuietNoticed = false;
     }
-    if (!s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, kRunAfterBytes, static_cast<LPARAM>(now)))
+    if (!s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, kNoticeRun, static_cast<LPARAM>(now)))
         return "key queue run";
     m_bQuietNoticed = !waiting;
     return nullptr;
@@ -124,11 +124,10 @@ HWND CBrailleDisplayDriver::CreateHiddenWindow()
     }
     // This thread owns the receive state from now on. Whatever key-up went
     // with an earlier window, no key stays held for good (a typing modifier
-    // waiting for its key is kept, as through a sleep). A notice or a run
-    // request on its way to an earlier window went with it.
+    // waiting for its key is kept, as through a sleep). A notice on its way
+    // to an earlier window went with it.
     m_display.ResetReceiveState();
     m_handOff.MarkNoticePosted(false);
-    m_bQueueRunAsked = false;
     return hWnd;
 }
 
@@ -249,38 +248,20 @@ void CBrailleDisplayDriver::AssembleHandedBytes(size_t count)
     } while (count && !bytes.empty());
 }
 
-// A run behind the bytes of a notice (stamped when it was posted) or asked
-// by a call of slot 38 on another thread.
+// The run that ends a notice is stamped with the time it was posted.
 void CBrailleDisplayDriver::RunKeyQueue(HWND hWnd, WPARAM run, LPARAM stamp)
 {
-    if (run == kRunAsked)
-        m_bQueueRunAsked = false;
-    if (DrainKeyQueue(hWnd) && run == kRunAfterBytes)
+    if (DrainKeyQueue(hWnd) && run == kNoticeRun)
         m_display.ProcessPollEnd(static_cast<DWORD>(stamp));
 }
 
-// The key queue belongs to the hidden window's thread. A call from another
-// thread hands the run to it (one request on its way is enough: a run
-// drains the whole queue); with no window there is nobody to run it.
+// The key queue belongs to the hidden window's thread, which runs it behind
+// every notice: a call from another thread leaves it to that thread.
 void CBrailleDisplayDriver::ProcessKeyCombinationQueue()
 {
     HWND hWnd = m_hWnd;
-    const DWORD owner = hWnd ? GetWindowThreadProcessId(hWnd, nullptr) : 0;
-    if (owner == GetCurrentThreadId()) {
+    if (hWnd && GetWindowThreadProcessId(hWnd, nullptr) == GetCurrentThreadId())
         DrainKeyQueue(hWnd);
-        return;
-    }
-    if (!owner) {
-        Trace("CBrailleDisplayDriver::ProcessKeyCombinationQueue : no hidden window owns the key queue, refused");
-        return;
-    }
-    if (m_bQueueRunAsked.exchange(true))
-        return;
-    if (!s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, kRunAsked, 0)) {
-        m_bQueueRunAsked = false;
-        Trace("CBrailleDisplayDriver::ProcessKeyCombinationQueue : the hidden window's thread could not be asked, "
-              "refused");
-    }
 }
 
 // A callback may run a message loop (a dialog of the screen reader), where

@@ -178,15 +178,16 @@ bool CBrailleDisplayDriver::ConnectSession(const char* lpszPort)
     return true;
 }
 
-// The one end of a session, whatever part of it was made (none, for a Close
-// without Open), in its order: lines and keys are no longer taken, a
-// handshake or reconnection gives up, the braille thread lets go of the
-// display and ends, then the window and its class go. A braille thread that
-// does not end within threadEndMs keeps the library loaded until it does;
-// the next Open or Close ends it.
+// The one end of a session, whatever part of it was made or left (a window
+// whose thread did not destroy it), in its order: lines and keys are no
+// longer taken, a handshake or reconnection gives up, the braille thread
+// lets go of the display and ends, then the window and its class go. A
+// braille thread that does not end within threadEndMs keeps the library
+// loaded until it does; the next Open or Close ends it.
 void CBrailleDisplayDriver::EndSession(DWORD threadEndMs)
 {
-    m_bOpened = 0;
+    if (!m_bOpened.exchange(0) && !m_brailleThread.Running() && !m_hWnd)
+        return;  // none to end: a Close without Open, a second Close
     BreakOff();
     if (m_brailleThread.Running()) {
         m_brailleThread.Post(WM_BT_FIRST + BTTERMINATE, 0, 0);
