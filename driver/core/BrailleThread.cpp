@@ -210,7 +210,7 @@ std::vector<std::string> CBrailleDisplayDriver::PortCandidates(const std::string
 // meanwhile goes to the window like any other bytes, keys included.
 bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int& statusCells)
 {
-    m_display.SetAbortEvent(m_breakOff.Event());  // also for the wake's own connection
+    m_display.SetAbortEvent(m_brailleThread.BreakOffEvent());  // also for the wake's own connection
     if (!m_display.ConnectTo(port.c_str()))
         return false;
     if (!HandshakeWait(kSettleMs))
@@ -234,7 +234,7 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int
 // A handshake's pause; false when Close or Sleep asked it to give up.
 bool CBrailleDisplayDriver::HandshakeWait(DWORD ms) const
 {
-    return WaitForSingleObject(m_breakOff.Event(), ms) == WAIT_TIMEOUT;
+    return WaitForSingleObject(m_brailleThread.BreakOffEvent(), ms) == WAIT_TIMEOUT;
 }
 
 bool CBrailleDisplayDriver::BrokenOff() const

@@ -1,6 +1,5 @@
 // The screen reader's side of the braille thread: starting it, posting it
-// commands and waiting for those the caller waits for, breaking off what it
-// waits for, ending it. Runs on the screen reader's threads.
+// commands and waiting for those the caller waits for. Runs on the screen reader's threads.
 #include "CBrailleDisplayDriver.h"
 #include "LibraryHold.h"
 #include "Trace.h"
@@ -69,7 +68,7 @@ bool CBrailleDisplayDriver::WaitForCommandComplete(DWORD breakOffMs)
     if (result == WAIT_TIMEOUT) {
         Trace("CBrailleDisplayDriver::WaitForCommandComplete : no answer within %lu ms, breaking off",
               static_cast<unsigned long>(breakOffMs));
-        BreakOff();
+        m_brailleThread.BreakOff();
         result = m_brailleThread.WaitForCompletion(MAX_WAIT_TIMEOUT);
     }
     if (result == WAIT_TIMEOUT)
@@ -78,11 +77,4 @@ bool CBrailleDisplayDriver::WaitForCommandComplete(DWORD breakOffMs)
         Trace("CBrailleDisplayDriver::WaitForCommandComplete : braille thread gone (%lu)",
               static_cast<unsigned long>(result));
     return result == WAIT_OBJECT_0;
-}
-
-// A thread blocked in opening a port is also woken.
-void CBrailleDisplayDriver::BreakOff()
-{
-    m_breakOff.Raise();
-    m_brailleThread.CancelIo();
 }

@@ -12,10 +12,10 @@
 // | m_callLock (CCallLock: event, | Open, Close, Sleep; a line that | the same                      | one session change at a time; |
 // | owner id)                     | revives the window              |                               | a nested Close is owed        |
 // | m_brailleThread (CBrailleThre-| Open, Close (begin, end); the   | any thread that posts to it   | no post to a reused id or a   |
-// | ad: lock; completion event)   | braille thread (its start, a    | or wakes it; Open, Close and  | thread past its last command; |
-// |                               | command waited for, its last)   | Sleep wait for the completion | calls learn their command ran |
-// | m_breakOff (CBreakOff: lock,  | Close (from its start), Sleep   | the braille thread's handshake| bounded Close, Sleep and Open |
-// | event)                        | (TRUE), a wait that ran out     | and the transport's open      |                               |
+// | ad: one lock over the thread, | braille thread (its start, a    | or wakes it; Open, Close and  | thread past its last command; |
+// | its completion event and its  | command waited for, its last);  | Sleep wait for the completion;| calls learn their command ran;|
+// | break-off event)              | Close (from its start), Sleep   | the braille thread's handshake| bounded Close, Sleep and Open |
+// |                               | (TRUE), a wait that ran out     | and the transport's open      |                               |
 // | m_handOff (CReceiveHandOff:   | the braille thread (bytes, new  | the window's thread (takes,   | no key lost; one notice on    |
 // | lock; the notice flag)        | connections, notice posted);    | starts afresh); the braille   | its way at a time, the next   |
 // |                               | the window (takes, clears flag) | thread (waiting, flag)        | as soon as it is taken        |
@@ -43,6 +43,7 @@
 // | abandoned records (mutex)     | the braille thread (cancels)    | the braille thread, the next  | records of operations the     |
 // |                               |                                 | Init (reaps)                  | system holds are freed once   |
 // | port mark (named object)      | the braille thread (connect)    | other processes (diagnostics) | who holds a port is known     |
+// | open and port seams (atomics) | a test, before it opens         | the braille thread            | a test stands in for the port |
 // | trace/ (the trace writer)     |                                 |                               |                               |
 // | sink (atomic); switch (lock)  | Open (FollowSwitch), Close      | every thread that traces      | lines go to the log or nowhere|
 // | log queue (lock), wake event  | every thread that traces (lines)| the writer                    | no caller waits on the disk   |
@@ -58,7 +59,6 @@
 #include "IBrailleDriver.h"
 #include "CCellivantaDisplay.h"
 #include "CBrailleThread.h"
-#include "CBreakOff.h"
 #include "CCallLock.h"
 #include "CReceiveHandOff.h"
 
@@ -172,9 +172,6 @@ private:
     static bool CallerWaitsFor(int code);
     BOOL PostThreadCommand(int code, const void* data, int count);
     bool WaitForCommandComplete(DWORD breakOffMs);
-    // Asks the braille thread to give up what it waits for (a handshake, a
-    // busy port, a port that does not open), inside a call.
-    void BreakOff();
 
     // ---- The braille thread (BrailleThread.cpp) ----
     static unsigned __stdcall BrailleThreadProc(void* pvDriver);
@@ -244,7 +241,6 @@ private:
     // -- Each locked by itself (the table above).
     CCallLock m_callLock;
     CBrailleThread m_brailleThread;
-    CBreakOff m_breakOff;
     CReceiveHandOff m_handOff;
 
     // -- Any thread: set by the screen reader's threads, read by the window's.

@@ -39,17 +39,16 @@ void CBrailleDisplayDriver::Close()
         Trace("CBrailleDisplayDriver::Close : called from inside another call of this thread; the session ends when "
               "that call returns");
         m_callLock.OweClose();
-        BreakOff();
+        m_brailleThread.BreakOff();
         return;
     }
-    m_breakOff.RaiseForClose();
-    m_brailleThread.CancelIo();
+    m_brailleThread.BreakOffForClose();
     if (EnterCall("Close", kCloseWaitMs)) {
         EndSession(MAX_WAIT_TIMEOUT);
         TraceLog::EndSession();
         LeaveCall();
     }
-    m_breakOff.CloseDone();
+    m_brailleThread.CloseDone();
 }
 
 BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
@@ -104,7 +103,7 @@ bool CBrailleDisplayDriver::LeaveCall()
         EndSession(MAX_WAIT_TIMEOUT);
         TraceLog::EndSession();
     }
-    m_breakOff.CallDone(m_bOpened != 0);
+    m_brailleThread.CallDone(m_bOpened != 0);
     m_callLock.Leave();
     return owed;
 }
@@ -138,7 +137,7 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
     }
     if (!SetKeyMapPath(lpszDriverName))
         return FALSE;
-    m_breakOff.NewSession();
+    m_brailleThread.NewSession();
     if (!BeginBrailleThread()) {
         EndSession(0);  // one that never got going finds the break-off set when it does, and ends
         return FALSE;
@@ -188,7 +187,7 @@ void CBrailleDisplayDriver::EndSession(DWORD threadEndMs)
 {
     if (!m_bOpened.exchange(0) && !m_brailleThread.Running() && !m_hWnd)
         return;  // none to end: a Close without Open, a second Close
-    BreakOff();
+    m_brailleThread.BreakOff();
     if (m_brailleThread.Running()) {
         m_brailleThread.Post(WM_BT_FIRST + BTTERMINATE, 0, 0);
         if (!m_brailleThread.End(threadEndMs))
@@ -215,7 +214,7 @@ BOOL CBrailleDisplayDriver::SleepSession(BOOL bSleep)
     // A reconnection in progress gives up (cleared as this call leaves); a
     // wake's own opening of the port must not.
     if (bSleep)
-        m_breakOff.Raise();
+        m_brailleThread.BreakOff();
     const BOOL done = PostThreadCommand(BTSLEEP, nullptr, bSleep ? 1 : 0);
     if (!windowGone) {
         Trace("CBrailleDisplayDriver::Sleep : the hidden window lives on with its thread, not reported asleep");
