@@ -3,7 +3,6 @@
 // tick: the handshake, the lines, sleep and wake, and the received bytes
 // taken from the transport.
 #include "CBrailleDisplayDriver.h"
-#include "BrailleThreadStart.h"
 #include "LibraryHold.h"
 #include "Trace.h"
 
@@ -24,33 +23,27 @@ bool IsUsbAlias(const char* port)
 
 }  // namespace
 
-unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvStart)
+unsigned __stdcall CBrailleDisplayDriver::BrailleThreadProc(void* pvDriver)
 {
-    BrailleThreadStart start = *static_cast<BrailleThreadStart*>(pvStart);
-    delete static_cast<BrailleThreadStart*>(pvStart);
-    CBrailleDisplayDriver& driver = *start.driver;
-    driver.m_hBrailleAbort = start.hAbort;
+    CBrailleDisplayDriver& driver = *static_cast<CBrailleDisplayDriver*>(pvDriver);
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before anybody posts
-    // An Open that gave up waiting for this start set the break-off before
-    // it left: nobody waits for this thread, which must not outlive it.
-    if (WaitForSingleObject(start.hAbort, 0) == WAIT_OBJECT_0) {
+    // An Open that gave up waiting for this start left the break-off set:
+    // nobody waits for this thread, which must not outlive its session.
+    if (driver.BrokenOff()) {
         Trace("CBrailleDisplayDriver::BrailleThreadProc : started after its Open gave up, ending");
     } else {
-        SetEvent(start.hDone);
-        driver.ServeCommands(start.hDone);
+        driver.m_brailleThread.Complete();
+        driver.ServeCommands();
     }
     driver.DropCommandsLeft();
-    driver.m_hBrailleAbort = nullptr;
-    CloseIfSet(start.hAbort);
-    CloseIfSet(start.hDone);
     LibraryHold::EndThread(0);
 }
 
 // Received bytes are forwarded as soon as the transport stores them; the
 // timer stays as a safety net. The event is the transport's of the moment
 // (each connection has its own), read afresh before every wait.
-void CBrailleDisplayDriver::ServeCommands(HANDLE hDone)
+void CBrailleDisplayDriver::ServeCommands()
 {
     const UINT_PTR timer = SetTimer(nullptr, 0, kPollPeriodMs, nullptr);
     bool goOn = true;
@@ -60,7 +53,7 @@ void CBrailleDisplayDriver::ServeCommands(HANDLE hDone)
         const DWORD woken = MsgWaitForMultipleObjectsEx(count, &received, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         if (count && woken == WAIT_OBJECT_0)
             ProcessThreadCommandSafely(BTPoll, nullptr, 0);
-        goOn = RunQueuedMessages(hDone);
+        goOn = RunQueuedMessages();
     }
     if (timer)
         KillTimer(nullptr, timer);
@@ -79,7 +72,7 @@ void CBrailleDisplayDriver::DropCommandsLeft()
 }
 
 // Runs what waits in the thread's queue; false once a command ended the thread.
-BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
+BOOL CBrailleDisplayDriver::RunQueuedMessages()
 {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -88,15 +81,13 @@ BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
             const BOOL goOn =
                 ProcessThreadCommandSafely(code, reinterpret_cast<BYTE*>(msg.wParam), static_cast<DWORD>(msg.lParam));
             if (CallerWaitsFor(code))
-                SetEvent(hDone);
+                m_brailleThread.Complete();
             if (!goOn)
                 return FALSE;
         } else if (msg.message == WM_TIMER) {
             ProcessThreadCommandSafely(BTPoll, nullptr, 0);
         } else if (!msg.hwnd && msg.message == WM_BT_PORT_ARRIVED) {
             m_bRetryNow = m_bLost;
-            ProcessThreadCommandSafely(BTPoll, nullptr, 0);
-        } else if (!msg.hwnd && msg.message == WM_BT_ROUND_TAKEN) {
             ProcessThreadCommandSafely(BTPoll, nullptr, 0);
         } else if (msg.message != WM_QUIT) {  // WM_QUIT does not end the thread; only its commands do
             DispatchMessageA(&msg);
@@ -185,6 +176,7 @@ bool CBrailleDisplayDriver::InitDevice(const char* lpszPort)
             m_sPortName = port;
             m_nTextCells = textCells;
             m_nStatusCells = statusCells;
+            Trace("CBrailleDisplayDriver::Open : Init Device %s done successfully", port.c_str());
             break;
         }
     }
@@ -218,7 +210,7 @@ std::vector<std::string> CBrailleDisplayDriver::PortCandidates(const std::string
 // meanwhile goes to the window like any other bytes, keys included.
 bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int& statusCells)
 {
-    m_display.SetAbortEvent(m_hBrailleAbort);  // also for the wake's own connection
+    m_display.SetAbortEvent(m_brailleThread.BreakOffEvent());  // also for the wake's own connection
     if (!m_display.ConnectTo(port.c_str()))
         return false;
     if (!HandshakeWait(kSettleMs))
@@ -231,7 +223,6 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int
         if (!HandshakeWait(kAnswerWaitMs) || !answer.Read())
             return false;
         if (m_display.GetDisplayInfos(textCells, statusCells)) {
-            m_display.LockDisplayInfos();
             m_display.ForgetLastCells();
             m_handOff.Put(answer.Bytes(), CReceiveHandOff::kMaxWaitingWithoutWindow);
             return true;
@@ -241,18 +232,14 @@ bool CBrailleDisplayDriver::TryPort(const std::string& port, int& textCells, int
 }
 
 // A handshake's pause; false when Close or Sleep asked it to give up.
-bool CBrailleDisplayDriver::HandshakeWait(DWORD ms)
+bool CBrailleDisplayDriver::HandshakeWait(DWORD ms) const
 {
-    if (!m_hBrailleAbort) {
-        ::Sleep(ms);
-        return true;
-    }
-    return WaitForSingleObject(m_hBrailleAbort, ms) == WAIT_TIMEOUT;
+    return WaitForSingleObject(m_brailleThread.BreakOffEvent(), ms) == WAIT_TIMEOUT;
 }
 
 bool CBrailleDisplayDriver::BrokenOff() const
 {
-    return m_hBrailleAbort && WaitForSingleObject(m_hBrailleAbort, 0) == WAIT_OBJECT_0;
+    return !HandshakeWait(0);
 }
 
 // Sleep stops the watch over the display; a wake that cannot reach the
@@ -346,7 +333,7 @@ void CBrailleDisplayDriver::Poll()
     } else {
         m_bWindowGoneTraced = false;
     }
-    TakeReceived(hWnd ? CReceiveHandOff::kMaxWaiting : CReceiveHandOff::kMaxWaitingWithoutWindow);
+    PutReceived(hWnd ? CReceiveHandOff::kMaxWaiting : CReceiveHandOff::kMaxWaitingWithoutWindow);
     if (hWnd)
         ForwardReceived(hWnd);
     WatchLink();

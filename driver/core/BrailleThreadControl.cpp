@@ -1,32 +1,37 @@
 // The screen reader's side of the braille thread: starting it, posting it
-// commands and waiting for those the caller waits for, breaking off what it
-// waits for, ending it. Runs on the screen reader's threads.
+// commands and waiting for those the caller waits for. Runs on the screen reader's threads.
 #include "CBrailleDisplayDriver.h"
-#include "BrailleThreadStart.h"
 #include "LibraryHold.h"
 #include "Trace.h"
 
 #include <cstring>
 #include <new>
 
+// The thread holds the library loaded until its last instruction; true
+// once it said it takes commands. A thread that starts after this gave up
+// finds the break-off set and ends.
 bool CBrailleDisplayDriver::BeginBrailleThread()
 {
-    auto* start = new (std::nothrow) BrailleThreadStart{this, nullptr, m_breakOff.CopyForThread()};
-    if (!start)
+    m_brailleThread.ExpectCompletion();
+    if (!LibraryHold::Take())
         return false;
-    const bool copied = start->hAbort && DuplicateHandle(GetCurrentProcess(), m_hEventCommandComplete,
-                                                         GetCurrentProcess(), &start->hDone, 0, FALSE,
-                                                         DUPLICATE_SAME_ACCESS);
-    // The thread holds the library loaded until its last instruction.
-    const bool held = copied && LibraryHold::Take();
-    if (held && m_brailleThread.Begin(BrailleThreadProc, start))
-        return true;
-    if (held)
+    if (!m_brailleThread.Begin(BrailleThreadProc, this)) {
         LibraryHold::Give();
-    CloseIfSet(start->hDone);
-    CloseIfSet(start->hAbort);
-    delete start;
-    return false;
+        Trace("!BeginBrailleThread");
+        return false;
+    }
+    if (m_brailleThread.WaitForCompletion(MAX_WAIT_TIMEOUT) != WAIT_OBJECT_0) {
+        Trace("WaitForSingleObject(m_hEventCommandComplete,MAX_WAIT_TIMEOUT ) != WAIT_OBJECT_0");
+        return false;
+    }
+    return true;
+}
+
+// Only these signal the completion: a line queued before a Sleep must not
+// end Sleep's wait.
+bool CBrailleDisplayDriver::CallerWaitsFor(int code)
+{
+    return code == BTINIT || code == BTTERMINATE || code == BTSLEEP;
 }
 
 // The block is a zero-filled copy one byte longer than the data, so a port
@@ -42,7 +47,7 @@ BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int co
     }
     const bool waits = CallerWaitsFor(code);
     if (waits)
-        ResetEvent(m_hEventCommandComplete);
+        m_brailleThread.ExpectCompletion();
     if (!m_brailleThread.Post(WM_BT_FIRST + code, reinterpret_cast<WPARAM>(block), static_cast<LPARAM>(count))) {
         // Nobody will signal for a command that was never posted, nor free its copy.
         Trace("CBrailleDisplayDriver::PostThreadCommand : posting %d failed", code);
@@ -59,12 +64,12 @@ BOOL CBrailleDisplayDriver::PostThreadCommand(int code, const void* data, int co
 // later the wait gives up. True when the command completed.
 bool CBrailleDisplayDriver::WaitForCommandComplete(DWORD breakOffMs)
 {
-    DWORD result = m_brailleThread.WaitFor(m_hEventCommandComplete, breakOffMs);
+    DWORD result = m_brailleThread.WaitForCompletion(breakOffMs);
     if (result == WAIT_TIMEOUT) {
         Trace("CBrailleDisplayDriver::WaitForCommandComplete : no answer within %lu ms, breaking off",
               static_cast<unsigned long>(breakOffMs));
-        BreakOff();
-        result = m_brailleThread.WaitFor(m_hEventCommandComplete, MAX_WAIT_TIMEOUT);
+        m_brailleThread.BreakOff();
+        result = m_brailleThread.WaitForCompletion(MAX_WAIT_TIMEOUT);
     }
     if (result == WAIT_TIMEOUT)
         Trace("CBrailleDisplayDriver::WaitForCommandComplete : the braille thread did not answer, given up");
@@ -72,32 +77,4 @@ bool CBrailleDisplayDriver::WaitForCommandComplete(DWORD breakOffMs)
         Trace("CBrailleDisplayDriver::WaitForCommandComplete : braille thread gone (%lu)",
               static_cast<unsigned long>(result));
     return result == WAIT_OBJECT_0;
-}
-
-// A thread blocked in opening a port is also woken.
-void CBrailleDisplayDriver::BreakOff()
-{
-    m_breakOff.Raise();
-    m_brailleThread.CancelIo();
-}
-
-// The thread disconnects the display and ends; false when it has not ended
-// within MAX_WAIT_TIMEOUT.
-bool CBrailleDisplayDriver::EndBrailleThread()
-{
-    if (!m_brailleThread.Running())
-        return true;
-    if (m_hEventCommandComplete)
-        PostThreadCommand(BTTERMINATE, nullptr, 0);
-    else
-        m_brailleThread.Post(WM_BT_FIRST + BTTERMINATE, 0, 0);
-    return m_brailleThread.End(MAX_WAIT_TIMEOUT);
-}
-
-void CBrailleDisplayDriver::Cleanup()
-{
-    Trace("CBrailleDisplayDriver::Cleanup");
-    CloseIfSet(m_hEventCommandComplete);
-    if (DestroyHiddenWindow())
-        UnregisterWindowClass();
 }

@@ -27,10 +27,7 @@ CBrailleDisplayDriver::CBrailleDisplayDriver()
 CBrailleDisplayDriver::~CBrailleDisplayDriver()
 {
     // The screen reader closes the driver before unloading it; only memory
-    // and the events of the call lock and the break-off (by their types)
-    // are released here.
-    m_sTypingIniFile.clear();
-    m_sPortName.clear();
+    // and the events (by their types) are released here.
     if (s_pDriver == this)
         s_pDriver = nullptr;
 }

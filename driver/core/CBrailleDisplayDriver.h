@@ -1,39 +1,64 @@
 // The driver object: the one implementation of the screen reader's braille
 // driver interface. A single static instance lives in VK.JLB.
 //
-// Four threads meet here: the screen reader's (its calls), the hidden
-// window's (one of the screen reader's: received bytes and keys), the braille
-// thread (the display) and the transport's worker (link/). What crosses
-// between them, and nothing else:
+// Five threads meet in the driver: the screen reader's (its calls), the
+// hidden window's (one of the screen reader's: received bytes and keys), the
+// braille thread (the display), the transport's worker (link/) and the trace
+// writer (trace/). Every mechanism by which they meet, and nothing else:
 //
-// | What                      | Set by                         | Read by                         | Needed for                    |
-// |---------------------------|--------------------------------|---------------------------------|-------------------------------|
-// | m_callLock (CCallLock)    | Open, Close, Sleep; a line     | the same                        | one session change at a time; |
-// |                           | that revives the window        |                                 | a nested Close is owed        |
-// | m_brailleThread           | Open, Close (begin, end); the  | any thread that posts to it     | no post to a reused id or to  |
-// | (CBrailleThread)          | braille thread (last command)  | or wakes it                     | a thread that took its last   |
-// | m_breakOff (CBreakOff)    | Close (from its start), Sleep, | the braille thread's handshake  | bounded Close, Sleep and Open |
-// |                           | a wait that ran out            | and port retries (its own copy) |                               |
-// | m_hEventCommandComplete   | the braille thread (its own    | the call that posted BTINIT,    | Open, Close and Sleep learn   |
-// |                           | copy)                          | BTSLEEP or BTTERMINATE          | their command ran             |
-// | m_handOff                 | the braille thread (bytes, new | the window's thread (takes,     | no key lost; a connection     |
-// | (CReceiveHandOff)         | connections); the window (its  | starts afresh); the braille     | that comes back needs nobody  |
-// |                           | rounds)                        | thread (rounds)                 | to answer                     |
-// | m_hWnd                    | the call that makes or ends    | every thread                    | keys on the window's thread   |
-// |                           | the window                     |                                 |                               |
-// | m_pCallbacks              | Open, SetCallbacks             | the window's thread             | callbacks replaced any time   |
-// | m_bQueueRunAsked          | a slot 38 call of another      | the window's thread (clears)    | one queue run on its way      |
-// |                           | thread                         |                                 |                               |
-// | m_bOpened, m_bSleeping    | Open, Close, Sleep             | ShowText, ShowStatus, Clear     | lines refused while asleep    |
+// | What                          | Set by                          | Read by                       | Needed for                    |
+// |-------------------------------|---------------------------------|-------------------------------|-------------------------------|
+// | core/ (this object)           |                                 |                               |                               |
+// | m_callLock (CCallLock: event, | Open, Close, Sleep; a line that | the same                      | one session change at a time; |
+// | owner id)                     | revives the window              |                               | a nested Close is owed        |
+// | m_brailleThread (CBrailleThre-| Open, Close (begin, end); the   | any thread that posts to it   | no post to a reused id or a   |
+// | ad: one lock over the thread, | braille thread (its start, a    | or wakes it; Open, Close and  | thread past its last command; |
+// | its completion event and its  | command waited for, its last);  | Sleep wait for the completion;| calls learn their command ran;|
+// | break-off event)              | Close (from its start), Sleep   | the braille thread's handshake| bounded Close, Sleep and Open |
+// |                               | (TRUE), a wait that ran out     | and the transport's open      |                               |
+// | m_handOff (CReceiveHandOff:   | the braille thread (bytes, new  | the window's thread (takes,   | no key lost; one notice on    |
+// | lock; the notice flag)        | connections, notice posted);    | starts afresh); the braille   | its way at a time, the next   |
+// |                               | the window (takes, clears flag) | thread (waiting, flag)        | as soon as it is taken        |
+// | m_hWnd (atomic)               | the call that makes or ends the | every thread                  | keys on the window's thread   |
+// |                               | window                          |                               |                               |
+// | m_pCallbacks (atomic)         | Open, SetCallbacks              | the window's thread           | callbacks replaced any time   |
+// | m_bOpened, m_bSleeping        | Open, Close, Sleep              | ShowText, ShowStatus, Clear   | lines refused while asleep    |
+// | (atomics)                     |                                 |                               |                               |
+// | Commands WM_BT_FIRST + code   | Open, Close, Sleep, ShowText,   | the braille thread            | every exchange with the       |
+// | (thread messages, heap block) | ShowStatus, Clear               |                               | display on one thread         |
+// | The notice: WM_DEVICE_BYTE,   | the braille thread              | the window's thread           | bytes and keys reach the      |
+// | then WM_PROCESS_KEY_QUEUE     |                                 |                               | screen reader's thread        |
+// | WM_BT_PORT_ARRIVED (thread    | the window (a port arrived)     | the braille thread            | a lost display tried at once  |
+// | message: look at the link)    |                                 |                               |                               |
+// | link/ (the transport)         |                                 |                               |                               |
+// | receive buffer (critical      | the worker (stores a pass)      | the braille thread (reads out)| no byte lost or torn          |
+// | section)                      |                                 |                               |                               |
+// | data event (auto reset)       | the worker                      | the braille thread's wait     | bytes forwarded at once       |
+// | stop event; ready event       | the braille thread; the worker  | the worker; the braille thread| the worker starts and ends    |
+// |                               |                                 |                               | when its owner says           |
+// | state, connected, stop asked, | the braille thread (Init, Start,| the worker; the braille thread| the worker stores only while  |
+// | output purged (atomics)       | Stop, purges)                   | (before a write)              | started; a cut frame mended   |
+// | port failed, link lost        | the worker, a write             | the braille thread (its watch)| a pulled cable noticed        |
+// | (atomics)                     |                                 |                               |                               |
+// | abandoned records (mutex)     | the braille thread (cancels)    | the braille thread, the next  | records of operations the     |
+// |                               |                                 | Init (reaps)                  | system holds are freed once   |
+// | port mark (named object)      | the braille thread (connect)    | other processes (diagnostics) | who holds a port is known     |
+// | open and port seams (atomics) | a test, before it opens         | the braille thread            | a test stands in for the port |
+// | trace/ (the trace writer)     |                                 |                               |                               |
+// | sink (atomic); switch (lock)  | Open (FollowSwitch), Close      | every thread that traces      | lines go to the log or nowhere|
+// | log queue (lock), wake event  | every thread that traces (lines)| the writer                    | no caller waits on the disk   |
+// | writer's handle               | Open (start), Close (stop)      | Close's stop (PumpingWait)    | what was queued is written    |
+// | library hold (reference)      | each thread's starter           | the loader                    | no thread runs in code that   |
+// |                               |                                 |                               | was unloaded                  |
 //
 // Everything else is one thread's own, as grouped below. Every wait of the
-// screen reader's threads is PumpingWait (bounded, serving their messages).
+// screen reader's threads is bounded and serves what is sent to them:
+// PumpingWait, or SendMessageTimeout without SMTO_BLOCK.
 #pragma once
 
 #include "IBrailleDriver.h"
 #include "CCellivantaDisplay.h"
 #include "CBrailleThread.h"
-#include "CBreakOff.h"
 #include "CCallLock.h"
 #include "CReceiveHandOff.h"
 
@@ -61,12 +86,10 @@ public:
     static const UINT WM_BT_LAST = WM_USER + 2 + BTPoll;
     static const UINT WM_DEVICE_BYTE = WM_USER + 12;
     static const UINT WM_PROCESS_KEY_QUEUE = WM_USER + 13;
-    // Asks the hidden window's own thread to destroy it (no other thread can).
-    static const UINT WM_DESTROY_HIDDEN = WM_USER + 14;
+    // WM_PROCESS_KEY_QUEUE's wParam when it ends a notice (lParam: its time).
+    static const WPARAM kNoticeRun = 1;
     // To the braille thread: a port arrived, a lost display is tried at once.
     static const UINT WM_BT_PORT_ARRIVED = WM_USER + 16;
-    // To the braille thread: the window took its round and bytes wait.
-    static const UINT WM_BT_ROUND_TAKEN = WM_USER + 17;
     static const DWORD MAX_WAIT_TIMEOUT = 5000;
     // Open stops looking for the display after this long, whatever the
     // number of ports; it returns at the latest MAX_WAIT_TIMEOUT later.
@@ -139,35 +162,28 @@ private:
     bool LeaveCall();
     BOOL OpenSession(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks, const char* lpszDisplayName,
                      const char* lpszDriverName);
-    bool StartSession(const char* lpszPort, bool& threadServes);
-    BOOL AbandonOpen(bool threadServes);
-    void CloseSession();
-    void LetGoOfSession(bool threadEnded, const char* caller);
+    bool ConnectSession(const char* lpszPort);
+    void EndSession(DWORD threadEndMs);
     BOOL SleepSession(BOOL bSleep);
     bool SetKeyMapPath(const char* lpszDriverName);
 
     // ---- The screen reader's side of the braille thread (BrailleThreadControl.cpp) ----
     bool BeginBrailleThread();
+    static bool CallerWaitsFor(int code);
     BOOL PostThreadCommand(int code, const void* data, int count);
     bool WaitForCommandComplete(DWORD breakOffMs);
-    // Asks the braille thread to give up what it waits for (a handshake, a
-    // busy port, a port that does not open), inside a call.
-    void BreakOff();
-    bool EndBrailleThread();
-    // The session's event, window and class, once no braille thread runs.
-    void Cleanup();
 
     // ---- The braille thread (BrailleThread.cpp) ----
-    static unsigned __stdcall BrailleThreadProc(void* pvStart);
-    void ServeCommands(HANDLE hDone);
+    static unsigned __stdcall BrailleThreadProc(void* pvDriver);
+    void ServeCommands();
     void DropCommandsLeft();
-    BOOL RunQueuedMessages(HANDLE hDone);
+    BOOL RunQueuedMessages();
     BOOL ProcessThreadCommandSafely(int code, BYTE* block, DWORD dwParam);
     BOOL ProcessThreadCommand(int code, BYTE* block, DWORD dwParam);
     bool InitDevice(const char* lpszPort);
     std::vector<std::string> PortCandidates(const std::string& lpszPort);
     bool TryPort(const std::string& port, int& textCells, int& statusCells);
-    bool HandshakeWait(DWORD ms);
+    bool HandshakeWait(DWORD ms) const;
     bool BrokenOff() const;
     void SleepDevice(bool bSleep);
     void BlankCells();
@@ -184,11 +200,10 @@ private:
     bool Reconnect();
 
     // ---- The hand-off and the hidden window (HiddenWindowHandOff.cpp) ----
-    // The braille thread's side: rounds of bytes posted to the window.
-    void TakeReceived(size_t bound);
+    // The braille thread's side: notices of bytes posted to the window.
+    void PutReceived(size_t bound);
     void ForwardReceived(HWND hWnd);
-    bool PostRound(HWND hWnd, size_t waiting, DWORD now);
-    bool RoundInFlight(HWND hWnd) const;
+    const char* PostNotice(HWND hWnd, size_t waiting, DWORD now);
     bool LineTurnedQuiet(DWORD now) const;
     bool WindowAlive() const;
     // Made, destroyed and revived by the screen reader's threads.
@@ -204,9 +219,10 @@ private:
     void UnregisterWindowClass();
     // The window's own thread: the received bytes, the key queue.
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+    bool ServesWindow(HWND hWnd) const;
     void AssembleHandedBytes(size_t count);
-    void RunKeyQueue(WPARAM round, LPARAM stamp);
-    void DrainKeyQueue();
+    void RunKeyQueue(HWND hWnd, WPARAM run, LPARAM stamp);
+    bool DrainKeyQueue(HWND hWnd);
     void DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb, int nKeyCombLen,
                                int nRoutingIndex, WORD woBrailleDots);
     int DeliverTypedKey(IBrailleDriverCallbacks* callbacks, BYTE byKey);
@@ -221,26 +237,21 @@ private:
     char m_szKeyMapName[256] = "Cellivanta VK";
     std::string m_sTypingIniFile;  // read by the window's thread; set only while no window lives
     char m_szWndClassName[80] = "BrailleDisplayDrvClass";
-    HANDLE m_hEventCommandComplete = nullptr;
 
     // -- Each locked by itself (the table above).
     CCallLock m_callLock;
     CBrailleThread m_brailleThread;
-    CBreakOff m_breakOff;
     CReceiveHandOff m_handOff;
 
     // -- Any thread: set by the screen reader's threads, read by the window's.
     std::atomic<IBrailleDriverCallbacks*> m_pCallbacks{nullptr};
     // -- Replaced by the screen reader's threads inside a call; read by every thread.
     std::atomic<HWND> m_hWnd{nullptr};
-    // -- Set by a thread that asks the window's thread for a run of the key
-    // queue, cleared by that run.
-    std::atomic<bool> m_bQueueRunAsked{false};
 
-    // -- Written by the braille thread while Open waits for it; read by anyone once it answered.
+    // -- Written by the braille thread only, in BTINIT while Open waits for
+    // it; read by anyone once it answered.
     int m_nTextCells = 0;
     int m_nStatusCells = 0;
-    std::string m_sPortName;
 
     // -- The display: its connection, the cells and the handshake are the
     // braille thread's; its receive state (frame assembler, key capture, key
@@ -248,11 +259,11 @@ private:
     // queue at Open, when no window lives.
     CCellivantaDisplay m_display;
 
-    // -- The braille thread's own: its copy of the break-off, the port
-    // argument of the last Open, the line the screen reader gave last (shown
-    // again when the display comes back), the watch over the display.
-    HANDLE m_hBrailleAbort = nullptr;
+    // -- The braille thread's own: the port argument of the last Open and
+    // the port the display answered on, the line the screen reader gave last
+    // (shown again when the display comes back), the watch over the display.
     std::string m_sOpenPort;
+    std::string m_sPortName;
     std::vector<BYTE> m_currentLine;
     bool m_bWatchLink = false;
     bool m_bLost = false;
@@ -261,15 +272,9 @@ private:
     bool m_bWindowGoneTraced = false;
     bool m_bRetryNow = false;
     DWORD m_dwNextRetry = 0;
-    // Its side of the hand-off: the window its last round went to, that
-    // round's number and time, when it last forwarded bytes, whether the
-    // quiet line since was announced, a queue run still owed (bytes posted
-    // whose run was refused), a failing post traced.
-    HWND m_hWndRound = nullptr;
-    LONG m_nRoundPosted = 0;
-    DWORD m_dwRoundPostedAt = 0;
+    // Its side of the hand-off: when it last posted bytes, whether a notice
+    // went since the line turned quiet, a failing post traced.
     DWORD m_dwLastBytesForwarded = 0;
-    bool m_bQuietForwarded = true;
-    bool m_bQueueRunOwed = false;
+    bool m_bQuietNoticed = true;
     bool m_bPostFailing = false;
 };

@@ -6,9 +6,17 @@
 
 #include <process.h>
 
+CBrailleThread::CBrailleThread()
+    : m_hEventCommandComplete(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_hEventBreakOff(CreateEventA(nullptr, TRUE, FALSE, nullptr))
+{
+}
+
 CBrailleThread::~CBrailleThread()
 {
     CloseIfSet(m_hThread);
+    CloseHandle(m_hEventCommandComplete);
+    CloseHandle(m_hEventBreakOff);
 }
 
 bool CBrailleThread::Begin(Proc proc, void* arg)
@@ -27,11 +35,11 @@ bool CBrailleThread::Begin(Proc proc, void* arg)
 }
 
 // The caller holds the call lock, the only one that replaces the handle.
-DWORD CBrailleThread::WaitFor(HANDLE event, DWORD waitMs) const
+DWORD CBrailleThread::WaitForCompletion(DWORD waitMs) const
 {
     if (!m_hThread)
         return WAIT_OBJECT_0 + 1;
-    HANDLE handles[2] = {event, m_hThread};
+    HANDLE handles[2] = {m_hEventCommandComplete, m_hThread};
     return PumpingWait(2, handles, waitMs);
 }
 
@@ -75,4 +83,49 @@ void CBrailleThread::StopTakingCommands()
 {
     SrwGuard guard(m_lock);
     m_bTakesCommands = false;
+}
+
+void CBrailleThread::BreakOff()
+{
+    {
+        SrwGuard guard(m_lock);
+        m_bBrokenOffInCall = true;
+        ShowBreakOff();
+    }
+    CancelIo();
+}
+
+void CBrailleThread::CallDone(bool sessionGoesOn)
+{
+    SrwGuard guard(m_lock);
+    if (sessionGoesOn)
+        m_bBrokenOffInCall = false;
+    ShowBreakOff();
+}
+
+void CBrailleThread::BreakOffForClose()
+{
+    {
+        SrwGuard guard(m_lock);
+        ++m_nClosers;
+        ShowBreakOff();
+    }
+    CancelIo();
+}
+
+void CBrailleThread::CloseDone()
+{
+    SrwGuard guard(m_lock);
+    if (m_nClosers > 0)
+        --m_nClosers;
+    ShowBreakOff();
+}
+
+// Under the lock: the event says what the state says.
+void CBrailleThread::ShowBreakOff()
+{
+    if (m_nClosers > 0 || m_bBrokenOffInCall)
+        SetEvent(m_hEventBreakOff);
+    else
+        ResetEvent(m_hEventBreakOff);
 }

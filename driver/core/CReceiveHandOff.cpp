@@ -62,28 +62,28 @@ size_t CReceiveHandOff::Waiting() const
     return m_bytes.size();
 }
 
-LONG CReceiveHandOff::LastRoundTaken() const
+bool CReceiveHandOff::NoticePosted() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    return m_nRoundTaken;
+    return m_bNoticePosted;
+}
+
+void CReceiveHandOff::MarkNoticePosted(bool posted)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_bNoticePosted = posted;
 }
 
 bool CReceiveHandOff::Take(size_t count, std::string& out)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    size_t taken = std::min(count, m_bytes.size());
-    if (!m_connectionStarts.empty())
-        taken = std::min(taken, m_connectionStarts.front());
+    const size_t asked = std::min(count, m_bytes.size());
+    const size_t taken = m_connectionStarts.empty() ? asked : std::min(asked, m_connectionStarts.front());
+    if (taken == asked)
+        m_bNoticePosted = false;  // first: a take that fails leaves the bytes to the next notice
     out.assign(m_bytes, 0, taken);  // first: a copy that fails changes nothing
     const bool fresh = m_bFresh;
     m_bFresh = false;
     Consume(taken);
     return fresh;
-}
-
-bool CReceiveHandOff::RoundTaken(LONG round)
-{
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_nRoundTaken = round;
-    return !m_bytes.empty();
 }

@@ -3,8 +3,9 @@
 // when a connection begins; the window's thread takes out, in order, as many
 // as it was told of, and learns before which bytes it starts its frames and
 // held keys afresh. Bytes stay here until the window takes them: a post that
-// failed loses none. It also keeps the number of the last round the window
-// took, which the braille thread reads before it posts the next.
+// failed loses none. One notice at most is on its way to the window: the
+// braille thread marks it posted, the window's take that ends it clears the
+// mark, and bytes put after that get a notice of their own.
 #pragma once
 
 #include <windows.h>
@@ -33,14 +34,16 @@ public:
     // are taken first, or dropped.
     void NewConnection(bool dropWaiting);
     size_t Waiting() const;
-    LONG LastRoundTaken() const;
+    // Marks a notice posted (true) or its post refused (false); a notice is
+    // posted only while none is on its way.
+    bool NoticePosted() const;
+    void MarkNoticePosted(bool posted);
     // The window's side: moves out the first count bytes (fewer when fewer
     // wait), never more than one connection's; true when the window starts
     // afresh before them (a new connection, or bytes dropped since the last
     // take: whatever the frames and held keys were, they are no longer known).
+    // The take that ends the notice's bytes clears its mark.
     bool Take(size_t count, std::string& out);
-    // The window took its round; true when bytes wait for the next.
-    bool RoundTaken(LONG round);
 
 private:
     void DropOldest(size_t bound);
@@ -51,5 +54,5 @@ private:
     // Where in m_bytes a new connection's bytes begin (ascending, never 0).
     std::vector<size_t> m_connectionStarts;
     bool m_bFresh = false;  // the window starts afresh before the next byte
-    LONG m_nRoundTaken = 0;
+    bool m_bNoticePosted = false;
 };

@@ -3,7 +3,7 @@
 // thread of the screen reader (the one that opened the driver, last woke it,
 // or called it after the window's thread ended), so the bytes are assembled,
 // and the keys they make are delivered, on the screen reader's own thread.
-// The braille thread hands the bytes over in rounds; the window's thread
+// The braille thread hands the bytes over with notices; the window's thread
 // owns the frame assembler, the key capture and the key queue, and starts
 // them afresh where the hand-off says a new connection's bytes begin.
 #include "CBrailleDisplayDriver.h"
@@ -21,9 +21,6 @@ const int kKeyCombBufferSize = 1000;
 // Room kept for "+c" and the terminator when a typed character joins a name.
 const int kMaxNameForCharacter = 990;
 const WORD kSpaceDots = 0x100;
-// A round the window has not taken for this long is posted again, in case
-// the host's loop took it off without handing it on.
-const DWORD kRoundLostMs = 5000;
 
 bool IsPortArrival(WPARAM wParam, LPARAM lParam)
 {
@@ -37,57 +34,29 @@ bool IsPortArrival(WPARAM wParam, LPARAM lParam)
 
 // What the display sent goes into the hand-off at once, window or not: the
 // hand-off keeps its bound while nobody takes the bytes.
-void CBrailleDisplayDriver::TakeReceived(size_t bound)
+void CBrailleDisplayDriver::PutReceived(size_t bound)
 {
     std::string received;
     if (!m_bLost && m_display.IsConnected() && m_display.ReadReceived(received))
         m_handOff.Put(received, bound);
 }
 
-// At most one round of our messages waits in the window's queue: the bytes
-// (WM_DEVICE_BYTE, wParam = how many wait in the hand-off) and the key queue
-// run behind them (WM_PROCESS_KEY_QUEUE, wParam = the round's number, lParam
-// = when it was made). The next goes once the window has taken it. A tick
-// with nothing new posts nothing, but for one round once the line turned
-// quiet, by which the window gives up a frame cut short.
+// One notice at most is on its way to the window: the bytes that wait
+// (WM_DEVICE_BYTE, wParam = how many) and the key queue run behind them
+// (WM_PROCESS_KEY_QUEUE, kNoticeRun, lParam = when it was posted). The
+// next goes once the window took those bytes. A tick with nothing new posts
+// nothing, but for one notice once the line turned quiet, by which the window
+// gives up a frame cut short (and runs keys whose run was refused).
 void CBrailleDisplayDriver::ForwardReceived(HWND hWnd)
 {
-    if (RoundInFlight(hWnd))
+    if (m_handOff.NoticePosted())
         return;
     const size_t waiting = m_handOff.Waiting();
     const DWORD now = GetTickCount();
-    if (!waiting && !m_bQueueRunOwed && !LineTurnedQuiet(now))
+    if (!waiting && !LineTurnedQuiet(now))
         return;
-    if (!PostRound(hWnd, waiting, now))
-        return;
-    m_bQuietForwarded = waiting == 0;
-    if (waiting)
-        m_dwLastBytesForwarded = now;
-}
-
-// A post refused (the window's queue full) leaves the bytes in the hand-off,
-// in order, for the next try.
-bool CBrailleDisplayDriver::PostRound(HWND hWnd, size_t waiting, DWORD now)
-{
-    if (hWnd == m_hWndRound && m_handOff.LastRoundTaken() != m_nRoundPosted)
-        Trace("CBrailleDisplayDriver::ForwardReceived : the hidden window has not taken its round for %lu ms, posting "
-              "again", static_cast<unsigned long>(now - m_dwRoundPostedAt));
-    const char* failed = nullptr;
-    if (waiting && !s_postToWindow(hWnd, WM_DEVICE_BYTE, static_cast<WPARAM>(waiting), 0)) {
-        failed = "bytes";
-    } else {
-        if (waiting)
-            m_bQueueRunOwed = true;  // until a run is posted behind them
-        const LONG round = m_nRoundPosted == LONG_MAX ? 1 : m_nRoundPosted + 1;  // never 0
-        if (s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, static_cast<WPARAM>(round), static_cast<LPARAM>(now))) {
-            m_nRoundPosted = round;
-            m_hWndRound = hWnd;
-            m_dwRoundPostedAt = now;
-            m_bQueueRunOwed = false;
-        } else {
-            failed = "key queue run";
-        }
-    }
+    m_handOff.MarkNoticePosted(true);  // first: the window may take it at once
+    const char* failed = PostNotice(hWnd, waiting, now);
     if (failed && !m_bPostFailing)
         Trace("CBrailleDisplayDriver::ForwardReceived : posting the %s to the hidden window failed (%lu); %lu bytes "
               "wait for the next try",
@@ -95,14 +64,24 @@ bool CBrailleDisplayDriver::PostRound(HWND hWnd, size_t waiting, DWORD now)
     else if (!failed && m_bPostFailing)
         Trace("CBrailleDisplayDriver::ForwardReceived : the hidden window takes posts again");
     m_bPostFailing = failed != nullptr;
-    return !failed;
 }
 
-// A round posted to a window that has since gone went with it.
-bool CBrailleDisplayDriver::RoundInFlight(HWND hWnd) const
+// A refused post leaves the bytes in the hand-off, in order, for the next
+// try; a refused run leaves the keys for the next notice.
+const char* CBrailleDisplayDriver::PostNotice(HWND hWnd, size_t waiting, DWORD now)
 {
-    return hWnd == m_hWndRound && m_handOff.LastRoundTaken() != m_nRoundPosted &&
-           GetTickCount() - m_dwRoundPostedAt < kRoundLostMs;
+    if (!s_postToWindow(hWnd, WM_DEVICE_BYTE, static_cast<WPARAM>(waiting), 0)) {
+        m_handOff.MarkNoticePosted(false);
+        return "bytes";
+    }
+    if (waiting) {
+        m_dwLastBytesForwarded = now;
+        m_bQuietNoticed = false;
+    }
+    if (!s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, kNoticeRun, static_cast<LPARAM>(now)))
+        return "key queue run";
+    m_bQuietNoticed = !waiting;
+    return nullptr;
 }
 
 bool CBrailleDisplayDriver::WindowAlive() const
@@ -113,7 +92,7 @@ bool CBrailleDisplayDriver::WindowAlive() const
 
 bool CBrailleDisplayDriver::LineTurnedQuiet(DWORD now) const
 {
-    return !m_bQuietForwarded && now - m_dwLastBytesForwarded >= CCellivantaDisplay::kQuietMsToResync;
+    return !m_bQuietNoticed && now - m_dwLastBytesForwarded >= CCellivantaDisplay::kQuietMsToResync;
 }
 
 // ---- The window, made and ended by the screen reader's threads -------------
@@ -145,8 +124,10 @@ HWND CBrailleDisplayDriver::CreateHiddenWindow()
     }
     // This thread owns the receive state from now on. Whatever key-up went
     // with an earlier window, no key stays held for good (a typing modifier
-    // waiting for its key is kept, as through a sleep).
+    // waiting for its key is kept, as through a sleep). A notice on its way
+    // to an earlier window went with it.
     m_display.ResetReceiveState();
+    m_handOff.MarkNoticePosted(false);
     return hWnd;
 }
 
@@ -179,9 +160,10 @@ void CBrailleDisplayDriver::ReviveHiddenWindowFromLine()
 
 // Only the thread that created a window can destroy it, and Sleep(FALSE) may
 // have created it on another thread than the one closing the driver: that
-// thread is asked to do it. A window left behind would keep its procedure,
-// inside this library, after the library is gone; so the handle is kept until
-// the window really is destroyed.
+// thread is asked to close it (serving what is sent to this one meanwhile).
+// A window left behind would keep its procedure, inside this library, after
+// the library is gone; so the handle is kept until the window really is
+// destroyed.
 bool CBrailleDisplayDriver::DestroyHiddenWindow()
 {
     if (!m_hWnd)
@@ -190,8 +172,7 @@ bool CBrailleDisplayDriver::DestroyHiddenWindow()
         DestroyWindow(m_hWnd);
     } else {
         DWORD_PTR result = 0;
-        SendMessageTimeoutA(m_hWnd, WM_DESTROY_HIDDEN, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, MAX_WAIT_TIMEOUT,
-                            &result);
+        SendMessageTimeoutA(m_hWnd, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, MAX_WAIT_TIMEOUT, &result);
     }
     if (IsWindow(m_hWnd)) {
         // Its procedure must outlive it: the library stays loaded for good,
@@ -216,17 +197,13 @@ void CBrailleDisplayDriver::UnregisterWindowClass()
 
 LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    if (uMsg == WM_DESTROY_HIDDEN) {
-        DestroyWindow(hWnd);
-        return 0;
-    }
     CBrailleDisplayDriver* driver = s_pDriver;
-    const bool ours = driver && IsWindow(hWnd) && hWnd == driver->m_hWnd;
+    const bool ours = driver && driver->ServesWindow(hWnd);
     if (ours) {
         if (uMsg == WM_DEVICE_BYTE) {
             driver->AssembleHandedBytes(static_cast<size_t>(wParam));
         } else if (uMsg == WM_PROCESS_KEY_QUEUE) {
-            driver->RunKeyQueue(wParam, lParam);
+            driver->RunKeyQueue(hWnd, wParam, lParam);
         } else if (uMsg == WM_DESTROY) {
             // Keys finished before a sleep or a close are not the user's next command.
             driver->m_display.ForgetKeyCombinations();
@@ -235,7 +212,16 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
             driver->m_brailleThread.Post(WM_BT_PORT_ARRIVED, 0, 0);
         }
     }
+    // WM_CLOSE too: another thread asks this one to destroy the window.
     return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+// The window is still the driver's, so this thread still owns the receive
+// state and the key queue: a callback may have let it be destroyed (a
+// Close or Sleep of another thread) and made anew on another thread.
+bool CBrailleDisplayDriver::ServesWindow(HWND hWnd) const
+{
+    return IsWindow(hWnd) && hWnd == m_hWnd;
 }
 
 // The bytes the braille thread told of, in the order they came, a
@@ -262,46 +248,26 @@ void CBrailleDisplayDriver::AssembleHandedBytes(size_t count)
     } while (count && !bytes.empty());
 }
 
-// A round of the braille thread (numbered, stamped) or a run asked by a
-// call of slot 38 on another thread (number 0). A round taken while bytes
-// wait asks the braille thread for the next at once.
-void CBrailleDisplayDriver::RunKeyQueue(WPARAM round, LPARAM stamp)
+// The run that ends a notice is stamped with the time it was posted.
+void CBrailleDisplayDriver::RunKeyQueue(HWND hWnd, WPARAM run, LPARAM stamp)
 {
-    if (!round)
-        m_bQueueRunAsked = false;
-    DrainKeyQueue();
-    if (!round)
-        return;
-    m_display.ProcessPollEnd(stamp ? static_cast<DWORD>(stamp) : GetTickCount());
-    if (m_handOff.RoundTaken(static_cast<LONG>(round)))
-        m_brailleThread.Post(WM_BT_ROUND_TAKEN, 0, 0);
+    if (DrainKeyQueue(hWnd) && run == kNoticeRun)
+        m_display.ProcessPollEnd(static_cast<DWORD>(stamp));
 }
 
-// The key queue belongs to the hidden window's thread. A call from another
-// thread hands the run to it (one request on its way is enough: a run
-// drains the whole queue); with no window there is nobody to run it.
+// The key queue belongs to the hidden window's thread, which runs it behind
+// every notice: a call from another thread leaves it to that thread.
 void CBrailleDisplayDriver::ProcessKeyCombinationQueue()
 {
     HWND hWnd = m_hWnd;
-    const DWORD owner = hWnd ? GetWindowThreadProcessId(hWnd, nullptr) : 0;
-    if (owner == GetCurrentThreadId()) {
-        DrainKeyQueue();
-        return;
-    }
-    if (!owner) {
-        Trace("CBrailleDisplayDriver::ProcessKeyCombinationQueue : no hidden window owns the key queue, refused");
-        return;
-    }
-    if (m_bQueueRunAsked.exchange(true))
-        return;
-    if (!s_postToWindow(hWnd, WM_PROCESS_KEY_QUEUE, 0, 0)) {
-        m_bQueueRunAsked = false;
-        Trace("CBrailleDisplayDriver::ProcessKeyCombinationQueue : the hidden window's thread could not be asked, "
-              "refused");
-    }
+    if (hWnd && GetWindowThreadProcessId(hWnd, nullptr) == GetCurrentThreadId())
+        DrainKeyQueue(hWnd);
 }
 
-void CBrailleDisplayDriver::DrainKeyQueue()
+// A callback may run a message loop (a dialog of the screen reader), where
+// the next notices are served, keys included. False once the window is no
+// longer this thread's: the queue is then its new thread's.
+bool CBrailleDisplayDriver::DrainKeyQueue(HWND hWnd)
 {
     char szKeyComb[kKeyCombBufferSize];
     while (m_display.HasKeyCombination()) {
@@ -321,7 +287,10 @@ void CBrailleDisplayDriver::DrainKeyQueue()
             continue;
         }
         DeliverKeyCombination(callbacks, szKeyComb, nKeyCombLen, nRoutingIndex, woBrailleDots);
+        if (!ServesWindow(hWnd))
+            return false;
     }
+    return true;
 }
 
 void CBrailleDisplayDriver::DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb,

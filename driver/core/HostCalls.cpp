@@ -39,17 +39,16 @@ void CBrailleDisplayDriver::Close()
         Trace("CBrailleDisplayDriver::Close : called from inside another call of this thread; the session ends when "
               "that call returns");
         m_callLock.OweClose();
-        BreakOff();
+        m_brailleThread.BreakOff();
         return;
     }
-    m_breakOff.RaiseForClose();
-    m_brailleThread.CancelIo();
+    m_brailleThread.BreakOffForClose();
     if (EnterCall("Close", kCloseWaitMs)) {
-        CloseSession();
+        EndSession(MAX_WAIT_TIMEOUT);
         TraceLog::EndSession();
         LeaveCall();
     }
-    m_breakOff.CloseDone();
+    m_brailleThread.CloseDone();
 }
 
 BOOL CBrailleDisplayDriver::Sleep(BOOL bSleep)
@@ -101,10 +100,10 @@ bool CBrailleDisplayDriver::LeaveCall()
     const bool owed = m_callLock.TakeOwedClose();
     if (owed) {
         Trace("CBrailleDisplayDriver::Close : the Close made inside this call ends the session now");
-        CloseSession();
+        EndSession(MAX_WAIT_TIMEOUT);
         TraceLog::EndSession();
     }
-    m_breakOff.CallDone(m_bOpened != 0);
+    m_brailleThread.CallDone(m_bOpened != 0);
     m_callLock.Leave();
     return owed;
 }
@@ -112,7 +111,7 @@ bool CBrailleDisplayDriver::LeaveCall()
 // ---- Sessions ------------------------------------------------------------------
 
 // What is refused returns before anything is made; whatever fails once the
-// session's first part is made goes through AbandonOpen.
+// braille thread is begun ends the session again.
 BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCallbacks* pCallbacks,
                                         const char* lpszDisplayName, const char* lpszDriverName)
 {
@@ -125,55 +124,42 @@ BOOL CBrailleDisplayDriver::OpenSession(const char* lpszPort, IBrailleDriverCall
         // a session whose host unloaded the library without Close).
         Trace("CBrailleDisplayDriver::Open : already open, closing first");
     }
-    CloseSession();
+    EndSession(MAX_WAIT_TIMEOUT);
     if (m_brailleThread.Running()) {
         Trace("CBrailleDisplayDriver::Open : a braille thread of an earlier session is still running");
         return FALSE;
     }
     // The window's thread reads the key map path and owns the receive
     // state: no window of an earlier session may still live.
-    if (!DestroyHiddenWindow()) {
+    if (m_hWnd) {
         Trace("CBrailleDisplayDriver::Open : the last session's hidden window is still there, refused");
         return FALSE;
     }
     if (!SetKeyMapPath(lpszDriverName))
         return FALSE;
-    m_breakOff.NewSession();
-    bool threadServes = false;
-    if (!StartSession(lpszPort, threadServes))
-        return AbandonOpen(threadServes);
+    m_brailleThread.NewSession();
+    if (!BeginBrailleThread()) {
+        EndSession(0);  // one that never got going finds the break-off set when it does, and ends
+        return FALSE;
+    }
+    if (!ConnectSession(lpszPort)) {
+        EndSession(MAX_WAIT_TIMEOUT);
+        return FALSE;
+    }
     m_pCallbacks = pCallbacks;
     CopyField(m_szDisplayName, lpszDisplayName);
     CopyField(m_szDriverName, lpszDriverName);
     m_bOpened = 1;
     m_bSleeping = 0;
-    Trace("CBrailleDisplayDriver::Open : Init Device %s done successfully", m_sPortName.c_str());
     return TRUE;
 }
 
-// The session's event, its braille thread with the display's handshake,
-// and its hidden window; false with a trace line at the first that fails.
-// threadServes: a braille thread got going and takes commands.
-bool CBrailleDisplayDriver::StartSession(const char* lpszPort, bool& threadServes)
+// The display's handshake, then the hidden window; false with a trace line
+// at the first that fails.
+bool CBrailleDisplayDriver::ConnectSession(const char* lpszPort)
 {
-    m_hEventCommandComplete = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!m_hEventCommandComplete) {
-        Trace("!m_hEventCommandComplete");
-        return false;
-    }
-    if (!BeginBrailleThread()) {
-        Trace("!BeginBrailleThread");
-        return false;
-    }
-    // A thread that starts after this gives up finds the break-off set
-    // and ends.
-    if (m_brailleThread.WaitFor(m_hEventCommandComplete, MAX_WAIT_TIMEOUT) != WAIT_OBJECT_0) {
-        Trace("WaitForSingleObject(m_hEventCommandComplete,MAX_WAIT_TIMEOUT ) != WAIT_OBJECT_0");
-        return false;
-    }
-    threadServes = true;
-    // The cell count is the handshake's answer, never the last session's.
-    m_nTextCells = 0;
+    // The cell count is read only once the braille thread answered: it is
+    // the handshake's, which starts it at 0.
     if (!PostThreadCommand(BTINIT, lpszPort, static_cast<int>(strlen(lpszPort))) || m_nTextCells <= 0) {
         Trace("CBrailleDisplayDriver::Open : Init Device %s failed: Cleaning up", lpszPort);
         return false;
@@ -191,43 +177,25 @@ bool CBrailleDisplayDriver::StartSession(const char* lpszPort, bool& threadServe
     return true;
 }
 
-// The one way out of an Open that failed once it made something: the
-// braille thread is told to let go of the display and end, and only its end
-// is waited for. One that never got going is not waited for: it finds the
-// break-off set when it does, and ends.
-BOOL CBrailleDisplayDriver::AbandonOpen(bool threadServes)
+// The one end of a session, whatever part of it was made or left (a window
+// whose thread did not destroy it), in its order: lines and keys are no
+// longer taken, a handshake or reconnection gives up, the braille thread
+// lets go of the display and ends, then the window and its class go. A
+// braille thread that does not end within threadEndMs keeps the library
+// loaded until it does; the next Open or Close ends it.
+void CBrailleDisplayDriver::EndSession(DWORD threadEndMs)
 {
-    m_bOpened = 0;
-    m_breakOff.Raise();
-    m_brailleThread.Post(WM_BT_FIRST + BTTERMINATE, 0, 0);
-    LetGoOfSession(m_brailleThread.End(threadServes ? MAX_WAIT_TIMEOUT : 0), "Open");
-    return FALSE;
-}
-
-// Also ends a braille thread that an Open gave up on.
-void CBrailleDisplayDriver::CloseSession()
-{
-    const BOOL opened = m_bOpened;
-    m_bOpened = 0;
-    if (!opened && !m_brailleThread.Running())
-        return;
-    m_breakOff.Raise();  // a reconnection in progress gives up
-    LetGoOfSession(EndBrailleThread(), "Close");
-}
-
-// Nothing of the session is released under a braille thread that did not
-// end, but its window: left to a thread that may end and unload the
-// library, the window's procedure would be gone. The next Open or Close
-// ends that thread and cleans up after it.
-void CBrailleDisplayDriver::LetGoOfSession(bool threadEnded, const char* caller)
-{
-    if (threadEnded) {
-        Cleanup();  // the window takes its key queue with it, on its own thread
-        return;
+    if (!m_bOpened.exchange(0) && !m_brailleThread.Running() && !m_hWnd)
+        return;  // none to end: a Close without Open, a second Close
+    m_brailleThread.BreakOff();
+    if (m_brailleThread.Running()) {
+        m_brailleThread.Post(WM_BT_FIRST + BTTERMINATE, 0, 0);
+        if (!m_brailleThread.End(threadEndMs))
+            Trace("CBrailleDisplayDriver::EndSession : the braille thread did not end; it holds the library until "
+                  "it does, and the next Open or Close ends its session");
     }
-    Trace("CBrailleDisplayDriver::%s : the braille thread did not end; it holds the library until it does, "
-          "and the next Open or Close ends its session", caller);
-    DestroyHiddenWindow();
+    if (DestroyHiddenWindow())
+        UnregisterWindowClass();
 }
 
 // The window takes the keys finished before the sleep with it (they are not
@@ -243,7 +211,10 @@ BOOL CBrailleDisplayDriver::SleepSession(BOOL bSleep)
         ReviveHiddenWindowInCall();
     if (!m_brailleThread.Running())
         return FALSE;
-    m_breakOff.Raise();  // a reconnection in progress gives up; cleared as this call leaves
+    // A reconnection in progress gives up (cleared as this call leaves); a
+    // wake's own opening of the port must not.
+    if (bSleep)
+        m_brailleThread.BreakOff();
     const BOOL done = PostThreadCommand(BTSLEEP, nullptr, bSleep ? 1 : 0);
     if (!windowGone) {
         Trace("CBrailleDisplayDriver::Sleep : the hidden window lives on with its thread, not reported asleep");

@@ -71,7 +71,8 @@ void CCellivantaDisplay::HandshakeReader::OnFrame(int messageId, const uint8_t* 
 {
     if (messageId != MsgInitResponse)
         return;
-    m_display.ProcessInitRespMsg(payload[0], payload[1], payload[2]);
+    m_display.LockDisplayInfos();
+    m_display.TakeInitAnswer(payload[0], payload[2]);
     m_bytes.resize(m_frameStart);  // the answer is the handshake's alone
 }
 
@@ -148,15 +149,20 @@ void CCellivantaDisplay::ProcessDeviceMessage(int messageId, const BYTE* payload
         m_input.Dispatch(messageId, payload);  // keys come back to their handlers; the rest is ignored
 }
 
-// EE: 0 success, 1 refusal, anything else an invalid answer. Only the
-// handshake's answer counts (see LockDisplayInfos). A display that
-// reports more cells than the image holds is shown on the first 128.
+// Only the handshake's answer counts (see LockDisplayInfos).
 bool CCellivantaDisplay::ProcessInitRespMsg(BYTE EE, BYTE /*MM: nothing depends on it*/, BYTE NN)
 {
     if (m_bDisplayInfosLocked) {
         Trace("CCellivantaDisplay::ProcessInitRespMsg: EE = %X, NN = %u outside the handshake, ignored", EE, NN);
         return false;
     }
+    return TakeInitAnswer(EE, NN);
+}
+
+// EE: 0 success, 1 refusal, anything else an invalid answer. A display that
+// reports more cells than the image holds is shown on the first 128.
+bool CCellivantaDisplay::TakeInitAnswer(BYTE EE, BYTE NN)
+{
     if (EE == 0) {
         m_nStatusCellCount = 0;
         m_nCellCount = NN;

@@ -45,6 +45,7 @@ public:
     static bool CollectPortNames(HKEY usbKey, std::vector<std::string>& portNames);
     virtual void ProcessDeviceMessage(int messageId, const BYTE* payload);
     virtual bool ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN);
+    bool TakeInitAnswer(BYTE EE, BYTE NN);
     virtual bool ProcessKeyDownMsg(BYTE keyCode);
     virtual bool ProcessKeyUpMsg(BYTE keyCode);
     virtual void EnqueueKeyCombination();

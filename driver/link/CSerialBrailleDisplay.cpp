@@ -122,13 +122,3 @@ bool CSerialBrailleDisplay::ProcessReceivedData()
     return true;
 }
 
-// wParam carries the byte sign-extended; the window keeps the low 8 bits.
-bool CSerialBrailleDisplay::ProcessReceivedData(HWND hWnd, UINT uMsg)
-{
-    std::string received;
-    if (!ReadReceived(received))
-        return false;
-    for (char byte : received)
-        PostMessageA(hWnd, uMsg, static_cast<WPARAM>(static_cast<LONG_PTR>(static_cast<signed char>(byte))), 0);
-    return true;
-}

@@ -32,7 +32,6 @@ public:
                                                           int& nKeyCombLen, int& nRoutingIndex,
                                                           WORD& woBrailleDots);
     virtual bool ProcessReceivedData();
-    virtual bool ProcessReceivedData(HWND hWnd, UINT uMsg);
     // Moves what the transport received into received, for the caller to hand on.
     bool ReadReceived(std::string& received);
     virtual void ProcessReceivedByte(BYTE byte) = 0;
@@ -50,12 +49,16 @@ public:
     {
         m_nCellCount = 0;
         m_nStatusCellCount = 0;
-        m_bDisplayInfosLocked = false;
     }
-    // Ends the handshake: from now on only a new handshake changes the
-    // geometry. An init response in the middle of a session is line noise;
-    // taken as an answer it would blank the display or change its width.
-    void LockDisplayInfos() { m_bDisplayInfosLocked = true; }
+    // From the first handshake on, only a handshake's own reading of its
+    // answer changes the geometry. An init response among the keys' bytes
+    // (another thread's) is line noise; taken as an answer it would blank the
+    // display or change its width. Written once, before any such thread reads it.
+    void LockDisplayInfos()
+    {
+        if (!m_bDisplayInfosLocked)
+            m_bDisplayInfosLocked = true;
+    }
     // Combinations finished before a sleep or a close are not the user's
     // next command; a new session also drops a typing modifier still waiting.
     void ForgetKeyCombinations();
@@ -80,7 +83,7 @@ protected:
     BYTE m_byByteSize = 0;
     int m_nCellCount = 0;
     int m_nStatusCellCount = 0;
-    bool m_bDisplayInfosLocked = false;  // set once a handshake has succeeded
+    bool m_bDisplayInfosLocked = false;  // set by the first handshake's answer
     BYTE m_cells[MAX_CELLS] = {};
     BYTE m_lastCells[MAX_CELLS] = {};
     // m_lastCells is what the display shows: false after a send that failed

@@ -3,6 +3,7 @@
 #include "CloseIfSet.h"
 #include "LibraryHold.h"
 #include "LogSettings.h"
+#include "PumpingWait.h"
 #include "SrwGuard.h"
 #include "Trace.h"
 
@@ -162,7 +163,7 @@ void TraceLog::Stop()
         if (m_hWake)
             SetEvent(m_hWake);
     }
-    m_stuck = m_hThread && WaitForSingleObject(m_hThread, m_stuck ? 0 : kStopWaitMs) == WAIT_TIMEOUT;
+    m_stuck = m_hThread && PumpingWait(1, &m_hThread, m_stuck ? 0 : kStopWaitMs) == WAIT_TIMEOUT;
     SrwGuard lock(m_lock);
     m_running = false;
     m_queue.clear();

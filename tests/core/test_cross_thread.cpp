@@ -3,7 +3,6 @@
 // braille thread's posts and the call lock, run by scripts of their
 // operations.
 #include "core/CBrailleThread.h"
-#include "core/CBreakOff.h"
 #include "core/CCallLock.h"
 #include "core/CReceiveHandOff.h"
 
@@ -68,14 +67,22 @@ TEST(ReceiveHandOff, DroppedBytesStartTheWindowAfresh)
     EXPECT_EQ(PlayHandOff({"+ab\x1B", "|", "+cd", "<1", "<9"}, 4), "*\x1B;*cd;");
 }
 
-// The round the window took last; whether bytes wait for the next.
-TEST(ReceiveHandOff, TheWindowsRoundSaysWhetherBytesWait)
+// A notice stays posted until the take that ends its bytes, not one cut
+// short by a new connection; bytes put after that take get a notice of their own.
+TEST(ReceiveHandOff, ANoticeLastsUntilTheWindowTookItsBytes)
 {
     CReceiveHandOff handOff;
-    EXPECT_FALSE(handOff.RoundTaken(1));
+    std::string bytes;
     handOff.Put("ab", CReceiveHandOff::kMaxWaiting);
-    EXPECT_TRUE(handOff.RoundTaken(2));
-    EXPECT_EQ(handOff.LastRoundTaken(), 2);
+    handOff.NewConnection(false);
+    handOff.Put("cd", CReceiveHandOff::kMaxWaiting);
+    handOff.MarkNoticePosted(true);
+    handOff.Put("e", CReceiveHandOff::kMaxWaiting);
+    handOff.Take(4, bytes);
+    EXPECT_TRUE(handOff.NoticePosted()) << "cleared at a new connection, before the notice's last bytes";
+    handOff.Take(2, bytes);
+    EXPECT_FALSE(handOff.NoticePosted());
+    EXPECT_EQ(handOff.Waiting(), 1u);
 }
 
 // ---- The break-off ---------------------------------------------------------
@@ -83,7 +90,7 @@ TEST(ReceiveHandOff, TheWindowsRoundSaysWhetherBytesWait)
 // A script of the calls: "R" a call raises it, "+" the call leaves with the
 // session going on, "-" with the session ended, "N" Open begins a session,
 // "C" a Close is made, "c" that Close returns. After each step: raised (1)
-// or not (0), as the braille thread's copy of the event sees it.
+// or not (0), as the braille thread sees the event.
 struct BreakOffCase {
     const char* what;
     const char* script;
@@ -103,25 +110,23 @@ TEST(BreakOff, EachCallClearsItsOwnAndAClosesLastsUntilItReturns)
         {"a nested Close inside Sleep: the session ends as it leaves", "RR-", "111"},
     };
     for (const BreakOffCase& c : cases) {
-        CBreakOff breakOff;
-        HANDLE copy = breakOff.CopyForThread();
-        ASSERT_NE(copy, nullptr);
+        CBrailleThread thread;  // none begun: the break-off alone
+        HANDLE event = thread.BreakOffEvent();
+        ASSERT_NE(event, nullptr);
         std::string raised;
         for (const char* step = c.script; *step; ++step) {
             switch (*step) {
-            case 'R': breakOff.Raise(); break;
-            case '+': breakOff.CallDone(true); break;
-            case '-': breakOff.CallDone(false); break;
-            case 'N': breakOff.NewSession(); break;
-            case 'C': breakOff.RaiseForClose(); break;
-            default: breakOff.CloseDone(); break;
+            case 'R': thread.BreakOff(); break;
+            case '+': thread.CallDone(true); break;
+            case '-': thread.CallDone(false); break;
+            case 'N': thread.NewSession(); break;
+            case 'C': thread.BreakOffForClose(); break;
+            default: thread.CloseDone(); break;
             }
-            const bool set = WaitForSingleObject(copy, 0) == WAIT_OBJECT_0;
-            EXPECT_EQ(set, breakOff.IsRaised()) << c.what;
+            const bool set = WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
             raised += set ? '1' : '0';
         }
         EXPECT_EQ(raised, c.raised) << c.what;
-        CloseHandle(copy);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "ScriptedSerialPort.h"
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 namespace faults {
@@ -42,6 +43,20 @@ BOOL WINAPI RefusingRuns(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
         return FALSE;
     }
     return PostMessageA(hWnd, uMsg, wParam, lParam);
+}
+
+// Opens of the port: the next busyOpens are refused as a port another
+// program holds for a moment is; the rest go to the scripted port.
+std::atomic<int> g_busyOpens{0};
+CSerialCommHelper::OpenPortFn g_scriptedOpen = nullptr;
+HANDLE BusyOpen(const char* devicePath)
+{
+    if (g_busyOpens > 0) {
+        --g_busyOpens;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_scriptedOpen(devicePath);
 }
 
 std::string Bytes(const std::vector<BYTE>& bytes)
@@ -352,6 +367,54 @@ TEST_F(StuckDisplayTest, WithoutAWindowTheNewestBytesAreKept)
     EXPECT_EQ(callbacks.Deliveries()[0].name, "Routing") << "D1 held for good";
     EXPECT_EQ(callbacks.Deliveries()[0].routing, 7);
     EXPECT_LE(mostAtOnce, CReceiveHandOff::kMaxWaitingWithoutWindow);
+}
+
+// A key's callback runs a message loop for 1.5 s (a dialog of the screen
+// reader): a key pressed during it, and one after it, arrive at once.
+TEST_F(StuckDisplayTest, KeysArriveDuringAndAfterALoopInsideAKeysCallback)
+{
+    ASSERT_TRUE(Open());
+    Stopwatch clock;
+    std::map<std::string, double> arrived;
+    callbacks.onDelivery = [&](const Delivery& key) {
+        arrived[key.name] = clock.Ms();
+        if (key.name == "T1")
+            testenv::PumpMessages(1500);
+    };
+    std::atomic<double> pressedDuring{0};
+    std::thread user([&] {
+        ::Sleep(500);
+        pressedDuring = clock.Ms();
+        port.Receive(Press({T2}));
+    });
+    port.Receive(Press({T1}));
+    ASSERT_TRUE(testenv::PumpUntil([&] { return arrived.count("T1") > 0; }, kPromptMs));
+    user.join();
+    const double pressedAfter = clock.Ms();
+    port.Receive(Press({T3}));
+    ASSERT_TRUE(testenv::PumpUntil([&] { return arrived.count("T3") > 0; }, kPromptMs));
+    ASSERT_EQ(arrived.count("T2"), 1u);
+    EXPECT_LT(arrived["T2"] - pressedDuring, 500.0) << "the key pressed during the loop waited for its end";
+    EXPECT_LT(arrived["T3"] - pressedAfter, 500.0) << "the key pressed after the loop came late";
+}
+
+// The port is busy for a moment when the display wakes: the wake retries
+// its own open, and the line is back at once, not after the watch's next
+// look and a handshake.
+TEST_F(StuckDisplayTest, AWakeRetriesAPortBusyForAMoment)
+{
+    ASSERT_TRUE(Open());
+    GiveLines(1, 1);
+    ASSERT_TRUE(AwaitLastShown(Line(1)));
+    ASSERT_TRUE(driver.Sleep(TRUE));
+    const size_t before = Shown().size();
+    g_busyOpens = 1;
+    g_scriptedOpen = CSerialCommHelper::SetOpenPortFn(BusyOpen);
+    EXPECT_TRUE(driver.Sleep(FALSE));
+    CSerialCommHelper::SetOpenPortFn(g_scriptedOpen);
+    EXPECT_EQ(g_busyOpens.load(), 0) << "the port was not busy";
+    EXPECT_TRUE(testenv::PumpUntil([&] { return Shown().size() > before && Shown().back() == Line(1); }, 500))
+        << "the wake gave up its open";
 }
 
 // A line the display did not take, then Sleep: the sleeping display is

@@ -3,7 +3,6 @@
 #include "DisplaySimulator.h"
 #include "TestDisplay.h"
 #include "DriverEnv.h"
-#include "core/CBrailleDisplayDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +14,6 @@ using Bytes = std::vector<BYTE>;
 using Keys = std::vector<std::string>;
 
 const DWORD kSettle = 300;  // long enough for anything sent to have arrived
-const UINT kDeviceByteMessage = CBrailleDisplayDriver::WM_DEVICE_BYTE;
 
 Bytes Cells(size_t count, BYTE first)
 {
@@ -204,35 +202,9 @@ TEST_F(DisplayTest, KeyFramesArriveWhateverTheirChunking)
     EXPECT_EQ(m_display.Keys(), (Keys{"D50", "U50", "D12", "U12"}));
 }
 
-TEST_F(DisplayTest, WindowFormPostsEveryByteToTheWindow)
-{
-    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(Connect());
-    const Bytes sent{0xC5, 0x00, 0x7F, 0x1B, 0x80};
-    m_sim.SendRaw(sent);
-    std::vector<WPARAM> posted;
-    testenv::WaitFor([&] {
-        EXPECT_TRUE(m_display.ProcessReceivedData(window, kDeviceByteMessage));
-        MSG msg;
-        while (PeekMessageA(&msg, window, kDeviceByteMessage, kDeviceByteMessage, PM_REMOVE)) {
-            EXPECT_EQ(msg.lParam, 0);
-            posted.push_back(msg.wParam);
-        }
-        return posted.size() >= sent.size();
-    }, 5000);
-    DestroyWindow(window);
-    ASSERT_EQ(posted.size(), sent.size());
-    for (size_t i = 0; i < sent.size(); ++i)
-        EXPECT_EQ(posted[i] & 0xFF, sent[i]);
-    EXPECT_EQ(posted[0], static_cast<WPARAM>(static_cast<LONG_PTR>(-59)));  // 0xC5 sign-extended
-    EXPECT_TRUE(m_display.MessageIds().empty()) << "the protocol ran on the reading thread";
-}
-
 TEST_F(DisplayTest, ReceivedDataNeedsAConnection)
 {
     EXPECT_FALSE(m_display.ProcessReceivedData());
-    EXPECT_FALSE(m_display.ProcessReceivedData(nullptr, kDeviceByteMessage));
     ASSERT_TRUE(Connect());
     EXPECT_TRUE(m_display.ProcessReceivedData());
     EXPECT_TRUE(m_display.MessageIds().empty());
