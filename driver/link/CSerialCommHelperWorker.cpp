@@ -167,11 +167,5 @@ DWORD CSerialCommHelper::StorePass(const std::string& pass)
 void CSerialCommHelper::TraceReadError(DWORD error)
 {
     Trace("CSerialCommHelper::ThreadFn -> ERROR reading data on port (%lx)", error);
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-                   nullptr);
-    Trace("CSerialCommHelper::ThreadFn -> ERROR = %s", text ? text : "");
-    if (text)
-        LocalFree(text);
+    Trace("CSerialCommHelper::ThreadFn -> ERROR = %s", ErrorText(error).text);
 }
