@@ -93,8 +93,8 @@ BOOL CBrailleDisplayDriver::RunQueuedMessages(HANDLE hDone)
                 return FALSE;
         } else if (msg.message == WM_TIMER) {
             ProcessThreadCommandSafely(BTPoll, nullptr, 0);
-        } else if (!msg.hwnd && msg.message == WM_BT_PORT_ARRIVED) {
-            m_bRetryNow = m_bLost;
+        } else if (!msg.hwnd && msg.message == WM_BT_LOOK_AT_LINK) {
+            LookAtLink(msg.wParam);
             ProcessThreadCommandSafely(BTPoll, nullptr, 0);
         } else if (!msg.hwnd && msg.message == WM_BT_ROUND_TAKEN) {
             ProcessThreadCommandSafely(BTPoll, nullptr, 0);

@@ -63,8 +63,10 @@ public:
     static const UINT WM_PROCESS_KEY_QUEUE = WM_USER + 13;
     // Asks the hidden window's own thread to destroy it (no other thread can).
     static const UINT WM_DESTROY_HIDDEN = WM_USER + 14;
-    // To the braille thread: a port arrived, a lost display is tried at once.
-    static const UINT WM_BT_PORT_ARRIVED = WM_USER + 16;
+    // To the braille thread: what the system said of the link (wParam, a
+    // LinkNotice) asks it to look at its link now.
+    static const UINT WM_BT_LOOK_AT_LINK = WM_USER + 16;
+    enum LinkNotice { kNoNotice = 0, kPortArrived = 1, kResumed = 2 };
     // To the braille thread: the window took its round and bytes wait.
     static const UINT WM_BT_ROUND_TAKEN = WM_USER + 17;
     static const DWORD MAX_WAIT_TIMEOUT = 5000;
@@ -81,6 +83,10 @@ public:
     // Every post to the hidden window goes through here (a test can make
     // it refuse, as a full message queue does on Windows).
     static BOOL(WINAPI* s_postToWindow)(HWND, UINT, WPARAM, LPARAM);
+    // Keys from the display are no input to Windows: each one delivered
+    // resets the system's idle timer through here, or the PC of a user who
+    // works on the display alone falls asleep (a test can count the calls).
+    static EXECUTION_STATE(WINAPI* s_keepSystemAwake)(EXECUTION_STATE);
 
     CBrailleDisplayDriver();
     ~CBrailleDisplayDriver();
@@ -182,6 +188,7 @@ private:
     void WatchLink();
     void MarkLost(const char* why);
     bool Reconnect();
+    void LookAtLink(WPARAM notice);
 
     // ---- The hand-off and the hidden window (HiddenWindowHandOff.cpp) ----
     // The braille thread's side: rounds of bytes posted to the window.

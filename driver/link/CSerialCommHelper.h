@@ -49,6 +49,10 @@ public:
     // worker ended without being asked: the device is most likely gone, or
     // nobody reads it any more. Cleared by Init.
     bool IsLinkLost() const { return m_bLinkLost || m_bPortFailed; }
+    // Asks the open port for its status (as the worker does, once more on
+    // an error): a handle whose device went answers with an error, the link
+    // is then lost. False when lost, or no port is open.
+    bool CheckPort();
     // The owner's abort event (manual-reset, or null for none): a busy port
     // is retried only until it is set, so that a close or sleep asked for
     // meanwhile is not held up. The owner keeps it open while it calls Init.

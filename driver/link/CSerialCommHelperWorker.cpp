@@ -81,6 +81,16 @@ bool CSerialCommHelper::ReadWaiting(PortOperation*& read, std::string& pass)
     return true;
 }
 
+bool CSerialCommHelper::CheckPort()
+{
+    if (m_hPort == INVALID_HANDLE_VALUE)
+        return false;
+    COMSTAT status{};
+    if (!ReadStatus(status))
+        MarkLinkLost("CheckPort");
+    return !IsLinkLost();
+}
+
 // Some ports answer ERROR_NOT_READY now and then: one more try before the
 // port counts as failed.
 bool CSerialCommHelper::ReadStatus(COMSTAT& status)

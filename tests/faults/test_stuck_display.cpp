@@ -44,6 +44,20 @@ BOOL WINAPI RefusingRuns(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     return PostMessageA(hWnd, uMsg, wParam, lParam);
 }
 
+// The resets of the system's idle timer.
+std::atomic<int> g_keptAwake{0};
+EXECUTION_STATE WINAPI CountingKeepAwake(EXECUTION_STATE flags)
+{
+    g_keptAwake += flags == ES_SYSTEM_REQUIRED ? 1 : 100;
+    return ES_SYSTEM_REQUIRED;
+}
+
+// What Windows sends every top-level window when the PC wakes.
+void AnnounceResume()
+{
+    SendMessageA(FindWindowA("BrailleDisplayDrvClass", nullptr), WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+}
+
 std::string Bytes(const std::vector<BYTE>& bytes)
 {
     return std::string(bytes.begin(), bytes.end());
@@ -84,6 +98,7 @@ protected:
         g_postsLeft = -1;
         g_runsRefused = 0;
         CBrailleDisplayDriver::s_postToWindow = PostMessageA;
+        CBrailleDisplayDriver::s_keepSystemAwake = SetThreadExecutionState;
         driver.Close();
     }
 
@@ -232,10 +247,13 @@ TEST_F(StuckDisplayTest, TheLastKeyBeforeAPortFailureArrives)
 // The window's thread takes no posts for a while (its queue full) during
 // 12,000 bytes of noise and four presses: no byte is lost, the presses
 // arrive in order once it takes posts again, and the next letter is right.
+// Each key delivered keeps the PC awake.
 TEST_F(StuckDisplayTest, BytesWaitForAWindowThatRefusesPosts)
 {
     ASSERT_TRUE(Open());
     CBrailleDisplayDriver::s_postToWindow = RefusingPost;
+    CBrailleDisplayDriver::s_keepSystemAwake = CountingKeepAwake;
+    g_keptAwake = 0;
     g_postsLeft = 3;
     for (int chunk = 0; chunk < 12; ++chunk) {  // each its own read, its own round
         port.Receive(Noise(1000));
@@ -254,6 +272,7 @@ TEST_F(StuckDisplayTest, BytesWaitForAWindowThatRefusesPosts)
         EXPECT_EQ(keys.at(t).name, "T" + std::to_string(t + 1));
     EXPECT_EQ(keys.at(4).kind, Delivery::Typed);
     EXPECT_EQ(keys.at(4).name, "a");
+    EXPECT_EQ(g_keptAwake, 5) << "each key resets the system's idle timer, and only that (no ES_CONTINUOUS, screen)";
 }
 
 // A key after 600 ms of quiet whose queue run is refused twice (the
@@ -365,6 +384,42 @@ TEST_F(StuckDisplayTest, TheSleepingDisplayIsBlankAfterALineItDidNotTake)
     port.writesStall = false;
     driver.Sleep(TRUE);  // before the tick sends the line again
     EXPECT_TRUE(AwaitLastShown(std::string(kCells, '\0'))) << "the display still shows a line while asleep";
+}
+
+// What the system says reaches the braille thread at once: a port arrival
+// finds the handle of a display that went (its port's status unreadable), a
+// resume writes the whole line again (the display may have lost power), a
+// failure being loss; the display lost is then looked for at once.
+TEST_F(StuckDisplayTest, APortArrivalOrAResumeLooksAtTheLinkAtOnce)
+{
+    const struct {
+        void (*announce)();
+        bool statusFails, writesFail, lost, lineAgain;
+        const char* what;
+    } cases[] = {
+        {AnnouncePortArrival, false, false, false, false, "a port arrived, ours answers"},
+        {AnnouncePortArrival, true, false, true, true, "a port arrived, ours went"},
+        {AnnounceResume, false, false, false, true, "the PC woke"},
+        {AnnounceResume, false, true, true, true, "the PC woke, the line cannot be written"},
+    };
+    ASSERT_TRUE(Open());
+    GiveLines(1, 1);
+    ASSERT_TRUE(AwaitLastShown(Line(1)));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t shown = Shown().size(), requests = InitRequests();
+        const int lost = trace.Count("display lost");
+        port.statusFails = c.statusFails;
+        port.writesFail = c.writesFail;
+        c.announce();
+        EXPECT_EQ(testenv::PumpUntil([&] { return trace.Count("display lost") > lost; }, 500), c.lost);
+        port.statusFails = port.writesFail = false;
+        // The handshake's settle time, and no retry period.
+        if (c.lost)
+            EXPECT_TRUE(AnswerInitRequest(requests, 1000 + CBrailleDisplayDriver::kRetryPeriodMs / 2));
+        EXPECT_EQ(testenv::PumpUntil([&] { return Shown().size() > shown && Shown().back() == Line(1); }, 1500),
+                  c.lineAgain);
+    }
 }
 
 // A serial driver that ends a cancelled operation only 2 s later: Windows
