@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstring>
-
 namespace {
 
 using Names = std::vector<std::string>;
@@ -59,7 +57,7 @@ TEST_F(UsbPortLookupTest, EveryInstanceWithAPortNameCountsPresentOnesFirst)
     AddInstance("F6", true, "COM11");
     const auto previous = CCellivantaDisplay::s_isDevicePresent;
     CCellivantaDisplay::s_isDevicePresent = [](const char* id) {
-        return strcmp(id, "USB\\Vid_1c71&Pid_c005\\A1") != 0 && strcmp(id, "USB\\Vid_1c71&Pid_c005\\E5") != 0;
+        return std::string(id) != "USB\\Vid_1c71&Pid_c005\\A1" && std::string(id) != "USB\\Vid_1c71&Pid_c005\\E5";
     };
     Names names;
     EXPECT_TRUE(m_display.GetUSBVirtualCOMPort(names));

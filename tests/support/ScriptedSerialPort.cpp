@@ -399,8 +399,7 @@ void ScriptedPort::CompleteLocked(OpKind kind, DWORD error, size_t bytes)
         return;
     const Op op = *it;
     m_pending.erase(it);
-    const bool whole = kind == kWrite && error == 0 && bytes == SIZE_MAX;
-    Complete(op, error, whole ? op.size : bytes == SIZE_MAX ? 0 : bytes);
+    Complete(op, error, bytes != SIZE_MAX ? bytes : kind == kWrite && !error ? op.size : 0);
 }
 
 }  // namespace testenv
