@@ -86,8 +86,8 @@ BOOL CBrailleDisplayDriver::RunQueuedMessages()
                 return FALSE;
         } else if (msg.message == WM_TIMER) {
             ProcessThreadCommandSafely(BTPoll, nullptr, 0);
-        } else if (!msg.hwnd && msg.message == WM_BT_PORT_ARRIVED) {
-            m_bRetryNow = m_bLost;
+        } else if (!msg.hwnd && msg.message == WM_BT_LOOK_AT_LINK) {
+            LookAtLink(msg.wParam);
             ProcessThreadCommandSafely(BTPoll, nullptr, 0);
         } else if (msg.message != WM_QUIT) {  // WM_QUIT does not end the thread; only its commands do
             DispatchMessageA(&msg);

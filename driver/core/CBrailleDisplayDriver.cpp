@@ -17,6 +17,7 @@ const char kManufacturer[] = "Kelvadore";
 
 CBrailleDisplayDriver* CBrailleDisplayDriver::s_pDriver = nullptr;
 BOOL(WINAPI* CBrailleDisplayDriver::s_postToWindow)(HWND, UINT, WPARAM, LPARAM) = PostMessageA;
+EXECUTION_STATE(WINAPI* CBrailleDisplayDriver::s_keepSystemAwake)(EXECUTION_STATE) = SetThreadExecutionState;
 
 CBrailleDisplayDriver::CBrailleDisplayDriver()
 {

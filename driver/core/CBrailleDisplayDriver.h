@@ -28,8 +28,9 @@
 // | (thread messages, heap block) | ShowStatus, Clear               |                               | display on one thread         |
 // | The notice: WM_DEVICE_BYTE,   | the braille thread              | the window's thread           | bytes and keys reach the      |
 // | then WM_PROCESS_KEY_QUEUE     |                                 |                               | screen reader's thread        |
-// | WM_BT_PORT_ARRIVED (thread    | the window (a port arrived)     | the braille thread            | a lost display tried at once  |
-// | message: look at the link)    |                                 |                               |                               |
+// | WM_BT_LOOK_AT_LINK (thread    | the window (a port arrived, the | the braille thread            | a stale handle noticed, the   |
+// | message, wParam: LinkNotice)  | PC woke)                        |                               | line rewritten, a lost display|
+// |                               |                                 |                               | tried at once                 |
 // | link/ (the transport)         |                                 |                               |                               |
 // | receive buffer (critical      | the worker (stores a pass)      | the braille thread (reads out)| no byte lost or torn          |
 // | section)                      |                                 |                               |                               |
@@ -88,8 +89,10 @@ public:
     static const UINT WM_PROCESS_KEY_QUEUE = WM_USER + 13;
     // WM_PROCESS_KEY_QUEUE's wParam when it ends a notice (lParam: its time).
     static const WPARAM kNoticeRun = 1;
-    // To the braille thread: a port arrived, a lost display is tried at once.
-    static const UINT WM_BT_PORT_ARRIVED = WM_USER + 16;
+    // To the braille thread: what the system said of the link (wParam, a
+    // LinkNotice) asks it to look at its link now.
+    static const UINT WM_BT_LOOK_AT_LINK = WM_USER + 16;
+    enum LinkNotice { kNoNotice = 0, kPortArrived = 1, kResumed = 2 };
     static const DWORD MAX_WAIT_TIMEOUT = 5000;
     // Open stops looking for the display after this long, whatever the
     // number of ports; it returns at the latest MAX_WAIT_TIMEOUT later.
@@ -104,6 +107,10 @@ public:
     // Every post to the hidden window goes through here (a test can make
     // it refuse, as a full message queue does on Windows).
     static BOOL(WINAPI* s_postToWindow)(HWND, UINT, WPARAM, LPARAM);
+    // Keys from the display are no input to Windows: each one delivered
+    // resets the system's idle timer through here, or the PC of a user who
+    // works on the display alone falls asleep (a test can count the calls).
+    static EXECUTION_STATE(WINAPI* s_keepSystemAwake)(EXECUTION_STATE);
 
     CBrailleDisplayDriver();
     ~CBrailleDisplayDriver();
@@ -198,6 +205,7 @@ private:
     void WatchLink();
     void MarkLost(const char* why);
     bool Reconnect();
+    void LookAtLink(WPARAM notice);
 
     // ---- The hand-off and the hidden window (HiddenWindowHandOff.cpp) ----
     // The braille thread's side: notices of bytes posted to the window.

@@ -28,6 +28,18 @@ bool IsPortArrival(WPARAM wParam, LPARAM lParam)
     return wParam == DBT_DEVICEARRIVAL && header && header->dbch_devicetype == DBT_DEVTYP_PORT;
 }
 
+// What Windows tells every top-level window (the hidden window is one) of
+// the display's link: a port arrived (a replugged display), the PC woke
+// (the display may have lost power, its port may have gone).
+WPARAM LinkNoticeOf(UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_DEVICECHANGE && IsPortArrival(wParam, lParam))
+        return CBrailleDisplayDriver::kPortArrived;
+    if (uMsg == WM_POWERBROADCAST && wParam == PBT_APMRESUMEAUTOMATIC)
+        return CBrailleDisplayDriver::kResumed;
+    return CBrailleDisplayDriver::kNoNotice;
+}
+
 }  // namespace
 
 // ---- The braille thread's side ---------------------------------------------
@@ -207,9 +219,9 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
         } else if (uMsg == WM_DESTROY) {
             // Keys finished before a sleep or a close are not the user's next command.
             driver->m_display.ForgetKeyCombinations();
-        } else if (uMsg == WM_DEVICECHANGE && IsPortArrival(wParam, lParam)) {
-            // A replugged display: the braille thread need not wait for its next try.
-            driver->m_brailleThread.Post(WM_BT_PORT_ARRIVED, 0, 0);
+        } else if (const WPARAM notice = LinkNoticeOf(uMsg, wParam, lParam)) {
+            // The braille thread need not wait for its next write or try.
+            driver->m_brailleThread.Post(WM_BT_LOOK_AT_LINK, notice, 0);
         }
     }
     // WM_CLOSE too: another thread asks this one to destroy the window.
@@ -287,6 +299,7 @@ bool CBrailleDisplayDriver::DrainKeyQueue(HWND hWnd)
             continue;
         }
         DeliverKeyCombination(callbacks, szKeyComb, nKeyCombLen, nRoutingIndex, woBrailleDots);
+        s_keepSystemAwake(ES_SYSTEM_REQUIRED);  // the screen may go dark: only the system stays up
         if (!ServesWindow(hWnd))
             return false;
     }

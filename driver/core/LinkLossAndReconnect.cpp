@@ -6,6 +6,8 @@
 #include "Trace.h"
 #include "TraceLog.h"
 
+#include <exception>
+
 // While the driver is open and awake: a port that failed means the display
 // is gone; it is then looked for every kRetryPeriodMs (at once when a port
 // arrives) until it answers a handshake again.
@@ -62,4 +64,28 @@ bool CBrailleDisplayDriver::Reconnect()
     }
     m_display.Disconnect();
     return false;
+}
+
+// What the system said makes the thread look at its link now: a handle
+// whose device went is given up before the display returns on a new one, a
+// display that lost power in the PC's sleep gets its whole line again, and
+// a display lost, before or now, is looked for at once (by the poll that
+// follows).
+void CBrailleDisplayDriver::LookAtLink(WPARAM notice)
+{
+    if (!m_bWatchLink)
+        return;
+    try {
+        if (!m_bLost && !m_display.CheckLink())
+            MarkLost("its port no longer answers");
+        if (!m_bLost && notice == kResumed) {
+            Trace("CBrailleDisplayDriver::LookAtLink : the PC woke, the line is written again");
+            ShowCurrentLine();
+            if (m_bLineStale)
+                MarkLost("it did not take the line after the PC woke");
+        }
+    } catch (const std::exception& e) {
+        Trace("CBrailleDisplayDriver::LookAtLink failed: %s", e.what());
+    }
+    m_bRetryNow = m_bLost;
 }

@@ -1,19 +1,31 @@
 #include "CCellivantaDisplay.h"
 #include "Trace.h"
 
+#include <cfgmgr32.h>
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
+const char kEnumKey[] = "SYSTEM\\CurrentControlSet\\Enum\\";
 const char kUsbDeviceKey[] = "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_1c71&Pid_c005";
+// The device's instance IDs begin with its key's path below the Enum key.
+const char* const kUsbDeviceId = kUsbDeviceKey + sizeof kEnumKey - 1;
 const DWORD kKeyNameSize = 291;   // up to 290 characters and the terminator
 const size_t kPathSize = 1490;
 const DWORD kPortNameSize = 290;
 
+bool IsDevicePresentDefault(const char* instanceId)
+{
+    DEVINST node = 0;
+    return CM_Locate_DevNodeA(&node, const_cast<char*>(instanceId), CM_LOCATE_DEVNODE_NORMAL) == CR_SUCCESS;
+}
+
 }  // namespace
 
 FrameAssembler CCellivantaDisplay::s_assembler;
+CCellivantaDisplay::DevicePresentFn CCellivantaDisplay::s_isDevicePresent = IsDevicePresentDefault;
 
 CCellivantaDisplay::CCellivantaDisplay() : m_input(s_assembler, m_inputReceiver, &Trace)
 {
@@ -195,8 +207,12 @@ bool CCellivantaDisplay::GetUSBVirtualCOMPort(std::vector<std::string>& portName
 
 // Only a name too long for the buffer is skipped; any other error (the key
 // deleted while it is walked, say) ends the walk, or it would never end.
+// Instances Windows no longer reports present (a display once plugged into
+// another USB socket) come last: their COM number may now be another
+// device's, which would hold up the search for the display that is there.
 bool CCellivantaDisplay::CollectPortNames(HKEY usbKey, std::vector<std::string>& portNames)
 {
+    std::vector<std::string> absent;
     bool found = false;
     for (DWORD index = 0;; ++index) {
         char instanceName[kKeyNameSize] = {};
@@ -206,9 +222,13 @@ bool CCellivantaDisplay::CollectPortNames(HKEY usbKey, std::vector<std::string>&
             continue;
         if (result != ERROR_SUCCESS)
             break;
-        if (AppendPortName(instanceName, portNames))
+        const bool present = s_isDevicePresent((std::string(kUsbDeviceId) + '\\' + instanceName).c_str());
+        if (!present)
+            Trace("CCellivantaDisplay::GetUSBVirtualCOMPort -> instance %s is not present, tried last", instanceName);
+        if (AppendPortName(instanceName, present ? portNames : absent))
             found = true;
     }
+    portNames.insert(portNames.end(), absent.begin(), absent.end());
     return found;
 }
 

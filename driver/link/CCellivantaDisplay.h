@@ -43,6 +43,9 @@ public:
     virtual bool GetUSBVirtualCOMPort(std::vector<std::string>& portNames);
     // The walk over the instance keys of an open device key.
     static bool CollectPortNames(HKEY usbKey, std::vector<std::string>& portNames);
+    // Whether Windows reports a device instance present; a test may stand in.
+    using DevicePresentFn = bool (*)(const char* instanceId);
+    static DevicePresentFn s_isDevicePresent;
     virtual void ProcessDeviceMessage(int messageId, const BYTE* payload);
     virtual bool ProcessInitRespMsg(BYTE EE, BYTE MM, BYTE NN);
     bool TakeInitAnswer(BYTE EE, BYTE NN);

@@ -39,6 +39,8 @@ public:
     HANDLE ReceivedDataEvent() const { return m_serial.GetDataReadEvent(); }
     // The port failed under a connection: the display is most likely gone.
     bool IsLinkLost() const { return m_serial.IsLinkLost(); }
+    // Asks the port now; false when the link is lost.
+    bool CheckLink() { return m_serial.CheckPort(); }
     // Set by the owner before connecting: a busy port is retried only until it is set.
     void SetAbortEvent(HANDLE hAbort) { m_serial.SetAbortEvent(hAbort); }
     virtual bool Refresh() = 0;

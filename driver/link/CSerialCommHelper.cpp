@@ -191,7 +191,8 @@ HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BY
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     SetTransparentLine(dcb);
     if (!Port().SetCommState(m_hPort, &dcb)) {
-        Trace("CSerialCommHelper : Failed to Set Comm State Reason: %lu", GetLastError());
+        const DWORD error = GetLastError();
+        Trace("CSerialCommHelper : Failed to Set Comm State Reason: %lu (%s)", error, ErrorText(error).text);
         return E_FAIL;
     }
     return S_OK;
@@ -202,9 +203,19 @@ HRESULT CSerialCommHelper::ApplyLineSettings(DWORD dwBaudRate, BYTE byParity, BY
 // swallow the keys 0x11 and 0x13 and stop output after a 0x13, fNull would
 // drop the zeros of blank cells and of the init answer, DSR sensitivity would
 // ignore every key while DSR is low, and abort on error would fail all I/O
-// after one line error.
+// after one line error. Nor may a field the port's driver checks: Windows
+// refuses equal XON and XOFF characters even with XON/XOFF off, and a driver
+// refuses flow limits beyond its queue, which an earlier program may have
+// left for a larger one; the special characters would replace or mark bytes.
 void CSerialCommHelper::SetTransparentLine(DCB& dcb)
 {
+    dcb.XonChar = kXon;
+    dcb.XoffChar = kXoff;
+    dcb.XonLim = kFlowLimit;
+    dcb.XoffLim = kFlowLimit;
+    dcb.EofChar = 0;
+    dcb.ErrorChar = 0;
+    dcb.EvtChar = 0;
     dcb.fBinary = 1;
     dcb.fParity = 0;
     dcb.fOutX = 0;
@@ -289,7 +300,7 @@ bool CSerialCommHelper::ReleaseConnection()
     // it still reaches the display once the display reads again.
     if (m_hPort != INVALID_HANDLE_VALUE) {
         Port().PurgeComm(m_hPort, PURGE_RXCLEAR | PURGE_RXABORT);
-        CloseAndCleanHandle(m_hPort);
+        CloseAndCleanHandle(m_hPort, Port().CloseHandle);
     }
     return true;
 }
@@ -346,10 +357,15 @@ HRESULT CSerialCommHelper::WriteAndWait(PortOperation*& write, DWORD count)
     DWORD written = 0;
     switch (WaitForSingleObject(overlapped.hEvent, kWriteTimeoutMs)) {
     case WAIT_OBJECT_0:
-        if (Port().GetOverlappedResult(m_hPort, &overlapped, &written, FALSE))
+        if (!Port().GetOverlappedResult(m_hPort, &overlapped, &written, FALSE)) {
+            Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
+            MarkLinkLost("Write");
+            return E_FAIL;
+        }
+        if (written == count)
             return S_OK;
-        Trace("CSerialCommHelper::Write -> Writing to serial COM port failed.");
-        MarkLinkLost("Write");
+        // The rest of the frame never comes: the display waits for it.
+        Trace("CSerialCommHelper::Write -> only %lu of %lu bytes were written.", written, count);
         return E_FAIL;
     case WAIT_TIMEOUT:
         Trace("CSerialCommHelper::Write -> Writing to serial COM port timed out.");
@@ -399,11 +415,21 @@ HANDLE CSerialCommHelper::NewEvent(bool manualReset)
     return event ? event : INVALID_HANDLE_VALUE;
 }
 
-void CSerialCommHelper::CloseAndCleanHandle(HANDLE& handle)
+CSerialCommHelper::ErrorText::ErrorText(DWORD error)
+{
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+    DWORD end = length < sizeof text ? length : 0;
+    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r'))
+        --end;
+    text[end] = '\0';
+}
+
+void CSerialCommHelper::CloseAndCleanHandle(HANDLE& handle, BOOL(WINAPI* close)(HANDLE))
 {
     if (handle == INVALID_HANDLE_VALUE)
         return;
-    if (!CloseHandle(handle))
+    if (!close(handle))
         Trace("CSerialCommHelper::CloseAndCleanHandle : Failed to close handle %d : Last Error: %lu",
               static_cast<int>(reinterpret_cast<intptr_t>(handle)), GetLastError());
     InvalidateHandle(handle);

@@ -49,6 +49,10 @@ public:
     // worker ended without being asked: the device is most likely gone, or
     // nobody reads it any more. Cleared by Init.
     bool IsLinkLost() const { return m_bLinkLost || m_bPortFailed; }
+    // Asks the open port for its status (as the worker does, once more on
+    // an error): a handle whose device went answers with an error, the link
+    // is then lost. False when lost, or no port is open.
+    bool CheckPort();
     // The owner's abort event (manual-reset, or null for none): a busy port
     // is retried only until it is set, so that a close or sleep asked for
     // meanwhile is not held up. The owner keeps it open while it calls Init.
@@ -83,6 +87,11 @@ public:
     // opened again when that could pass the bound.
     static constexpr int kOperationsPerOpening = 2;
     static constexpr int kMaxHeldRecords = 2 * kOperationsPerOpening;
+    // The line's own settings (flow control stays off): the standard
+    // characters, and flow limits within the smallest queue of any driver.
+    static constexpr char kXon = 0x11;
+    static constexpr char kXoff = 0x13;
+    static constexpr WORD kFlowLimit = 16;
 
 private:
     static unsigned __stdcall ThreadFn(void* pvParam);
@@ -115,6 +124,11 @@ private:
     bool ReadOnce(PortOperation*& read, DWORD size, DWORD& got, DWORD& error);
     DWORD StorePass(const std::string& pass);
     static void TraceReadError(DWORD error);
+    // The system's text for an error code, without its line end.
+    struct ErrorText {
+        explicit ErrorText(DWORD error);
+        char text[256] = {};
+    };
 
     HRESULT WriteAndWait(PortOperation*& write, DWORD count);
     void CancelPending(PortOperation*& write);
@@ -129,7 +143,7 @@ private:
     // The system's calls on an open port, or those a test stood in.
     static const SerialPortCalls& Port();
     static HANDLE NewEvent(bool manualReset);
-    static void CloseAndCleanHandle(HANDLE& handle);
+    static void CloseAndCleanHandle(HANDLE& handle, BOOL(WINAPI* close)(HANDLE) = ::CloseHandle);
     static void InvalidateHandle(HANDLE& handle) { handle = INVALID_HANDLE_VALUE; }
 
     std::atomic<CommState> m_state;

@@ -81,6 +81,16 @@ bool CSerialCommHelper::ReadWaiting(PortOperation*& read, std::string& pass)
     return true;
 }
 
+bool CSerialCommHelper::CheckPort()
+{
+    if (m_hPort == INVALID_HANDLE_VALUE)
+        return false;
+    COMSTAT status{};
+    if (!ReadStatus(status))
+        MarkLinkLost("CheckPort");
+    return !IsLinkLost();
+}
+
 // Some ports answer ERROR_NOT_READY now and then: one more try before the
 // port counts as failed.
 bool CSerialCommHelper::ReadStatus(COMSTAT& status)
@@ -167,11 +177,5 @@ DWORD CSerialCommHelper::StorePass(const std::string& pass)
 void CSerialCommHelper::TraceReadError(DWORD error)
 {
     Trace("CSerialCommHelper::ThreadFn -> ERROR reading data on port (%lx)", error);
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0,
-                   nullptr);
-    Trace("CSerialCommHelper::ThreadFn -> ERROR = %s", text ? text : "");
-    if (text)
-        LocalFree(text);
+    Trace("CSerialCommHelper::ThreadFn -> ERROR = %s", ErrorText(error).text);
 }

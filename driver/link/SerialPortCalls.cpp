@@ -6,7 +6,7 @@ namespace {
 // runtime a slot at every load.
 const SerialPortCalls kSystemCalls = {
     ::PurgeComm, ::FlushFileBuffers, ::GetCommState, ::SetCommState, ::SetCommTimeouts,
-    ::ClearCommError, ::ReadFile, ::WriteFile, ::CancelIoEx, ::GetOverlappedResult,
+    ::ClearCommError, ::ReadFile, ::WriteFile, ::CancelIoEx, ::GetOverlappedResult, ::CloseHandle,
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The Win32 calls the serial transport makes on an open port (opening and
-// closing aside), gathered in one table so that a test can stand a scripted
+// The Win32 calls the serial transport makes on an open port (opening
+// aside; the closing ends what is still pending on it), gathered in one table so that a test can stand a scripted
 // port in for a real one. The transport uses the system's table unless told
 // otherwise.
 #pragma once
@@ -17,6 +17,7 @@ struct SerialPortCalls {
     BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
     BOOL(WINAPI* CancelIoEx)(HANDLE, LPOVERLAPPED);
     BOOL(WINAPI* GetOverlappedResult)(HANDLE, LPOVERLAPPED, LPDWORD, BOOL);
+    BOOL(WINAPI* CloseHandle)(HANDLE);
 };
 
 // The system's own functions.

@@ -59,6 +59,13 @@ HANDLE BusyOpen(const char* devicePath)
     return g_scriptedOpen(devicePath);
 }
 
+// The resets of the system's idle timer (a call with other flags counts 100).
+std::atomic<int> g_keptAwake{0};
+EXECUTION_STATE WINAPI CountingKeepAwake(EXECUTION_STATE flags)
+{
+    return g_keptAwake += flags == ES_SYSTEM_REQUIRED ? 1 : 100;
+}
+
 std::string Bytes(const std::vector<BYTE>& bytes)
 {
     return std::string(bytes.begin(), bytes.end());
@@ -99,6 +106,7 @@ protected:
         g_postsLeft = -1;
         g_runsRefused = 0;
         CBrailleDisplayDriver::s_postToWindow = PostMessageA;
+        CBrailleDisplayDriver::s_keepSystemAwake = SetThreadExecutionState;
         driver.Close();
     }
 
@@ -247,10 +255,13 @@ TEST_F(StuckDisplayTest, TheLastKeyBeforeAPortFailureArrives)
 // The window's thread takes no posts for a while (its queue full) during
 // 12,000 bytes of noise and four presses: no byte is lost, the presses
 // arrive in order once it takes posts again, and the next letter is right.
+// Each key delivered keeps the PC awake.
 TEST_F(StuckDisplayTest, BytesWaitForAWindowThatRefusesPosts)
 {
     ASSERT_TRUE(Open());
     CBrailleDisplayDriver::s_postToWindow = RefusingPost;
+    CBrailleDisplayDriver::s_keepSystemAwake = CountingKeepAwake;
+    g_keptAwake = 0;
     g_postsLeft = 3;
     for (int chunk = 0; chunk < 12; ++chunk) {  // each its own read, its own round
         port.Receive(Noise(1000));
@@ -269,6 +280,7 @@ TEST_F(StuckDisplayTest, BytesWaitForAWindowThatRefusesPosts)
         EXPECT_EQ(keys.at(t).name, "T" + std::to_string(t + 1));
     EXPECT_EQ(keys.at(4).kind, Delivery::Typed);
     EXPECT_EQ(keys.at(4).name, "a");
+    EXPECT_EQ(g_keptAwake, 5) << "each key resets the system's idle timer, and only that (no ES_CONTINUOUS, screen)";
 }
 
 // A key after 600 ms of quiet whose queue run is refused twice (the
@@ -430,10 +442,48 @@ TEST_F(StuckDisplayTest, TheSleepingDisplayIsBlankAfterALineItDidNotTake)
     EXPECT_TRUE(AwaitLastShown(std::string(kCells, '\0'))) << "the display still shows a line while asleep";
 }
 
-// A serial driver that ends a cancelled operation only 2 s later keeps its
-// record, not the display: the display is found again at once after a sleep
-// and a wake, and after a replug (the port announced), while the record is
-// still held.
+// A port arrival finds the handle of a display that went, a resume (what
+// Windows sends top-level windows) writes the whole line again; a failure is
+// loss, and the display is then looked for at once.
+TEST_F(StuckDisplayTest, APortArrivalOrAResumeLooksAtTheLinkAtOnce)
+{
+    void (*AnnounceResume)() = [] {
+        SendMessageA(FindWindowA("BrailleDisplayDrvClass", nullptr), WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    };
+    const struct {
+        void (*announce)();
+        bool statusFails, writesFail, lost, lineAgain;
+        const char* what;
+    } cases[] = {
+        {AnnouncePortArrival, false, false, false, false, "a port arrived, ours answers"},
+        {AnnouncePortArrival, true, false, true, true, "a port arrived, ours went"},
+        {AnnounceResume, false, false, false, true, "the PC woke"},
+        {AnnounceResume, false, true, true, true, "the PC woke, the line cannot be written"},
+    };
+    ASSERT_TRUE(Open());
+    GiveLines(1, 1);
+    ASSERT_TRUE(AwaitLastShown(Line(1)));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t shown = Shown().size(), requests = InitRequests();
+        const int lost = trace.Count("display lost");
+        port.statusFails = c.statusFails;
+        port.writesFail = c.writesFail;
+        c.announce();
+        EXPECT_EQ(testenv::PumpUntil([&] { return trace.Count("display lost") > lost; }, 500), c.lost);
+        port.statusFails = port.writesFail = false;
+        // The handshake's settle time, and no retry period.
+        EXPECT_EQ(c.lost && AnswerInitRequest(requests, 1000 + CBrailleDisplayDriver::kRetryPeriodMs / 2), c.lost);
+        EXPECT_EQ(testenv::PumpUntil([&] { return Shown().size() > shown && Shown().back() == Line(1); }, 1500),
+                  c.lineAgain);
+    }
+}
+
+// A serial driver that ends a cancelled operation only 2 s later: Windows
+// keeps the port busy until then. The wake does not wait for it and leaves
+// the display to the watch, which finds it a retry period later; after a
+// replug (the port announced) the busy port's retries find it as soon as
+// the operation has ended.
 TEST_F(StuckDisplayTest, ACancelEndingTwoSecondsLateKeepsNoDisplayWaiting)
 {
     std::atomic<bool> done{false};
@@ -450,17 +500,19 @@ TEST_F(StuckDisplayTest, ACancelEndingTwoSecondsLateKeepsNoDisplayWaiting)
     ASSERT_TRUE(Open());
     GiveLines(1, 1);
     ASSERT_TRUE(AwaitLastShown(Line(1)));
-    const auto awaitShownAgain = [&](const std::string& line, size_t before) {
-        return testenv::PumpUntil([&] { return Shown().size() > before && Shown().back() == line; }, kPromptMs);
-    };
 
     port.hangs = testenv::kRead;  // the worker's read, cancelled by the sleep
     ASSERT_TRUE(driver.Sleep(TRUE));
     port.hangs = testenv::kNone;
     ASSERT_FALSE(port.HangingEvents().empty()) << "the cancel did not hang";
     size_t before = Shown().size();
+    const DWORD watchMs = CBrailleDisplayDriver::kRetryPeriodMs + kPromptMs;
+    const size_t requests = InitRequests();
+    std::thread watch([&] { AnswerInitRequest(requests, watchMs); });
     ASSERT_TRUE(driver.Sleep(FALSE));
-    EXPECT_TRUE(awaitShownAgain(Line(1), before)) << "not found again after the wake";
+    EXPECT_TRUE(testenv::PumpUntil([&] { return Shown().size() > before && Shown().back() == Line(1); }, watchMs))
+        << "not found again after the wake";
+    watch.join();
     EXPECT_FALSE(trace.Contains("earlier connection")) << "the held record kept the port from opening on wake";
 
     port.hangs = testenv::kWrite;  // a write that cannot go: the display was pulled
@@ -470,7 +522,8 @@ TEST_F(StuckDisplayTest, ACancelEndingTwoSecondsLateKeepsNoDisplayWaiting)
     before = Shown().size();
     std::thread display = AnswerTheNextInitRequest();
     AnnouncePortArrival();
-    EXPECT_TRUE(awaitShownAgain(Line(2), before)) << "not found again after the replug";
+    EXPECT_TRUE(testenv::PumpUntil([&] { return Shown().size() > before && Shown().back() == Line(2); }, kPromptMs))
+        << "not found again after the replug";
     display.join();
     EXPECT_FALSE(trace.Contains("earlier connection")) << "the held record kept the port from opening on replug";
     done = true;

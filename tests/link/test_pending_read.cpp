@@ -173,10 +173,11 @@ TEST(ScriptedTransport, FailedReadMarksTheLinkLostAtOnceAndKeepsTheBytesBefore)
 // --- what Windows does and Wine never -----------------------------------------
 
 // Windows keeps a port's settings from one program to the next: whatever the
-// last one left, the transport sets every setting that changes the bytes,
-// and every byte value arrives (the keys T1 and T3 are 0x11 and 0x13, blank
-// cells and the init answer hold zeros). A flush the port's driver does not
-// support is not a reason to give the port up.
+// last one left, the transport sets every setting that changes the bytes or
+// that the driver refuses (equal XON and XOFF characters, flow limits beyond
+// its queue), and every byte value arrives (the keys T1 and T3 are 0x11 and
+// 0x13, blank cells and the init answer hold zeros). A flush the port's
+// driver does not support is not a reason to give the port up.
 TEST(ScriptedTransport, SettingsLeftByThePortsLastUserChangeNoByte)
 {
     testenv::TraceCapture trace;
@@ -185,6 +186,9 @@ TEST(ScriptedTransport, SettingsLeftByThePortsLastUserChangeNoByte)
     dcb.fOutX = dcb.fInX = dcb.fNull = dcb.fErrorChar = dcb.fDsrSensitivity = dcb.fAbortOnError = 1;
     dcb.fParity = 1;
     dcb.fBinary = dcb.fTXContinueOnXoff = 0;
+    dcb.XonChar = dcb.XoffChar = dcb.ErrorChar = dcb.EvtChar = 0x1B;
+    dcb.XonLim = dcb.XoffLim = 8192;
+    port.queueSize = 512;
     port.flushFails = true;
     CSerialCommHelper serial;
     ASSERT_EQ(Connect(serial), S_OK) << "a flush the driver does not support failed the port";
@@ -192,6 +196,7 @@ TEST(ScriptedTransport, SettingsLeftByThePortsLastUserChangeNoByte)
     EXPECT_TRUE(dcb.fBinary && !dcb.fParity && !dcb.fOutX && !dcb.fInX && !dcb.fNull && !dcb.fErrorChar &&
                 !dcb.fDsrSensitivity && !dcb.fAbortOnError && dcb.fTXContinueOnXoff)
         << "a setting the last user left still changes the bytes";
+    EXPECT_TRUE(dcb.XonChar != dcb.XoffChar && !dcb.ErrorChar && !dcb.EvtChar);
 
     const std::string keys = {0x1B, 0x05, 0x01, 0x11, 0x1B, 0x06, 0x01, 0x11, 0x1B, 0x05, 0x01, 0x13,
                               0x1B, 0x01, 0x03, 0x00, 0x00, 0x28};
@@ -258,8 +263,10 @@ TEST(ScriptedTransport, NewConnectionStartsWithAnEmptyReceiveBuffer)
 
 // A serial driver may end a cancelled operation late, or never: the caller
 // is let go within a bound, and a record the driver still holds is never
-// freed under it. It keeps no new handle from opening (the display is found
-// again at once after a sleep or a replug), up to a bound of such records.
+// freed under it. Windows keeps the port busy until the operation ends: the
+// opening is retried three times a second apart, then given up (the owner's
+// watch tries again later). A driver that lets a new handle open meanwhile
+// is held to a bound of such records.
 TEST(ScriptedTransport, CancelEndingLateOrNeverLetsTheCallerGoAndKeepsTheRecord)
 {
     const struct {
@@ -296,7 +303,10 @@ TEST(ScriptedTransport, CancelEndingLateOrNeverLetsTheCallerGoAndKeepsTheRecord)
         EXPECT_LT(watch.Ms(), 2500.0);  // about 400 ms expected
         EXPECT_EQ(trace.Contains("did not end"), !c.endsInTime);
         if (!c.endsInTime) {
+            EXPECT_EQ(Connect(serial), E_FAIL) << "opened while an operation of the old handle runs";
+            EXPECT_TRUE(trace.Contains("Port after 3 retries."));
             // Each opening leaves one more record, until the bound refuses.
+            port.exclusive = false;
             int openings = 0;
             while (openings < 10 && Connect(serial) == S_OK) {
                 ++openings;
@@ -312,6 +322,7 @@ TEST(ScriptedTransport, CancelEndingLateOrNeverLetsTheCallerGoAndKeepsTheRecord)
             EXPECT_EQ(port.FinishHanging(), openings + 1)
                 << "a record's event was closed while the driver could still end it";
             port.hangs = kNone;
+            port.exclusive = true;
             ASSERT_EQ(Connect(serial), S_OK);
             EXPECT_EQ(serial.UnInit(), S_OK);
             for (HANDLE event : events) {
@@ -375,15 +386,17 @@ std::vector<std::string> FramesAsRead(const std::string& wire)
     return frames;
 }
 
-// A write that times out after part of its frame reached the wire leaves
-// the display waiting for the rest: the next frame must still be read as a
-// frame, whatever the cut.
+// A write that times out, or completes short, after part of its frame
+// reached the wire leaves the display waiting for the rest: the next frame
+// must still be read as a frame, whatever the cut.
 TEST(ScriptedTransport, FrameCutByAStalledWriteDoesNotSwallowTheNextOne)
 {
     const std::string first(40, '\x11'), cut(40, '\x22'), next(40, '\x33');
-    for (size_t reached : {1, 2, 3, 20, 42}) {
+    for (size_t reached : {1, 2, 3, 20, 42, 101, 102, 103, 120, 142}) {
         SCOPED_TRACE(reached);
         ScriptedPort port;
+        port.stalledWritesEnd = reached > 100;
+        reached %= 100;
         TestDisplay display(TestDisplay::RecordOnly);
         ASSERT_TRUE(display.ConnectTo("COM7"));
         display.ProcessInitRespMsg(0, 0, 40);

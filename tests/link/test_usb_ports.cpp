@@ -46,15 +46,23 @@ TEST_F(UsbPortLookupTest, OneInstanceIsAppended)
     EXPECT_EQ(names, (Names{"COM5", "COM7"}));
 }
 
-TEST_F(UsbPortLookupTest, EveryInstanceWithAPortNameCountsInRegistryOrder)
+// Instances Windows reports present come first, each group in registry order.
+TEST_F(UsbPortLookupTest, EveryInstanceWithAPortNameCountsPresentOnesFirst)
 {
     AddInstance("A1", true, "COM8");
     AddInstance("B2", false, nullptr);                 // no Device Parameters
     AddInstance("C3", true, nullptr);                  // no PortName
     AddInstance("D4", true, "COM9", REG_BINARY);       // no terminator, type not looked at
+    AddInstance("E5", true, "COM10");
+    AddInstance("F6", true, "COM11");
+    const auto previous = CCellivantaDisplay::s_isDevicePresent;
+    CCellivantaDisplay::s_isDevicePresent = [](const char* id) {
+        return std::string(id) != "USB\\Vid_1c71&Pid_c005\\A1" && std::string(id) != "USB\\Vid_1c71&Pid_c005\\E5";
+    };
     Names names;
     EXPECT_TRUE(m_display.GetUSBVirtualCOMPort(names));
-    EXPECT_EQ(names, (Names{"COM8", "COM9"}));
+    CCellivantaDisplay::s_isDevicePresent = previous;
+    EXPECT_EQ(names, (Names{"COM9", "COM11", "COM8", "COM10"}));
 }
 
 TEST_F(UsbPortLookupTest, InstancesWithoutPortNameFindNothing)

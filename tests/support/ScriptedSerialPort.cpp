@@ -37,10 +37,11 @@ BOOL WINAPI ScriptedFlush(HANDLE) { return g_port->FlushFileBuffers(); }
 BOOL WINAPI ScriptedGetState(HANDLE, LPDCB dcb) { return g_port->GetCommState(dcb); }
 BOOL WINAPI ScriptedSetState(HANDLE, LPDCB dcb) { return g_port->SetCommState(*dcb); }
 BOOL WINAPI ScriptedTimeouts(HANDLE, LPCOMMTIMEOUTS timeouts) { return g_port->SetCommTimeouts(*timeouts); }
+BOOL WINAPI ScriptedClose(HANDLE handle) { return g_port->Close(handle); }
 
 const SerialPortCalls kScriptedCalls = {
     ScriptedPurge, ScriptedFlush, ScriptedGetState, ScriptedSetState, ScriptedTimeouts,
-    ScriptedClear, ScriptedRead,  ScriptedWrite,    ScriptedCancel,   ScriptedResult,
+    ScriptedClear, ScriptedRead,  ScriptedWrite,    ScriptedCancel,   ScriptedResult, ScriptedClose,
 };
 
 }  // namespace
@@ -70,10 +71,26 @@ ScriptedPort::~ScriptedPort()
     g_port = nullptr;
 }
 
-// The transport closes its port with CloseHandle: an event stands in.
+// An event stands in for the port's handle.
 HANDLE ScriptedPort::Open()
 {
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (exclusive && (m_openHandles > 0 || !m_pending.empty() || !m_hanging.empty())) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    ++m_openHandles;
     return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+// Closing the handle cancels what is still pending on it.
+BOOL ScriptedPort::Close(HANDLE handle)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_lock);
+    AbortLocked(kRead);
+    AbortLocked(kWrite);
+    --m_openHandles;
+    return CloseHandle(handle);
 }
 
 void ScriptedPort::Receive(const std::string& bytes)
@@ -115,6 +132,10 @@ BOOL ScriptedPort::GetCommState(DCB* settings)
 BOOL ScriptedPort::SetCommState(const DCB& settings)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
+    if (settings.XonChar == settings.XoffChar || settings.XonLim > queueSize || settings.XoffLim > queueSize) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     dcb = settings;
     return TRUE;
 }
@@ -259,6 +280,10 @@ BOOL ScriptedPort::WriteFile(const void* data, DWORD size, OVERLAPPED* ov)
     const size_t onWire = stalls ? (m_sent.size() < wireStallsAt ? wireStallsAt - m_sent.size() : 0) : size;
     m_sent.append(static_cast<const char*>(data), onWire);
     const BOOL pended = Pend({kWrite, ov, ov->hEvent, nullptr, size});
+    if (stalls && stalledWritesEnd) {
+        CompleteLocked(kWrite, 0, onWire);
+        return FALSE;
+    }
     if (hangs != kWrite && !stalls) {
         InterlockedIncrement(&m_writesInFlight);
         if (!QueueUserWorkItem(FinishWrite, this, WT_EXECUTEDEFAULT))
@@ -366,14 +391,15 @@ void ScriptedPort::Complete(const Op& op, DWORD error, ULONG_PTR bytes)
     SetEvent(op.event);
 }
 
-void ScriptedPort::CompleteLocked(OpKind kind, DWORD error)
+// A write that succeeds took all its bytes, unless told otherwise.
+void ScriptedPort::CompleteLocked(OpKind kind, DWORD error, size_t bytes)
 {
     auto it = std::find_if(m_pending.begin(), m_pending.end(), [kind](const Op& op) { return op.kind == kind; });
     if (it == m_pending.end())
         return;
     const Op op = *it;
     m_pending.erase(it);
-    Complete(op, error, 0);
+    Complete(op, error, bytes != SIZE_MAX ? bytes : kind == kWrite && !error ? op.size : 0);
 }
 
 }  // namespace testenv

@@ -55,8 +55,16 @@ public:
     DWORD statusDelayMs = 0;
     std::atomic<int> statusReads{0};  // calls begun
     // Once this many bytes were sent in all, a write puts no more on the
-    // wire and stays pending until it is cancelled (0: never).
+    // wire and stays pending until it is cancelled (0: never); or, with
+    // stalledWritesEnd, completes at once with the bytes it put on the wire.
     size_t wireStallsAt = 0;
+    bool stalledWritesEnd = false;
+    // As Windows' serial driver: a new handle is refused (ERROR_ACCESS_DENIED)
+    // while one is open or any operation of a closed one still runs.
+    bool exclusive = true;
+    // SetCommState refuses flow limits beyond the driver's queue, and equal
+    // XON and XOFF characters (ERROR_INVALID_PARAMETER), as Windows does.
+    WORD queueSize = 4096;
     // The flush is not supported (ERROR_INVALID_FUNCTION).
     bool flushFails = false;
     // The settings GetCommState reports, as the port's last user left them
@@ -83,6 +91,7 @@ public:
 
     // The seams.
     HANDLE Open();
+    BOOL Close(HANDLE handle);
     BOOL ClearCommError(COMSTAT* status);
     BOOL GetCommState(DCB* settings);
     BOOL SetCommState(const DCB& settings);
@@ -104,7 +113,7 @@ private:
     };
     BOOL Pend(const Op& op);
     void Complete(const Op& op, DWORD error, ULONG_PTR bytes);
-    void CompleteLocked(OpKind kind, DWORD error);
+    void CompleteLocked(OpKind kind, DWORD error, size_t bytes = SIZE_MAX);
     void AbortLocked(OpKind kind);
     bool ReadsFailLocked() const;
     std::string AsTheLineLetsThrough(const std::string& bytes) const;
@@ -119,6 +128,7 @@ private:
     std::vector<Op> m_pending;  // at most one of each kind
     std::vector<Op> m_hanging;  // cancelled, never to end by themselves
     LONG m_writesInFlight = 0;
+    int m_openHandles = 0;
     const SerialPortCalls* m_previousCalls;
     CSerialCommHelper::OpenPortFn m_previousOpen;
 };
