@@ -9,7 +9,8 @@ namespace {
 
 const wchar_t kMadeFolder[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
-// The path in its long, full form, as the platform gives a handle's path.
+}  // namespace
+
 std::wstring FullPath(const std::wstring& folder)
 {
     wchar_t full[MAX_PATH * 2] = {}, longPath[MAX_PATH * 2] = {};
@@ -22,6 +23,8 @@ std::wstring FullPath(const std::wstring& folder)
     length = GetLongPathNameW(path.c_str(), longPath, MAX_PATH * 2);
     return length && length < MAX_PATH * 2 ? std::wstring(longPath) : path;
 }
+
+namespace {
 
 // Makes what is missing from the drive's root down, the folder itself for
 // administrators only from the start; made tells whether the folder is new.

@@ -67,6 +67,8 @@ PellacoreLibrary Load()
     Bind(lib.hModule, "SecureSetupFolder", lib.SecureSetupFolder);
     Bind(lib.hModule, "Sha256OfFile", lib.Sha256OfFile);
     Bind(lib.hModule, "CancelSetupRenames", lib.CancelSetupRenames);
+    Bind(lib.hModule, "OpenSetupLog", lib.OpenSetupLog);
+    Bind(lib.hModule, "WriteSetupLog", lib.WriteSetupLog);
     return lib;
 }
 

@@ -19,9 +19,9 @@ TEST(PellacoreExports, ExactlyThePlainNames)
     EXPECT_EQ(names, (std::vector<std::string>{"CancelSetupRenames", "EnumComPorts", "EnumComPortsEx",
                                                "GetThirdPartyFolderFromRegistry",
                                                "GetThirdPartyFolderFromRegistryW", "Is64BitsOS",
-                                               "KillPcEmulator", "SecureSetupFolder",
-                                               "Sha256OfFile"}));
-    EXPECT_EQ(functionCount, 9u) << "no exports by ordinal only";
+                                               "KillPcEmulator", "OpenSetupLog", "SecureSetupFolder",
+                                               "Sha256OfFile", "WriteSetupLog"}));
+    EXPECT_EQ(functionCount, 11u) << "no exports by ordinal only";
 }
 
 TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
@@ -37,6 +37,8 @@ TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.SecureSetupFolder), {0, 0, 0}), 12);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.Sha256OfFile), {0, 0, 0}), 12);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.CancelSetupRenames), {0, 0}), 8);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.OpenSetupLog), {0, 0, 0, 0, 0, 0}), 24);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.WriteSetupLog), {0, 0}), 8);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.EnumComPortsEx),
                                 {reinterpret_cast<std::uintptr_t>(szKey), 0, 0, 0, 0}),
               20);
