@@ -9,6 +9,7 @@
 #include "SetupFiles.h"
 #include "SetupFolder.h"
 #include "SetupLog.h"
+#include "SystemLibrary.h"
 #include "TextBuffer.h"
 
 #include <algorithm>
@@ -181,4 +182,19 @@ int WINAPI OpenSetupLog(const wchar_t* szLog, const wchar_t* szFolderIn, int nPa
 int WINAPI WriteSetupLog(HANDLE hLog, const wchar_t* szLine)
 {
     return szLine && WriteLogLine(hLog, szLine) ? 1 : 0;
+}
+
+int WINAPI RunsAsSystem()
+{
+    return IsLocalSystem() ? 1 : 0;
+}
+
+int WINAPI HasRoomFor(const wchar_t* szFolder, DWORD dwKilobytes, DWORD* pdwFree)
+{
+    if (!szFolder || !pdwFree)
+        return -1;
+    ULONGLONG free = 0;
+    const int room = RoomFor(szFolder, dwKilobytes, free);
+    *pdwFree = static_cast<DWORD>(std::min<ULONGLONG>(free, MAXDWORD));
+    return room;
 }

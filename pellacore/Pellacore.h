@@ -49,6 +49,14 @@ int WINAPI OpenSetupLog(const wchar_t* szLog, const wchar_t* szFolderIn, int nPa
 // Writes szLine and a line end into the log opened by OpenSetupLog, in UTF-8.
 int WINAPI WriteSetupLog(HANDLE hLog, const wchar_t* szLine);
 
+// 1 when the setup runs as the local SYSTEM account.
+int WINAPI RunsAsSystem();
+
+// Whether the disk that szFolder is on, or will be made on, has dwKilobytes
+// free: 1 when it has, 0 when it has not (*pdwFree receives the kilobytes it
+// has), -1 when that cannot be told.
+int WINAPI HasRoomFor(const wchar_t* szFolder, DWORD dwKilobytes, DWORD* pdwFree);
+
 // Lists the COM ports as "COM1;COM3;" in szPortList, leaving out the display's
 // USB virtual COM port, which goes into szUsbPort when it is known.
 int WINAPI EnumComPorts(int nPortListSize, char* szPortList, int nUsbPortSize, char* szUsbPort);

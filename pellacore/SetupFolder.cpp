@@ -114,3 +114,19 @@ SetupFolderResult SecureFolder(const std::wstring& folder, HANDLE& held, DWORD& 
         held = handle;
     return result;
 }
+
+int RoomFor(const std::wstring& folder, ULONGLONG kilobytes, ULONGLONG& free)
+{
+    std::wstring existing = FullPath(folder);
+    while (GetFileAttributesW((existing + L"\\").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const std::wstring::size_type separator = existing.rfind(L'\\');
+        if (separator == std::wstring::npos || separator + 1 >= existing.size())
+            return -1;
+        existing.resize(separator);
+    }
+    ULARGE_INTEGER available = {};
+    if (!GetDiskFreeSpaceExW((existing + L"\\").c_str(), &available, nullptr, nullptr))
+        return -1;
+    free = available.QuadPart / 1024;
+    return free >= kilobytes ? 1 : 0;
+}

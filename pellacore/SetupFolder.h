@@ -28,3 +28,8 @@ std::wstring FullPath(const std::wstring& path);
 // there; held receives the handle that holds it, error the platform's error
 // when the result is kSetupFolderFailed.
 SetupFolderResult SecureFolder(const std::wstring& folder, HANDLE& held, DWORD& error);
+
+// Whether the disk of folder (or of the nearest folder above it that exists)
+// has kilobytes free: 1 when it has, 0 when it has not (free receives what it
+// has), -1 when it cannot tell.
+int RoomFor(const std::wstring& folder, ULONGLONG kilobytes, ULONGLONG& free);

@@ -2,6 +2,7 @@
 
 #include "HeldFiles.h"
 #include "SetupFolder.h"
+#include "SystemLibrary.h"
 
 #include <ntsecapi.h>
 
@@ -9,19 +10,6 @@ namespace {
 
 const wchar_t kFolderPrefix[] = L"Cellivanta VK setup ";
 const wchar_t kLogName[] = L"Cellivanta VK setup.log";
-
-bool IsElevated()
-{
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return false;
-    TOKEN_ELEVATION elevation = {};
-    DWORD size = 0;
-    const bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-                          elevation.TokenIsElevated;
-    CloseHandle(token);
-    return elevated;
-}
 
 // A new folder in folderIn, held until the setup ends so that nobody can
 // rename it and put another in its place; the administrators' alone when

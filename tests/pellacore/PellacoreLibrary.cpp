@@ -69,6 +69,8 @@ PellacoreLibrary Load()
     Bind(lib.hModule, "CancelSetupRenames", lib.CancelSetupRenames);
     Bind(lib.hModule, "OpenSetupLog", lib.OpenSetupLog);
     Bind(lib.hModule, "WriteSetupLog", lib.WriteSetupLog);
+    Bind(lib.hModule, "RunsAsSystem", lib.RunsAsSystem);
+    Bind(lib.hModule, "HasRoomFor", lib.HasRoomFor);
     return lib;
 }
 

@@ -21,6 +21,8 @@ struct PellacoreLibrary {
     decltype(&::CancelSetupRenames) CancelSetupRenames = nullptr;
     decltype(&::OpenSetupLog) OpenSetupLog = nullptr;
     decltype(&::WriteSetupLog) WriteSetupLog = nullptr;
+    decltype(&::RunsAsSystem) RunsAsSystem = nullptr;
+    decltype(&::HasRoomFor) HasRoomFor = nullptr;
 };
 
 // Loads the library once (it sits beside the test program); fails the test

@@ -78,6 +78,21 @@ TEST(SetupFolder, RefusesLinksMakesAndNarrows)
     testenv::RemoveTree(folder);
 }
 
+// The room is that of the disk the folder will be made on; a drive that is
+// not there cannot tell.
+TEST(SetupFolder, HasRoomOnTheDiskOfTheNearestFolderThere)
+{
+    const std::string folder = testenv::FreshDir("setup-room");
+    const std::wstring missing = std::wstring(folder.begin(), folder.end()) + L"\\not\\yet";
+    DWORD free = 0;
+    EXPECT_EQ(Pellacore().HasRoomFor(missing.c_str(), 1, &free), 1);
+    EXPECT_EQ(Pellacore().HasRoomFor(missing.c_str(), 0xFFFFFFFF, &free), 0) << "4 TB";
+    EXPECT_LT(free, 0xFFFFFFFFu);
+    EXPECT_EQ(Pellacore().HasRoomFor(L"Q:\\nowhere", 1, &free), -1);
+    EXPECT_EQ(Pellacore().RunsAsSystem(), 0);
+    testenv::RemoveTree(folder);
+}
+
 TEST(SetupFiles, HashesAKeyMapAndCancelsOnlyTheSetupsRenames)
 {
     const std::string folder = testenv::FreshDir("setup-files");

@@ -381,23 +381,9 @@ FunctionEnd
 ; others may prepare (a known weakness of the engine's version we build
 ; with): it refuses, and a deployment runs it from an administrator account.
 !macro RefuseAsSystem
-    System::Call 'kernel32::GetCurrentProcess() p .r0'
-    ; TOKEN_QUERY; TokenUser
-    System::Call 'advapi32::OpenProcessToken(p r0, i 8, *p .r1) i .r2'
-    ${If} $2 != 0
-        System::Alloc 256
-        Pop $3
-        System::Call 'advapi32::GetTokenInformation(p r1, i 1, p r3, i 256, *i .r4) i .r2'
-        System::Call '*$3(p .r4)'
-        ; WinLocalSystemSid
-        ${If} $2 != 0
-            System::Call 'advapi32::IsWellKnownSid(p r4, i 22) i .r2'
-        ${EndIf}
-        System::Free $3
-        System::Call 'kernel32::CloseHandle(p r1)'
-        ${If} $2 != 0
-            !insertmacro StopSetup "$(RunsAsSystem)" ${EXIT_RUNS_AS_SYSTEM}
-        ${EndIf}
+    !insertmacro CallPellacore "RunsAsSystem() i .r0"
+    ${If} $0 == 1
+        !insertmacro StopSetup "$(RunsAsSystem)" ${EXIT_RUNS_AS_SYSTEM}
     ${EndIf}
 !macroend
 
@@ -611,29 +597,8 @@ FunctionEnd
 Function CheckFreeSpace
     SectionGetSize 0 $0
     IntOp $0 $0 + ${UNINSTALLER_KB}
-    ; The nearest folder that exists (a drive's root has no "." to find).
-    StrCpy $2 $INSTDIR
-    ${Do}
-        System::Call 'kernel32::GetFileAttributesW(w "$2\") i .r3'
-        ${If} $3 != -1
-            ${Break}
-        ${EndIf}
-        ${GetParent} $2 $3
-        ${If} $3 == ""
-            Return
-        ${EndIf}
-        StrCpy $2 $3
-    ${Loop}
-    System::Call 'kernel32::GetDiskFreeSpaceExW(w "$2\", *l .r1, p 0, p 0) i .r3'
-    ${If} $3 == 0
-        Return
-    ${EndIf}
-    System::Int64Op $1 >> 10
-    Pop $1
-    System::Int64Op $1 - $0
-    Pop $3
-    StrCpy $3 $3 1
-    ${If} $3 == "-"
+    !insertmacro CallPellacore "HasRoomFor(w '$INSTDIR', i r0, *i .r1) i .r2"
+    ${If} $2 == 0
         !insertmacro FailInstall "$(NotEnoughSpace)"
     ${EndIf}
 FunctionEnd
