@@ -13,7 +13,7 @@ build=$1 vkkeys=$2 keymap=$3 out=$4 language=${5:-}
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$(dirname "$out")"
 if [ "$language" = fr ]; then
-    [ -d "$build/locale/fr_FR.UTF-8" ] || cp -r /usr/lib/locale/C.utf8 "$build/locale/fr_FR.UTF-8"
+    [ -d "$build/locale/fr_FR.UTF-8" ] || { mkdir -p "$build/locale" && cp -r /usr/lib/locale/C.utf8 "$build/locale/fr_FR.UTF-8"; }
     export LOCPATH=$build/locale LC_ALL=fr_FR.UTF-8
 fi
 # Wine maps the host's root to drive Z:.
