@@ -597,7 +597,9 @@ FunctionEnd
 Function CheckFreeSpace
     SectionGetSize 0 $0
     IntOp $0 $0 + ${UNINSTALLER_KB}
-    !insertmacro CallPellacore "HasRoomFor(w '$INSTDIR', i r0, *i .r1) i .r2"
+    ; Through a register: a folder's name may hold a quote.
+    StrCpy $3 $INSTDIR
+    !insertmacro CallPellacore "HasRoomFor(w r3, i r0, *i .r1) i .r2"
     ${If} $2 == 0
         !insertmacro FailInstall "$(NotEnoughSpace)"
     ${EndIf}
