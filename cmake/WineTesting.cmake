@@ -65,3 +65,18 @@ function(vk_french_user)
             "LOCPATH=${locales}" "LC_ALL=fr_FR.UTF-8" "VKTEST_LANGUAGE=fr")
     endforeach()
 endfunction()
+
+# Links in the prefix's C: drive, as another program could make them, for the
+# installers to refuse: one to a folder, one to a file. Wine cannot make
+# junctions itself, and shows a Unix symbolic link as one. A third, in a
+# folder of its own, is for the tool's test to move onto a folder's path
+# while its dialog is open; what an interrupted run left of that is cleared
+# first. vk_linked_folders() adds the fixture linkedfolder that makes them.
+function(vk_linked_folders)
+    add_test(NAME installer_linked_folder
+        COMMAND sh -c "mkdir -p drive_c/vktest-link-target && ln -sfn vktest-link-target drive_c/vktest-link && \
+rm -f drive_c/vktest-link-target/setup.log && printf 'not a log' >drive_c/vktest-elsewhere.txt && ln -sfn vktest-elsewhere.txt drive_c/vktest-log-link && \
+rm -rf drive_c/vktest-swap drive_c/vktest-swap-aside drive_c/vktest-link-target/CellivantaInstall-* && mkdir -p drive_c/vktest-swap-box && ln -sfn ../vktest-link-target drive_c/vktest-swap-box/sw"
+        WORKING_DIRECTORY ${VK_WINEPREFIX})
+    set_tests_properties(installer_linked_folder PROPERTIES FIXTURES_REQUIRED vkenv FIXTURES_SETUP linkedfolder)
+endfunction()

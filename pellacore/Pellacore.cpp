@@ -8,6 +8,8 @@
 #include "CUsbPortFinder.h"
 #include "SetupFiles.h"
 #include "SetupFolder.h"
+#include "SetupLog.h"
+#include "SystemLibrary.h"
 #include "TextBuffer.h"
 
 #include <algorithm>
@@ -163,4 +165,36 @@ int WINAPI Sha256OfFile(const wchar_t* szPath, int nHexSize, wchar_t* szHex)
 int WINAPI CancelSetupRenames(const wchar_t* szFolder, const wchar_t* szNames)
 {
     return szFolder && szNames ? CancelRenames(szFolder, szNames) : -1;
+}
+
+int WINAPI OpenSetupLog(const wchar_t* szLog, const wchar_t* szFolderIn, int nPathSize, wchar_t* szLogPath,
+                        HANDLE* phLog, DWORD* pdwError)
+{
+    if (!szLog || !szFolderIn || !szLogPath || nPathSize < 1 || !phLog || !pdwError)
+        return kSetupLogFailed;
+    std::wstring path;
+    const SetupLogResult result = OpenLog(szLog, szFolderIn, path, *phLog, *pdwError);
+    if (!CopyText(szLogPath, nPathSize, path.c_str()))
+        *szLogPath = L'\0';
+    return result;
+}
+
+int WINAPI WriteSetupLog(HANDLE hLog, const wchar_t* szLine)
+{
+    return szLine && WriteLogLine(hLog, szLine) ? 1 : 0;
+}
+
+int WINAPI RunsAsSystem()
+{
+    return IsLocalSystem() ? 1 : 0;
+}
+
+int WINAPI HasRoomFor(const wchar_t* szFolder, DWORD dwKilobytes, DWORD* pdwFree)
+{
+    if (!szFolder || !pdwFree)
+        return -1;
+    ULONGLONG free = 0;
+    const int room = RoomFor(szFolder, dwKilobytes, free);
+    *pdwFree = static_cast<DWORD>(std::min<ULONGLONG>(free, MAXDWORD));
+    return room;
 }

@@ -38,6 +38,25 @@ int WINAPI Sha256OfFile(const wchar_t* szPath, int nHexSize, wchar_t* szHex);
 // renames could not be written back.
 int WINAPI CancelSetupRenames(const wchar_t* szFolder, const wchar_t* szNames);
 
+// Opens the setup's log (SetupLog.h): szLog, the file the caller named, or,
+// when szFolderIn is not empty, a new one in a new folder made there.
+// Answers a SetupLogResult; szLogPath (nPathSize characters) receives the
+// log's path, *phLog the handle that writes it (held until the setup ends),
+// *pdwError the platform's error when the answer is kSetupLogFailed.
+int WINAPI OpenSetupLog(const wchar_t* szLog, const wchar_t* szFolderIn, int nPathSize, wchar_t* szLogPath,
+                        HANDLE* phLog, DWORD* pdwError);
+
+// Writes szLine and a line end into the log opened by OpenSetupLog, in UTF-8.
+int WINAPI WriteSetupLog(HANDLE hLog, const wchar_t* szLine);
+
+// 1 when the setup runs as the local SYSTEM account.
+int WINAPI RunsAsSystem();
+
+// Whether the disk that szFolder is on, or will be made on, has dwKilobytes
+// free: 1 when it has, 0 when it has not (*pdwFree receives the kilobytes it
+// has), -1 when that cannot be told.
+int WINAPI HasRoomFor(const wchar_t* szFolder, DWORD dwKilobytes, DWORD* pdwFree);
+
 // Lists the COM ports as "COM1;COM3;" in szPortList, leaving out the display's
 // USB virtual COM port, which goes into szUsbPort when it is known.
 int WINAPI EnumComPorts(int nPortListSize, char* szPortList, int nUsbPortSize, char* szUsbPort);

@@ -9,7 +9,8 @@ namespace {
 
 const wchar_t kMadeFolder[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
-// The path in its long, full form, as the platform gives a handle's path.
+}  // namespace
+
 std::wstring FullPath(const std::wstring& folder)
 {
     wchar_t full[MAX_PATH * 2] = {}, longPath[MAX_PATH * 2] = {};
@@ -22,6 +23,8 @@ std::wstring FullPath(const std::wstring& folder)
     length = GetLongPathNameW(path.c_str(), longPath, MAX_PATH * 2);
     return length && length < MAX_PATH * 2 ? std::wstring(longPath) : path;
 }
+
+namespace {
 
 // Makes what is missing from the drive's root down, the folder itself for
 // administrators only from the start; made tells whether the folder is new.
@@ -110,4 +113,20 @@ SetupFolderResult SecureFolder(const std::wstring& folder, HANDLE& held, DWORD& 
     else
         held = handle;
     return result;
+}
+
+int RoomFor(const std::wstring& folder, ULONGLONG kilobytes, ULONGLONG& free)
+{
+    std::wstring existing = FullPath(folder);
+    while (GetFileAttributesW((existing + L"\\").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const std::wstring::size_type separator = existing.rfind(L'\\');
+        if (separator == std::wstring::npos || separator + 1 >= existing.size())
+            return -1;
+        existing.resize(separator);
+    }
+    ULARGE_INTEGER available = {};
+    if (!GetDiskFreeSpaceExW((existing + L"\\").c_str(), &available, nullptr, nullptr))
+        return -1;
+    free = available.QuadPart / 1024;
+    return free >= kilobytes ? 1 : 0;
 }

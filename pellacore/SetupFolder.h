@@ -20,7 +20,16 @@ enum SetupFolderResult {
     kSetupFolderLinked = 5,    // it, or a folder above it, is a link: refused
 };
 
+// The path in its full form, in long names as far as it exists (as the
+// platform gives a handle's path), with no backslash after a folder's name.
+std::wstring FullPath(const std::wstring& path);
+
 // Makes the folder (and the missing folders above it) or takes the one
 // there; held receives the handle that holds it, error the platform's error
 // when the result is kSetupFolderFailed.
 SetupFolderResult SecureFolder(const std::wstring& folder, HANDLE& held, DWORD& error);
+
+// Whether the disk of folder (or of the nearest folder above it that exists)
+// has kilobytes free: 1 when it has, 0 when it has not (free receives what it
+// has), -1 when it cannot tell.
+int RoomFor(const std::wstring& folder, ULONGLONG kilobytes, ULONGLONG& free);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__i386__)
 extern "C" int __cdecl CallAndMeasurePop(const void* pfn, int argc, const std::uint32_t* args);
 
 // Pushes the arguments right to left, calls, and returns how far the stack
@@ -37,6 +38,7 @@ int CalleePoppedBytes(const void* pfn, const std::vector<std::uint32_t>& args)
 {
     return CallAndMeasurePop(pfn, static_cast<int>(args.size()), args.data());
 }
+#endif
 
 namespace {
 
@@ -65,6 +67,10 @@ PellacoreLibrary Load()
     Bind(lib.hModule, "SecureSetupFolder", lib.SecureSetupFolder);
     Bind(lib.hModule, "Sha256OfFile", lib.Sha256OfFile);
     Bind(lib.hModule, "CancelSetupRenames", lib.CancelSetupRenames);
+    Bind(lib.hModule, "OpenSetupLog", lib.OpenSetupLog);
+    Bind(lib.hModule, "WriteSetupLog", lib.WriteSetupLog);
+    Bind(lib.hModule, "RunsAsSystem", lib.RunsAsSystem);
+    Bind(lib.hModule, "HasRoomFor", lib.HasRoomFor);
     return lib;
 }
 

@@ -19,6 +19,10 @@ struct PellacoreLibrary {
     decltype(&::SecureSetupFolder) SecureSetupFolder = nullptr;
     decltype(&::Sha256OfFile) Sha256OfFile = nullptr;
     decltype(&::CancelSetupRenames) CancelSetupRenames = nullptr;
+    decltype(&::OpenSetupLog) OpenSetupLog = nullptr;
+    decltype(&::WriteSetupLog) WriteSetupLog = nullptr;
+    decltype(&::RunsAsSystem) RunsAsSystem = nullptr;
+    decltype(&::HasRoomFor) HasRoomFor = nullptr;
 };
 
 // Loads the library once (it sits beside the test program); fails the test

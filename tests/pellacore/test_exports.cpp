@@ -18,10 +18,10 @@ TEST(PellacoreExports, ExactlyThePlainNames)
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"CancelSetupRenames", "EnumComPorts", "EnumComPortsEx",
                                                "GetThirdPartyFolderFromRegistry",
-                                               "GetThirdPartyFolderFromRegistryW", "Is64BitsOS",
-                                               "KillPcEmulator", "SecureSetupFolder",
-                                               "Sha256OfFile"}));
-    EXPECT_EQ(functionCount, 9u) << "no exports by ordinal only";
+                                               "GetThirdPartyFolderFromRegistryW", "HasRoomFor", "Is64BitsOS",
+                                               "KillPcEmulator", "OpenSetupLog", "RunsAsSystem",
+                                               "SecureSetupFolder", "Sha256OfFile", "WriteSetupLog"}));
+    EXPECT_EQ(functionCount, 13u) << "no exports by ordinal only";
 }
 
 TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
@@ -37,6 +37,10 @@ TEST(PellacoreExports, EveryExportTakesItsOwnArgumentsOffTheStack)
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.SecureSetupFolder), {0, 0, 0}), 12);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.Sha256OfFile), {0, 0, 0}), 12);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.CancelSetupRenames), {0, 0}), 8);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.OpenSetupLog), {0, 0, 0, 0, 0, 0}), 24);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.WriteSetupLog), {0, 0}), 8);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.RunsAsSystem), {}), 0);
+    EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.HasRoomFor), {0, 0, 0}), 12);
     EXPECT_EQ(CalleePoppedBytes(reinterpret_cast<const void*>(lib.EnumComPortsEx),
                                 {reinterpret_cast<std::uintptr_t>(szKey), 0, 0, 0, 0}),
               20);

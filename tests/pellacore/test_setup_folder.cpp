@@ -6,6 +6,7 @@
 #include "FolderSecurity.h"
 #include "PellacoreLibrary.h"
 #include "SetupFolder.h"
+#include "SetupLog.h"
 #include "TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +78,21 @@ TEST(SetupFolder, RefusesLinksMakesAndNarrows)
     testenv::RemoveTree(folder);
 }
 
+// The room is that of the disk the folder will be made on; a drive that is
+// not there cannot tell.
+TEST(SetupFolder, HasRoomOnTheDiskOfTheNearestFolderThere)
+{
+    const std::string folder = testenv::FreshDir("setup-room");
+    const std::wstring missing = std::wstring(folder.begin(), folder.end()) + L"\\not\\yet";
+    DWORD free = 0;
+    EXPECT_EQ(Pellacore().HasRoomFor(missing.c_str(), 1, &free), 1);
+    EXPECT_EQ(Pellacore().HasRoomFor(missing.c_str(), 0xFFFFFFFF, &free), 0) << "4 TB";
+    EXPECT_LT(free, 0xFFFFFFFFu);
+    EXPECT_EQ(Pellacore().HasRoomFor(L"Q:\\nowhere", 1, &free), -1);
+    EXPECT_EQ(Pellacore().RunsAsSystem(), 0);
+    testenv::RemoveTree(folder);
+}
+
 TEST(SetupFiles, HashesAKeyMapAndCancelsOnlyTheSetupsRenames)
 {
     const std::string folder = testenv::FreshDir("setup-files");
@@ -96,6 +112,33 @@ TEST(SetupFiles, HashesAKeyMapAndCancelsOnlyTheSetupsRenames)
     EXPECT_EQ(Pellacore().CancelSetupRenames(wide.c_str(), L"VK.JLB.part|vkkeys.exe.part|"), 0);
     EXPECT_EQ(Pellacore().CancelSetupRenames(wide.c_str(), L"other.part|"), 1) << "another maker's rename stays";
     testenv::RemoveTree(folder);
+}
+
+// The setup's log is a new file on a path without links, written as UTF-8;
+// never one already there; in a new folder of its own when none is named.
+TEST(SetupLog, MakesOnlyANewFileOnAPathWithoutLinks)
+{
+    VK_SKIP_IF(testenv::WhyNoLinks());
+    const std::string folder = testenv::FreshDir("setup-log");
+    const std::wstring wide(folder.begin(), folder.end());
+    wchar_t path[MAX_PATH] = L"";
+    HANDLE log = INVALID_HANDLE_VALUE;
+    DWORD error = 0;
+    auto open = [&](const std::wstring& named, const std::wstring& in) {
+        return Pellacore().OpenSetupLog(named.c_str(), in.c_str(), MAX_PATH, path, &log, &error);
+    };
+    ASSERT_EQ(open(wide + L"\\setup.log", L""), kSetupLogOpen) << error;
+    EXPECT_EQ(Pellacore().WriteSetupLog(log, L"Dossier \u00e9"), 1);
+    CloseHandle(log);
+    EXPECT_EQ(testenv::ReadBytes(folder + "\\setup.log"), "\xEF\xBB\xBF" "Dossier \xC3\xA9\r\n");
+    EXPECT_EQ(open(wide + L"\\setup.log", L""), kSetupLogExists);
+    for (const wchar_t* linked : {L"C:\\vktest-link\\new.log", L"C:\\vktest-log-link"})
+        EXPECT_EQ(open(linked, L""), kSetupLogLinked) << path;
+    EXPECT_EQ(open(L"", L"C:\\vktest-link"), kSetupLogLinked);
+    ASSERT_EQ(open(L"", wide), kSetupLogOpen) << error;
+    CloseHandle(log);
+    EXPECT_TRUE(testenv::FileExists(std::string(path, path + wcslen(path)))) << "in its own folder";
+    EXPECT_EQ(std::wstring(path).find(wide + L"\\Cellivanta VK setup "), 0u) << path;
 }
 
 }  // namespace

@@ -51,6 +51,22 @@ bool IsElevated()
     return elevated;
 }
 
+bool IsLocalSystem()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    union {
+        TOKEN_USER user;
+        BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    } info = {};
+    DWORD size = 0;
+    const bool system = GetTokenInformation(token, TokenUser, &info, sizeof(info), &size) &&
+                        IsWellKnownSid(info.user.User.Sid, WinLocalSystemSid);
+    CloseHandle(token);
+    return system;
+}
+
 void ShowRefusal(UINT textId)
 {
     // A message box may load the theme DLLs; by name they would be looked for

@@ -17,6 +17,9 @@ bool RestrictDllSearchToSystemFolder();
 // Whether this process runs with administrator rights (elevated).
 bool IsElevated();
 
+// Whether this process runs as the local SYSTEM account.
+bool IsLocalSystem();
+
 // Says a text of the program's string table in a message box, having first
 // loaded from the system folder the DLLs that showing it may pull in: for
 // the refusal above, when the search is not safe.

@@ -89,7 +89,6 @@ SetDateSave off
 ; The platform's "success, restart required": a file in use is replaced (or,
 ; uninstalling, removed) at the next restart.
 !define EXIT_RESTART_NEEDED 3010
-!define LOG_NAME "Cellivanta VK setup.log"
 !define KEYMAP "kvbrl.ini"
 ; What the uninstaller adds to the files' size on the disk, with room to spare.
 !define UNINSTALLER_KB 1024
@@ -115,7 +114,6 @@ Var FolderHandle
 Var FolderChange
 ; The log's handle: empty until the first line, "-" when there is none.
 Var LogFile
-Var LogFolder
 ; The log's full path, and why it could not be created ("" when it was).
 Var LogPath
 Var LogProblem
@@ -249,6 +247,11 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${PRODUCT_VERSION}"
         ${EndIf}
         IntOp $0 $0 + 1
     ${LoopUntil} $0 >= 10
+    ; The helper library, which writes the log, before the first line. It
+    ; imports only the system's known DLLs, so it loads safely even before
+    ; the safe DLL search is checked.
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\Pellacore.dll" "${PELLACORE_DLL}"
 !macroend
 
 !macro CommonFunctions UN
@@ -278,220 +281,42 @@ Function ${UN}ReleaseFolder
     ${EndIf}
 FunctionEnd
 
-; The log, opened at the start. A path given with /LOG= is the caller's
-; choice; without one a silent setup makes a new folder of its own. Either way
-; the log is a new file on a path without links, checked through its handle;
-; $LogProblem says why there is none.
+; The log, opened at the start through the helper library. A path given
+; with /LOG= is the caller's choice; without one a silent setup makes a new
+; folder of its own. Either way the log is a new file on a path without links,
+; checked through its handle; $LogProblem says why there is none. A library
+; that did not load writes no log: the setup then stops with its own code.
 Function ${UN}OpenLog
     StrCpy $LogFile "-"
     StrCpy $LogProblem ""
     ${GetParameters} $0
     ClearErrors
+    StrCpy $5 ""
     ${GetOptions} $0 "/LOG=" $1
     ${If} ${Errors}
         ${IfNot} ${Silent}
             Return
         ${EndIf}
-        Call ${UN}MakeLogFolder
-    ${Else}
-        System::Call 'kernel32::GetFullPathNameW(w r1, i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r2'
-        StrCpy $LogPath $0
-        ${If} $2 == 0
-            StrCpy $LogPath $1
-        ${EndIf}
-        Call ${UN}RefuseLinkedPath
+        StrCpy $1 ""
+        StrCpy $5 $TEMP
     ${EndIf}
-    ${If} $LogProblem == ""
-        Call ${UN}CreateLog
-    ${EndIf}
-FunctionEnd
-
-; $LogProblem set when $LogPath, or a folder on its way, is a link.
-Function ${UN}RefuseLinkedPath
-    StrCpy $5 $LogPath
-    ${Do}
-        System::Call 'kernel32::GetFileAttributesW(w r5) i .r6'
-        ${If} $6 != -1
-            IntOp $6 $6 & 0x400
-            ${If} $6 != 0
-                StrCpy $LogProblem "$(LogIsLink)"
-                Return
-            ${EndIf}
-        ${EndIf}
-        ${GetParent} $5 $6
-        ${If} $6 == ""
-            ${Break}
-        ${EndIf}
-        StrLen $7 $6
-        ${If} $7 == 2
-            StrCpy $6 "$6\"
-        ${EndIf}
-        ${If} $6 == $5
-            ${Break}
-        ${EndIf}
-        StrCpy $5 $6
-    ${Loop}
-FunctionEnd
-
-; $0 = 1 when the file or folder open in $2 is at $LogPath itself, not
-; reached through a link or a folder swapped since it was checked.
-Function ${UN}IsAtLogPath
-    StrCpy $0 0
-    System::Call 'kernel32::GetFinalPathNameByHandleW(p r2, w .r5, i ${NSIS_MAX_STRLEN}, i 0) i .r6'
-    System::Call 'kernel32::GetLongPathNameW(w "$LogPath", w .r7, i ${NSIS_MAX_STRLEN}) i .r8'
-    ${If} $6 == 0
-    ${OrIf} $8 == 0
-        Return
-    ${EndIf}
-    StrCpy $8 $7 2
-    ${If} $8 == "\\"
-        StrCpy $7 $7 "" 2
-        StrCpy $7 "UNC\$7"
-    ${EndIf}
-    ${If} $5 == "\\?\$7"
-        StrCpy $0 1
-    ${EndIf}
-FunctionEnd
-
-; A new folder with a random name in the user's temporary folder, held open
-; so that it cannot be renamed or swapped; for administrators and SYSTEM
-; only when elevated. Sets $LogPath to the log in it, or $LogProblem.
-Function ${UN}MakeLogFolder
-    ; The temporary folder first: nothing is made behind a link.
-    StrCpy $LogPath $TEMP
-    Call ${UN}RefuseLinkedPath
-    ${If} $LogProblem != ""
-        Return
-    ${EndIf}
-    StrCpy $LogProblem "$(LogNoFolder)"
-    Call ${UN}PrivateFolderSecurity
-    ${If} $1 == -1
-        Return  ; elevated, without the folder's own access list
-    ${EndIf}
-    StrCpy $9 0
-    ${Do}
-        System::Call 'advapi32::SystemFunction036(*i .r3, i 4) i .r4'
-        System::Call 'advapi32::SystemFunction036(*i .r5, i 4) i .r6'
-        ${If} $4 == 0
-        ${OrIf} $6 == 0
-            ${Break}
-        ${EndIf}
-        IntFmt $3 "%08X" $3
-        IntFmt $5 "%08X" $5
-        StrCpy $LogPath "$TEMP\Cellivanta VK setup $3$5"
-        System::Call 'kernel32::CreateDirectoryW(w "$LogPath", p r1) i .r2'
-        ${If} $2 != 0
-            StrCpy $LogProblem ""
-            ${Break}
-        ${EndIf}
-        IntOp $9 $9 + 1
-    ${LoopUntil} $9 >= 5
-    ${If} $1 != 0
-        System::Call 'kernel32::LocalFree(p r0)'
-        System::Free $1
-    ${EndIf}
-    ${If} $LogProblem != ""
-        Return
-    ${EndIf}
-    ; GENERIC_READ, share read and write but not delete, OPEN_EXISTING,
-    ; FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT.
-    System::Call 'kernel32::CreateFileW(w "$LogPath", i 0x80000000, i 3, p 0, i 3, i 0x02200000, p 0) p .r2'
-    StrCpy $LogProblem "$(LogNoFolder)"
-    ${If} $2 == -1
-        Return
-    ${EndIf}
-    StrCpy $LogFolder $2
-    Call ${UN}IsAtLogPath
-    ; Opened as it is, not followed: a link swapped in shows as one.
-    System::Alloc 52
-    Pop $3
-    System::Call 'kernel32::GetFileInformationByHandle(p r2, p r3) i .r4'
-    System::Call '*$3(i .r5)'
-    System::Free $3
-    IntOp $5 $5 & 0x400
-    ${If} $0 != 1
-    ${OrIf} $4 == 0
-    ${OrIf} $5 != 0
-        ; Let go, and take away what was made: RemoveDirectory removes only
-        ; an empty folder, or a link itself, never what a link leads to.
-        System::Call 'kernel32::CloseHandle(p r2)'
-        StrCpy $LogFolder ""
-        System::Call 'kernel32::RemoveDirectoryW(w "$LogPath")'
-        Return
-    ${EndIf}
-    StrCpy $LogProblem ""
-    StrCpy $LogPath "$LogPath\${LOG_NAME}"
-FunctionEnd
-
-; $1: security attributes for a folder of administrators and SYSTEM only when
-; the setup runs elevated (its descriptor in $0), else 0: the user's own;
-; -1 when elevated and that access list could not be made.
-Function ${UN}PrivateFolderSecurity
-    StrCpy $1 0
-    System::Call 'kernel32::GetCurrentProcess() p .r2'
-    ; TOKEN_QUERY; TokenElevation
-    System::Call 'advapi32::OpenProcessToken(p r2, i 8, *p .r3) i .r4'
-    ${If} $4 == 0
-        Return
-    ${EndIf}
-    System::Call 'advapi32::GetTokenInformation(p r3, i 20, *i .r5, i 4, *i .r6) i .r4'
-    System::Call 'kernel32::CloseHandle(p r3)'
-    ${If} $4 == 0
-    ${OrIf} $5 == 0
-        Return
-    ${EndIf}
-    StrCpy $1 -1
-    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", i 1, *p .r0, p 0) i .r4'
-    ${If} $4 != 0
-        System::Call '*(i 12, p r0, i 0) p .r1'
-    ${EndIf}
-    ${If} $1 == 0
-        StrCpy $1 -1
-        System::Call 'kernel32::LocalFree(p r0)'
-    ${EndIf}
-FunctionEnd
-
-; Creates $LogPath as a new file (never an existing one, never through a
-; link), marked as UTF-8; or says why in $LogProblem.
-Function ${UN}CreateLog
-    ; GENERIC_WRITE | DELETE, share read, CREATE_NEW,
-    ; FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT.
-    System::Call 'kernel32::CreateFileW(w "$LogPath", i 0x40010000, i 1, p 0, i 1, i 0x00200080, p 0) p .r2 ?e'
-    Pop $3
-    ${If} $2 == -1
-        ${If} $3 == 80
-            StrCpy $LogProblem "$(LogExists)"
-            ; A link to a file elsewhere (which may not show as one) ends
-            ; elsewhere.
-            System::Call 'kernel32::CreateFileW(w "$LogPath", i 0, i 7, p 0, i 3, i 0x02000000, p 0) p .r2'
-            ${If} $2 != -1
-                Call ${UN}IsAtLogPath
-                System::Call 'kernel32::CloseHandle(p r2)'
-                ${If} $0 != 1
-                    StrCpy $LogProblem "$(LogIsLink)"
-                ${EndIf}
-            ${EndIf}
-        ${Else}
-            System::Call 'kernel32::FormatMessageW(i 0x1200, p 0, i r3, i 0, w .r4, i ${NSIS_MAX_STRLEN}, p 0)'
-            StrCpy $LogProblem "$(LogNotCreated)"
-        ${EndIf}
-        Return
-    ${EndIf}
-    Call ${UN}IsAtLogPath
-    ${If} $0 != 1
-        ; The file is new and ours: it goes through its handle, not its path.
-        System::Call 'kernel32::SetFileInformationByHandle(p r2, i 4, *i 1, i 1)'
-        System::Call 'kernel32::CloseHandle(p r2)'
+    System::Call '$PLUGINSDIR\Pellacore::OpenSetupLog(w r1, w r5, i ${NSIS_MAX_STRLEN}, w .r2, *p .r3, *i .r4) i .r0 ?u'
+    StrCpy $LogPath $2
+    ${If} $0 == 1
+        StrCpy $LogFile $3
+    ${ElseIf} $0 == 2
         StrCpy $LogProblem "$(LogIsLink)"
-        Return
+    ${ElseIf} $0 == 3
+        StrCpy $LogProblem "$(LogNoFolder)"
+    ${ElseIf} $0 == 4
+        StrCpy $LogProblem "$(LogExists)"
+    ${ElseIf} $0 == 0
+        System::Call 'kernel32::FormatMessageW(i 0x1200, p 0, i r4, i 0, w .r4, i ${NSIS_MAX_STRLEN}, p 0)'
+        StrCpy $LogProblem "$(LogNotCreated)"
     ${EndIf}
-    StrCpy $LogFile $2
-    ; The byte order mark, so that any reader takes the text as UTF-8.
-    System::Call 'kernel32::WriteFile(p r2, *i 0xBFBBEF, i 3, *i .r3, p 0)'
 FunctionEnd
 
-; Writes the line on the stack into the log, when there is one, in UTF-8:
-; folder names outside the code page stay right.
+; Writes the line on the stack into the log, when there is one.
 Function ${UN}WriteLog
     Exch $R0
     Push $0
@@ -500,27 +325,12 @@ Function ${UN}WriteLog
     Push $3
     Push $4
     Push $5
-    Push $6
-    Push $7
-    Push $8
-    Push $9
     ${If} $LogFile == ""
         Call ${UN}OpenLog
     ${EndIf}
     ${If} $LogFile != "-"
-        StrCpy $R0 "$R0$\r$\n"
-        System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w r10, i -1, p 0, i 0, p 0, p 0) i .r1'
-        System::Alloc $1
-        Pop $2
-        System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w r10, i -1, p r2, i r1, p 0, p 0) i .r1'
-        IntOp $1 $1 - 1
-        System::Call 'kernel32::WriteFile(p $LogFile, p r2, i r1, *i .r3, p 0)'
-        System::Free $2
+        System::Call '$PLUGINSDIR\Pellacore::WriteSetupLog(p $LogFile, w r10) ?u'
     ${EndIf}
-    Pop $9
-    Pop $8
-    Pop $7
-    Pop $6
     Pop $5
     Pop $4
     Pop $3
@@ -571,23 +381,9 @@ FunctionEnd
 ; others may prepare (a known weakness of the engine's version we build
 ; with): it refuses, and a deployment runs it from an administrator account.
 !macro RefuseAsSystem
-    System::Call 'kernel32::GetCurrentProcess() p .r0'
-    ; TOKEN_QUERY; TokenUser
-    System::Call 'advapi32::OpenProcessToken(p r0, i 8, *p .r1) i .r2'
-    ${If} $2 != 0
-        System::Alloc 256
-        Pop $3
-        System::Call 'advapi32::GetTokenInformation(p r1, i 1, p r3, i 256, *i .r4) i .r2'
-        System::Call '*$3(p .r4)'
-        ; WinLocalSystemSid
-        ${If} $2 != 0
-            System::Call 'advapi32::IsWellKnownSid(p r4, i 22) i .r2'
-        ${EndIf}
-        System::Free $3
-        System::Call 'kernel32::CloseHandle(p r1)'
-        ${If} $2 != 0
-            !insertmacro StopSetup "$(RunsAsSystem)" ${EXIT_RUNS_AS_SYSTEM}
-        ${EndIf}
+    !insertmacro CallPellacore "RunsAsSystem() i .r0"
+    ${If} $0 == 1
+        !insertmacro StopSetup "$(RunsAsSystem)" ${EXIT_RUNS_AS_SYSTEM}
     ${EndIf}
 !macroend
 
@@ -609,8 +405,6 @@ Function .onInit
     !insertmacro RefuseWithoutSafeDllSearch
     !insertmacro RefuseAsSystem
     !insertmacro RequireLog
-    InitPluginsDir
-    File "/oname=$PLUGINSDIR\Pellacore.dll" "${PELLACORE_DLL}"
     ; The braille driver is a 64-bit library: on 32-bit Windows JAWS could
     ; never load it. A library that did not load answers nothing about that.
     !insertmacro CallPellacore "Is64BitsOS() i .r0"
@@ -803,29 +597,10 @@ FunctionEnd
 Function CheckFreeSpace
     SectionGetSize 0 $0
     IntOp $0 $0 + ${UNINSTALLER_KB}
-    ; The nearest folder that exists (a drive's root has no "." to find).
-    StrCpy $2 $INSTDIR
-    ${Do}
-        System::Call 'kernel32::GetFileAttributesW(w "$2\") i .r3'
-        ${If} $3 != -1
-            ${Break}
-        ${EndIf}
-        ${GetParent} $2 $3
-        ${If} $3 == ""
-            Return
-        ${EndIf}
-        StrCpy $2 $3
-    ${Loop}
-    System::Call 'kernel32::GetDiskFreeSpaceExW(w "$2\", *l .r1, p 0, p 0) i .r3'
-    ${If} $3 == 0
-        Return
-    ${EndIf}
-    System::Int64Op $1 >> 10
-    Pop $1
-    System::Int64Op $1 - $0
-    Pop $3
-    StrCpy $3 $3 1
-    ${If} $3 == "-"
+    ; Through a register: a folder's name may hold a quote.
+    StrCpy $3 $INSTDIR
+    !insertmacro CallPellacore "HasRoomFor(w r3, i r0, *i .r1) i .r2"
+    ${If} $2 == 0
         !insertmacro FailInstall "$(NotEnoughSpace)"
     ${EndIf}
 FunctionEnd
@@ -995,8 +770,6 @@ Function un.onInit
     !insertmacro RefuseWithoutSafeDllSearch
     !insertmacro RefuseAsSystem
     !insertmacro RequireLog
-    InitPluginsDir
-    File "/oname=$PLUGINSDIR\Pellacore.dll" "${PELLACORE_DLL}"
     Call un.SecureFolder
     StrCpy $UninstallOutcome "$(MUI_UNTEXT_FINISH_SUBTITLE)"
 FunctionEnd
