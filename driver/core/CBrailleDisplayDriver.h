@@ -228,7 +228,7 @@ private:
     // The window's own thread: the received bytes, the key queue.
     static LRESULT CALLBACK HiddenWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     bool ServesWindow(HWND hWnd) const;
-    void AssembleHandedBytes();
+    void AssembleHandedBytes(size_t count);
     void RunKeyQueue(HWND hWnd, WPARAM run, LPARAM stamp);
     bool DrainKeyQueue(HWND hWnd);
     void DeliverKeyCombination(IBrailleDriverCallbacks* callbacks, char* szKeyComb, int nKeyCombLen,

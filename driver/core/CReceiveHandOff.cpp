@@ -79,7 +79,7 @@ bool CReceiveHandOff::Take(size_t count, std::string& out)
     std::lock_guard<std::mutex> lock(m_lock);
     const size_t asked = std::min(count, m_bytes.size());
     const size_t taken = m_connectionStarts.empty() ? asked : std::min(asked, m_connectionStarts.front());
-    if (taken == m_bytes.size())
+    if (taken == asked)
         m_bNoticePosted = false;  // first: a take that fails leaves the bytes to the next notice
     out.assign(m_bytes, 0, taken);  // first: a copy that fails changes nothing
     const bool fresh = m_bFresh;

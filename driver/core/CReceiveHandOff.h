@@ -1,11 +1,11 @@
 // The received bytes on their way from the braille thread to the hidden
 // window's thread. The braille thread puts in what the display sent and says
-// when a connection begins; the window's thread takes out, in order, what
-// waits, and learns before which bytes it starts its frames and held keys
-// afresh. Bytes stay here until the window takes them: a post that failed
-// loses none. One notice at most is on its way to the window: the braille
-// thread marks it posted, the window's take that leaves nothing waiting
-// clears the mark, and bytes put after that get a notice of their own.
+// when a connection begins; the window's thread takes out, in order, as many
+// as it was told of, and learns before which bytes it starts its frames and
+// held keys afresh. Bytes stay here until the window takes them: a post that
+// failed loses none. One notice at most is on its way to the window: the
+// braille thread marks it posted, the window's take that ends it clears the
+// mark, and bytes put after that get a notice of their own.
 #pragma once
 
 #include <windows.h>
@@ -42,9 +42,7 @@ public:
     // wait), never more than one connection's; true when the window starts
     // afresh before them (a new connection, or bytes dropped since the last
     // take: whatever the frames and held keys were, they are no longer known).
-    // The take that leaves nothing waiting clears the notice's mark: bytes
-    // put while the notice was on its way had none of their own.
-    static constexpr size_t kAll = static_cast<size_t>(-1);
+    // The take that ends the notice's bytes clears its mark.
     bool Take(size_t count, std::string& out);
 
 private:

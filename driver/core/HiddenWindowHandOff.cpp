@@ -213,7 +213,7 @@ LRESULT CALLBACK CBrailleDisplayDriver::HiddenWndProc(HWND hWnd, UINT uMsg, WPAR
     const bool ours = driver && driver->ServesWindow(hWnd);
     if (ours) {
         if (uMsg == WM_DEVICE_BYTE) {
-            driver->AssembleHandedBytes();
+            driver->AssembleHandedBytes(static_cast<size_t>(wParam));
         } else if (uMsg == WM_PROCESS_KEY_QUEUE) {
             driver->RunKeyQueue(hWnd, wParam, lParam);
         } else if (uMsg == WM_DESTROY) {
@@ -236,29 +236,28 @@ bool CBrailleDisplayDriver::ServesWindow(HWND hWnd) const
     return IsWindow(hWnd) && hWnd == m_hWnd;
 }
 
-// Every byte that waits, in the order they came, a connection at a time:
-// bytes put while the notice was on its way come with it, for the braille
-// thread sent them no notice of their own. Before a new connection's bytes,
-// or after bytes were dropped, the frames and held keys of before are no
-// longer known.
-void CBrailleDisplayDriver::AssembleHandedBytes()
+// The bytes the braille thread told of, in the order they came, a
+// connection at a time. Before a new connection's bytes, or after bytes were
+// dropped, the frames and held keys of before are no longer known.
+void CBrailleDisplayDriver::AssembleHandedBytes(size_t count)
 {
     std::string bytes;
     do {
         try {
-            if (m_handOff.Take(CReceiveHandOff::kAll, bytes)) {
+            if (m_handOff.Take(count, bytes)) {
                 Trace("CBrailleDisplayDriver::AssembleHandedBytes : a new connection, or received bytes dropped: key "
                       "capture starts afresh");
                 m_display.ResetReceiveState();
             }
         } catch (const std::bad_alloc&) {
             Trace("CBrailleDisplayDriver::AssembleHandedBytes : no memory, %lu bytes wait",
-                  static_cast<unsigned long>(m_handOff.Waiting()));
+                  static_cast<unsigned long>(count));
             return;
         }
         for (char byte : bytes)
             m_display.ProcessReceivedByte(static_cast<BYTE>(byte));
-    } while (!bytes.empty() && m_handOff.NoticePosted());
+        count -= bytes.size();
+    } while (count && !bytes.empty());
 }
 
 // The run that ends a notice is stamped with the time it was posted.
