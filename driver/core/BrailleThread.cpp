@@ -12,6 +12,9 @@
 namespace {
 
 const DWORD kPollPeriodMs = 100;
+// While bytes that came after a notice's post wait (the window takes what the
+// notice told of), they are looked at again this soon, not at the next tick.
+const DWORD kBytesBehindANoticeMs = 2;
 const DWORD kSettleMs = 1000;       // the display's time to come up after the port opens
 const DWORD kAnswerWaitMs = 200;
 const int kAnswerTries = 5;
@@ -50,8 +53,9 @@ void CBrailleDisplayDriver::ServeCommands()
     while (goOn) {
         HANDLE received = m_display.ReceivedDataEvent();
         const DWORD count = (received && received != INVALID_HANDLE_VALUE) ? 1 : 0;
-        const DWORD woken = MsgWaitForMultipleObjectsEx(count, &received, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (count && woken == WAIT_OBJECT_0)
+        const DWORD wait = m_handOff.NoticePosted() && m_handOff.Waiting() ? kBytesBehindANoticeMs : INFINITE;
+        const DWORD woken = MsgWaitForMultipleObjectsEx(count, &received, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if ((count && woken == WAIT_OBJECT_0) || woken == WAIT_TIMEOUT)
             ProcessThreadCommandSafely(BTPoll, nullptr, 0);
         goOn = RunQueuedMessages();
     }
