@@ -388,14 +388,17 @@ TEST_F(StuckDisplayTest, KeysArriveDuringAndAfterALoopInsideAKeysCallback)
     ASSERT_TRUE(Open());
     Stopwatch clock;
     std::map<std::string, double> arrived;
+    std::atomic<bool> inLoop{false};
     callbacks.onDelivery = [&](const Delivery& key) {
         arrived[key.name] = clock.Ms();
-        if (key.name == "T1")
+        if (key.name == "T1") {
+            inLoop = true;
             testenv::PumpMessages(1500);
+        }
     };
     std::atomic<double> pressedDuring{0};
     std::thread user([&] {
-        ::Sleep(500);
+        testenv::WaitFor([&] { return inLoop.load(); }, kPromptMs);
         pressedDuring = clock.Ms();
         port.Receive(Press({T2}));
     });
